@@ -1,0 +1,24 @@
+# Windows (cross) build: the dependencies come from tools/setup.sh's prefix.
+set(TOLLGROVE_DEPS "" CACHE PATH "Prefix with the target's libtorrent and OpenSSL (printed by tools/setup.sh)")
+if(NOT TOLLGROVE_DEPS)
+  message(FATAL_ERROR "Set TOLLGROVE_DEPS to the prefix printed by tools/setup.sh")
+endif()
+list(APPEND CMAKE_FIND_ROOT_PATH ${TOLLGROVE_DEPS})
+# Only a link to boost, never /usr/include as a whole.
+get_filename_component(_tg_cache ${TOLLGROVE_DEPS} DIRECTORY)
+set(Boost_INCLUDE_DIR ${_tg_cache}/boost-include CACHE PATH "")
+set(OPENSSL_ROOT_DIR ${TOLLGROVE_DEPS})
+set(OPENSSL_INCLUDE_DIR ${TOLLGROVE_DEPS}/include)
+set(LIB_EAY ${TOLLGROVE_DEPS}/lib/libcrypto.a)
+set(SSL_EAY ${TOLLGROVE_DEPS}/lib/libssl.a)
+set(OPENSSL_USE_STATIC_LIBS ON)
+find_package(LibtorrentRasterbar 2.0.8 REQUIRED CONFIG)
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+add_compile_options(-Wall -Wextra)
+# Everything is linked statically, so the program needs no DLL beyond the system's.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Tests run through Wine with a prefix of their own under the build folder.
+set(TOLLGROVE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
