@@ -8,6 +8,9 @@ endif()
 include(GoogleTest)
 
 function(tg_add_test name)
+  if(TOLLGROVE_FUZZ)
+    return() # the fuzz build holds only harnesses
+  endif()
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
@@ -17,4 +20,21 @@ function(tg_add_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+endfunction()
+
+# tg_add_fuzzer(name SOURCES ... LIBS ...): a libFuzzer harness (fuzz preset
+# only) that ctest runs for TOLLGROVE_FUZZ_SECONDS; longer on demand with
+#   build/fuzz/tests/<folder>/<name> -max_total_time=600
+function(tg_add_fuzzer name)
+  if(NOT TOLLGROVE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${TOLLGROVE_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

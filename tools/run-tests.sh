@@ -5,7 +5,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/tools/build.sh" native windows || exit 1
+"$root/tools/build.sh" native fuzz windows || exit 1
 
 pids=()
 cleanup() {
@@ -35,6 +35,8 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 status=0
 echo "== native tests"
 ctest --preset native || status=1
+echo "== fuzz harnesses (${TOLLGROVE_FUZZ_SECONDS:-30} s each)"
+ctest --preset fuzz --no-tests=ignore || status=1
 echo "== Windows tests (Wine)"
 ctest --preset windows || status=1
 exit $status
