@@ -14,7 +14,7 @@ public:
     static constexpr int kTimedOut = -7;
     static constexpr UINT kRunLoopScript = WM_APP + 100;
 
-    ScriptedDlg() : CDialog(IDD_TEST) {}
+    explicit ScriptedDlg(CWnd* pParent = nullptr) : CDialog(IDD_TEST, pParent) {}
 
     // Runs inside OnInitDialog, after the base bound the controls.
     std::function<void(ScriptedDlg&)> onInit;

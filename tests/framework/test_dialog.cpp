@@ -306,3 +306,73 @@ TEST(DialogPreTranslate, SeesChildMouseMessagesInnermostFirst)
 }
 
 } // namespace
+
+namespace {
+
+// A dialog of the worker thread over the GUI thread's window, as the
+// install-folder prompt runs: its own loop on the worker, the owner disabled
+// meanwhile, each thread with its own message filter.
+class OwnerDlg : public ScriptedDlg
+{
+public:
+    std::thread worker;
+    INT_PTR innerResult = 0;
+    bool ownerEnabledDuringInner = true;
+    bool innerSawPreTranslate = false;
+    DWORD innerThread = 0;
+
+protected:
+    LRESULT OnDone(WPARAM, LPARAM)
+    {
+        worker.join();
+        EndDialog(IsWindowEnabled() ? IDOK : IDABORT);
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(OwnerDlg, ScriptedDlg)
+    ON_MESSAGE(WM_TEST_DONE, &OwnerDlg::OnDone)
+END_MESSAGE_MAP()
+
+class InnerDlg : public ScriptedDlg
+{
+public:
+    using ScriptedDlg::ScriptedDlg;
+    bool* sawPreTranslate = nullptr;
+
+    BOOL PreTranslateMessage(MSG* pMsg) override
+    {
+        if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_ESCAPE)
+            *sawPreTranslate = true;
+        return FALSE;
+    }
+};
+
+TEST(DialogThreads, WorkerRunsADialogOwnedByTheGuiWindow)
+{
+    OwnerDlg owner;
+    owner.onLoop = [](ScriptedDlg& d) {
+        OwnerDlg& o = static_cast<OwnerDlg&>(d);
+        o.worker = std::thread([&o] {
+            InnerDlg inner(&o);
+            inner.sawPreTranslate = &o.innerSawPreTranslate;
+            inner.onLoop = [&o](ScriptedDlg& i) {
+                o.innerThread = ::GetWindowThreadProcessId(i.m_hWnd, nullptr);
+                o.ownerEnabledDuringInner = ::IsWindowEnabled(o.m_hWnd) != FALSE;
+                HWND list = ::GetDlgItem(i.m_hWnd, IDC_LIST);
+                ::SetFocus(list);
+                ::PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 1);
+            };
+            o.innerResult = inner.DoModal();
+            o.PostMessage(WM_TEST_DONE);
+        });
+    };
+    EXPECT_EQ(owner.DoModal(), IDOK) << "the owner is enabled again after the inner dialog";
+    EXPECT_EQ(owner.innerResult, IDCANCEL);
+    EXPECT_FALSE(owner.ownerEnabledDuringInner);
+    EXPECT_TRUE(owner.innerSawPreTranslate);
+    EXPECT_NE(owner.innerThread, ::GetCurrentThreadId());
+}
+
+} // namespace
