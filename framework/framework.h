@@ -1,0 +1,15 @@
+// The whole class layer in one include.
+#pragma once
+#include "framework/cmd_target.h"
+#include "framework/data_exchange.h"
+#include "framework/dialog.h"
+#include "framework/list_ctrl.h"
+#include "framework/message_map.h"
+#include "framework/object.h"
+#include "framework/paint_dc.h"
+#include "framework/progress_ctrl.h"
+#include "framework/static_ctrl.h"
+#include "framework/status_bar.h"
+#include "framework/tooltip_ctrl.h"
+#include "framework/win_app.h"
+#include "framework/wnd.h"
