@@ -61,7 +61,8 @@ std::wstring StripVietnameseMarks(const std::wstring& text)
     out.reserve(text.size());
     for (wchar_t c : text) {
         // A wchar_t beyond 16 bits (native Linux builds) is no table letter.
-        if (c < 0xC0 || static_cast<uint32_t>(c) > 0xFFFF)
+        const uint32_t code = static_cast<uint32_t>(c);
+        if (code < 0xC0 || code > 0xFFFFu)
             out += c;
         else
             out += static_cast<wchar_t>(BaseLetterOf(static_cast<char16_t>(c)));
