@@ -201,6 +201,10 @@ public:
         return headEnd == std::string::npos ? std::string() : answer.substr(headEnd + 4);
     }
 
+    // Sends raw bytes on a fresh connection; everything received until the
+    // server closes it (or 10 s pass without data).
+    std::string RawExchange(const std::string& bytes) { return Exchange(bytes); }
+
 private:
     static std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 

@@ -125,8 +125,14 @@ class Server:
                 continue
             except OSError:
                 break
+            if self.stop.is_set():
+                conn.close()
+                break
             threading.Thread(target=self.handle, args=(conn,), daemon=True).start()
-        self.sock.close()
+        try:
+            self.sock.close()
+        except OSError:
+            pass
 
     def handle(self, conn):
         conn.settimeout(30)
@@ -265,7 +271,10 @@ class Server:
                 with self.lock:
                     text = "".join(r["raw_hex"] + "\n" for r in self.requests)
             elif name == "shutdown":
+                # The port is closed before the answer goes out, so a
+                # test that stopped the server finds nobody listening.
                 self.stop.set()
+                self.sock.close()
             else:
                 status, text = 404, "unknown control"
         except (ValueError, KeyError, TypeError) as e:
