@@ -6,7 +6,7 @@
 #include <string>
 
 #include "download_error.h"
-#include "status_callback.h"
+#include "progress_sink.h"
 
 struct DownloadJob
 {
