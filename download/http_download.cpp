@@ -23,6 +23,17 @@ bool QueryNumber(HINTERNET request, DWORD what, DWORD& value)
     return HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr) != FALSE;
 }
 
+// The header as text, parsed strictly: WinINet's own number conversion
+// reads text without digits as 0, which would pass for an empty body.
+bool QueryContentLength(HINTERNET request, uint32_t& value)
+{
+    wchar_t text[64] = {};
+    DWORD size = sizeof text - sizeof text[0]; // bytes, room kept for the terminator
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+        return false; // missing, or too long to be a 32-bit count
+    return ParseContentLength(std::wstring(text, size / sizeof text[0]), value);
+}
+
 std::wstring CurrentDirectory()
 {
     wchar_t buffer[kPathBufferChars] = {};
@@ -86,8 +97,8 @@ bool HttpDownloadToFile(const std::wstring& url, IStatusCallback* progress, Down
         error = DLERR_HTTP;
         return false;
     }
-    DWORD contentLength = 0;
-    if (!QueryNumber(request.Get(), HTTP_QUERY_CONTENT_LENGTH, contentLength)) {
+    uint32_t contentLength = 0;
+    if (!QueryContentLength(request.Get(), contentLength)) {
         error = DLERR_HTTP;
         return false;
     }

@@ -36,3 +36,23 @@ std::wstring FileNameOf(const std::wstring& path)
     const size_t slash = path.rfind(L'\\');
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
+
+bool ParseContentLength(const std::wstring& text, uint32_t& value)
+{
+    size_t pos = 0;
+    while (pos < text.size() && (text[pos] == L' ' || text[pos] == L'\t'))
+        ++pos;
+    uint64_t v = 0;
+    size_t digits = 0;
+    for (; pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9'; ++pos, ++digits) {
+        v = v * 10 + static_cast<uint64_t>(text[pos] - L'0');
+        if (v > 0xFFFFFFFFu)
+            return false;
+    }
+    while (pos < text.size() && (text[pos] == L' ' || text[pos] == L'\t'))
+        ++pos;
+    if (digits == 0 || pos != text.size())
+        return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}

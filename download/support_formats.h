@@ -1,6 +1,7 @@
 // Texts of the support routines that need no system call. Portable: no
 // windows.h; any thread.
 #pragma once
+#include <cstdint>
 #include <string>
 
 struct LocalTimeFields
@@ -25,3 +26,8 @@ std::wstring ParentFolderOf(const std::wstring& path);
 
 // The text after the last '\'; the whole text when it has none.
 std::wstring FileNameOf(const std::wstring& path);
+
+// A Content-Length header value: decimal digits with optional blanks
+// around them, at most 4,294,967,295. False for anything else (empty,
+// signs, other text, or a value beyond 32 bits).
+bool ParseContentLength(const std::wstring& text, uint32_t& value);

@@ -6,6 +6,7 @@
 
 #include "config_rules.h"
 #include "file_stamps.h"
+#include "support_formats.h"
 #include "vietnamese_fold.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -29,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     const std::wstring stripped = StripHttpScheme(text);
     if (stripped.size() != text.size() && stripped.size() + 7 != text.size())
+        std::abort();
+    uint32_t length = 0;
+    if (ParseContentLength(text, length) && !ParseContentLength(std::to_wstring(length), length))
         std::abort();
     return 0;
 }

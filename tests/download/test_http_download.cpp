@@ -70,6 +70,8 @@ TEST_F(HttpDownload, AnswersThatFailBeforeTheFileIsCreated)
         {R"({"path": "/x", "status": 500, "body": "oops"})", "500"},
         {R"({"path": "/x", "chunked": true, "body_size": 5000})", "chunked, no Content-Length"},
         {R"({"path": "/x", "content_length": "omit", "body": "abc", "close": true})", "no Content-Length"},
+        {R"({"path": "/x", "content_length": "abc", "body": "abc", "close": true})", "Content-Length not a number"},
+        {R"({"path": "/x", "content_length": 5000000000, "body": "abc", "close": true})", "Content-Length beyond 32 bits"},
         {R"({"path": "/x", "status": 302, "redirect": "/nowhere"})", "redirect to a 404"},
     };
     for (const Case& c : cases) {
@@ -79,6 +81,7 @@ TEST_F(HttpDownload, AnswersThatFailBeforeTheFileIsCreated)
         EXPECT_FALSE(HttpDownloadToFile(server.Url("/x"), nullptr, error, target)) << c.what;
         EXPECT_EQ(error, DLERR_HTTP) << c.what;
         EXPECT_FALSE(FileExists(target)) << c.what;
+        DeleteFileW(target.c_str()); // keeps the cases apart should one fail
     }
 }
 

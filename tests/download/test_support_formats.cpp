@@ -26,3 +26,32 @@ TEST(SupportFormats, ParentFolderAndFileName)
     EXPECT_EQ(FileNameOf(L"tollgrove.exe"), L"tollgrove.exe");
     EXPECT_EQ(FileNameOf(L"C:\\x\\"), L"");
 }
+
+TEST(SupportFormats, ContentLengthIsStrictDecimal)
+{
+    struct Case
+    {
+        const wchar_t* text;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        {L"0", true, 0},
+        {L"150000", true, 150000},
+        {L" 42 ", true, 42},
+        {L"4294967295", true, 4294967295u},
+        {L"4294967296", false, 0}, // beyond 32 bits
+        {L"", false, 0},
+        {L"abc", false, 0},
+        {L"12abc", false, 0},
+        {L"-1", false, 0},
+        {L"+1", false, 0},
+        {L"1 2", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t v = 7;
+        EXPECT_EQ(ParseContentLength(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+}
