@@ -55,20 +55,23 @@ void DeleteDirectoryTree(const std::wstring& folder)
     HANDLE search = FindFirstFileW((base + L"*.*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    // The first two entries are the folder itself and its parent.
-    if (FindNextFileW(search, &entry) && FindNextFileW(search, &entry)) {
-        do {
-            const std::wstring child = base + entry.cFileName;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteDirectoryTree(child);
-            } else {
-                const DWORD attributes = GetFileAttributesW(child.c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-                    SetFileAttributesW(child.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(search, &entry));
-    }
+    // "." and ".." are skipped by name, not by position: a name that sorts
+    // before "." (such as "!x") comes first on some file systems, and
+    // taking ".." for a subfolder would empty the parent.
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring child = base + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            DeleteDirectoryTree(child);
+        } else {
+            const DWORD attributes = GetFileAttributesW(child.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                SetFileAttributesW(child.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+            DeleteFileW(child.c_str());
+        }
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
     RemoveDirectoryW(folder.c_str());
 }

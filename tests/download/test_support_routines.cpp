@@ -86,6 +86,21 @@ TEST(SupportRoutines, DeleteDirectoryTreeRemovesReadOnlyFilesAndSubfolders)
     EXPECT_TRUE(FileExists(dir.Path()));
 }
 
+TEST(SupportRoutines, DeleteDirectoryTreeNeverLeavesTheFolder)
+{
+    // Names that sort before "." and a sibling that must survive.
+    ScratchFolder dir;
+    const std::wstring top = dir / L"update";
+    std::filesystem::create_directories(top + L"\\!sub");
+    WriteAll(top + L"\\!first.txt", "1");
+    WriteAll(top + L"\\#2.txt", "2");
+    WriteAll(top + L"\\!sub\\ x.txt", "3");
+    WriteAll(dir / L"sibling.txt", "keep");
+    DeleteDirectoryTree(top);
+    EXPECT_FALSE(FileExists(top));
+    EXPECT_EQ(ReadAll(dir / L"sibling.txt"), "keep");
+}
+
 TEST(SupportRoutines, ReadOnlySubfolderStaysAndSoDoesItsParent)
 {
     ScratchFolder dir;
