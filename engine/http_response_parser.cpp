@@ -47,7 +47,6 @@ bool read_number(std::string const& s, std::size_t& i, std::int64_t& out)
 int http_response_parser::incoming(lt::span<char const> buf)
 {
     if (m_error || m_finished) return 0;
-    int const start = m_pos;
     while (!m_finished) {
         auto const begin = buf.begin() + m_pos;
         auto const nl = std::find(begin, buf.end(), '\n');
@@ -75,7 +74,12 @@ int http_response_parser::incoming(lt::span<char const> buf)
             parse_field(line);
         }
     }
-    return m_pos - start;
+    // Every byte seen up to the end of the header counts, a line not yet
+    // complete included, so each received byte is counted exactly once.
+    int const seen = m_finished ? m_body_start : int(std::min<std::size_t>(buf.size(), max_header_size));
+    int const counted = std::max(0, seen - m_seen);
+    m_seen = std::max(m_seen, seen);
+    return counted;
 }
 
 bool http_response_parser::parse_status_line(std::string const& line)

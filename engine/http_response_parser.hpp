@@ -20,7 +20,8 @@ public:
     static constexpr int max_header_size = 64 * 1024;
 
     // Parses on from where it stopped; `buf` starts at the response's first
-    // byte. Returns the number of header bytes consumed by this call.
+    // byte. Returns the header bytes seen for the first time in this call
+    // (a line not yet complete included).
     int incoming(lt::span<char const> buf);
 
     bool error() const { return m_error; }
@@ -44,7 +45,8 @@ private:
     bool parse_status_line(std::string const& line);
     void parse_field(std::string const& line);
 
-    int m_pos = 0; // bytes of the header consumed so far
+    int m_pos = 0;  // bytes of complete header lines parsed so far
+    int m_seen = 0; // header bytes already counted to the caller
     bool m_error = false;
     bool m_finished = false;
     int m_status = -1;
