@@ -2,6 +2,9 @@
 
 #include "engine/torrent_file_sources.hpp"
 #include "engine/torrent_sources.hpp"
+#include "engine/web_peer_connection.hpp"
+
+#include <boost/asio/executor_work_guard.hpp>
 
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/read_resume_data.hpp>
@@ -19,15 +22,65 @@ source_clock const& direct_http_engine::default_clock()
     return real;
 }
 
+using work_guard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
+
 direct_http_engine::direct_http_engine(lt::session& s, source_clock const& clock)
     : m_core(std::make_shared<engine_core>(s, clock))
 {
+    m_work = std::unique_ptr<void, void (*)(void*)>(new work_guard(m_core->ioc.get_executor()),
+        [](void* p) { delete static_cast<work_guard*>(p); });
+    {
+        std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+        schedule_tick();
+    }
+    engine_core* core = m_core.get();
+    m_core->thread = std::thread([core] { core->ioc.run(); });
+}
+
+void direct_http_engine::schedule_tick()
+{
+    engine_core* core = m_core.get();
+    core->tick_timer.expires_after(std::chrono::seconds(1));
+    core->tick_timer.async_wait([this, core](lt::error_code const& ec) {
+        if (ec) return;
+        std::lock_guard<std::recursive_mutex> l(core->mutex);
+        if (core->shutting_down) return;
+        source_tick(*core);
+        schedule_tick();
+    });
 }
 
 direct_http_engine::~direct_http_engine()
 {
+    {
+        std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+        m_core->shutting_down = true;
+        m_core->tick_timer.cancel();
+        for (auto const& t : m_core->torrents) {
+            t->removed = true;
+            auto const connections = t->connections;
+            for (auto const& c : connections) c->disconnect(lt::errors::session_is_closing, 0);
+        }
+    }
+    m_work.reset();
+    m_core->ioc.stop();
+    if (m_core->thread.joinable()) m_core->thread.join();
     std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+    m_core->connect_queue.clear();
     m_core->torrents.clear();
+}
+
+void direct_http_engine::set_max_half_open_connections(int n)
+{
+    std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+    m_core->max_half_open = n;
+    m_core->pump_connect_queue();
+}
+
+void direct_http_engine::set_log(std::function<void(std::string const&)> log)
+{
+    std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+    m_core->log = std::move(log);
 }
 
 namespace {
@@ -96,6 +149,9 @@ void direct_http_engine::remove_torrent(torrent_handle const& h, lt::remove_flag
     std::shared_ptr<torrent_sources> t = h.m_torrent.lock();
     if (!t || h.m_core.lock() != m_core) return;
     std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+    t->removed = true;
+    auto const connections = t->connections;
+    for (auto const& c : connections) c->disconnect(lt::errors::torrent_removed, 0);
     auto& v = m_core->torrents;
     v.erase(std::remove(v.begin(), v.end(), t), v.end());
     m_core->session.remove_torrent(t->handle, flags);

@@ -10,14 +10,18 @@
 #include <libtorrent/session.hpp>
 #include <libtorrent/span.hpp>
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tg {
 
 // Threads: construct, add and remove torrents, and destroy on one
 // application thread (the worker); handles may be used from any thread. The
-// component must be destroyed before its session.
+// component runs its own network thread (name lookups, connections and the
+// once-a-second tick), which it starts in the constructor and joins in the
+// destructor. The component must be destroyed before its session.
 class direct_http_engine
 {
 public:
@@ -42,10 +46,22 @@ public:
     // handles expire. An expired handle changes nothing.
     void remove_torrent(torrent_handle const& h, lt::remove_flags_t flags = {});
 
+    // The most Direct-HTTP connections that may be connecting at once (the
+    // option file's "set_max_half_open_connections"); 0 or less: no limit.
+    void set_max_half_open_connections(int n);
+
+    // Where the component writes its reports (refused URLs, failed lookups,
+    // ended connections, rejected pieces): one English line per call, on the
+    // component's network thread. Set it before adding torrents.
+    void set_log(std::function<void(std::string const&)> log);
+
     static source_clock const& default_clock();
 
 private:
+    void schedule_tick();
+
     std::shared_ptr<engine_core> m_core;
+    std::unique_ptr<void, void (*)(void*)> m_work{nullptr, nullptr};
 };
 
 // Resume data as the engine writes it, without the "url-list" and

@@ -61,7 +61,8 @@ inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::str
         write_file(p, data);
         fs.add_file(rel, files[i].size);
     }
-    lt::create_torrent ct(fs, piece_length);
+    // Version-1 torrents without pad files, as publishers make them.
+    lt::create_torrent ct(fs, piece_length, lt::create_torrent::v1_only);
     lt::set_piece_hashes(ct, dir.u8string());
     lt::entry e = ct.generate();
     if (edit) edit(e);
