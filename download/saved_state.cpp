@@ -5,6 +5,8 @@
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/write_resume_data.hpp>
 
+#include "engine/direct_http_engine.hpp"
+
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -80,7 +82,8 @@ bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, con
             if (auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
                 if (done->handle != torrent)
                     continue;
-                return ReplaceFileContents(path, lt::write_resume_data_buf(done->params));
+                // Sources are never carried over in the resume file.
+                return ReplaceFileContents(path, tg::write_resume_data_buf(done->params));
             }
             // The engine reports a failed save as an alert of its own; waiting
             // on would only run into the time limit.

@@ -4,15 +4,12 @@ namespace tollgrove {
 
 std::string NarrowForEngine(const std::wstring& text, std::size_t maxBytes)
 {
-    if (text.size() > maxBytes)
-        return {};
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
+    for (wchar_t c : text)
         if (static_cast<unsigned long>(c) > 0xFF)
             return {};
-        out += static_cast<char>(static_cast<unsigned char>(c));
-    }
+    std::string out = ToUtf8(text);
+    if (out.size() > maxBytes)
+        return {};
     return out;
 }
 

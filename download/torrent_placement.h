@@ -7,9 +7,12 @@
 
 namespace tollgrove {
 
-// The engine takes narrow strings; characters up to U+00FF become the byte
-// of the same value. Anything else, or a result longer than `maxBytes`
-// (the fixed buffers hold 259 bytes and a terminator), gives the empty string.
+// Narrow strings for the engine's interface (the .torrent and resume paths,
+// the source URL). Only characters up to U+00FF are accepted, anything else
+// gives the empty string; the engine of this build reads narrow paths as
+// UTF-8, so the accepted characters are written in UTF-8. A result longer
+// than `maxBytes` (the fixed buffers hold 259 bytes and a terminator) is
+// refused the same way rather than cut.
 std::string NarrowForEngine(const std::wstring& text, std::size_t maxBytes = 259);
 
 // The path a torrent file is placed at: the install folder followed by the

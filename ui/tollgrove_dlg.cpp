@@ -1,8 +1,18 @@
 #include "ui/tollgrove_dlg.h"
 
 #include <commctrl.h>
+#include <shlwapi.h>
 
+#include <cstdio>
+#include <vector>
+
+#include "download/download_error.h"
+#include "download/ini_file.h"
+#include "download/worker_thread.h"
 #include "ui/window_messages.h"
+
+wchar_t g_szModuleDir[MAX_PATH];
+PeerInfoList g_peerInfoList;
 
 namespace {
 
@@ -30,7 +40,12 @@ BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
     ON_WM_QUERYDRAGICON()
     ON_WM_SYSCOMMAND()
     ON_BN_CLICKED(IDC_BTN_EXIT, &CTollgroveDlg::OnExitButton)
+    ON_BN_CLICKED(IDC_BTN_ACTION, &CTollgroveDlg::OnActionButton)
+    ON_BN_CLICKED(IDC_BTN_TOGGLE, &CTollgroveDlg::OnToggleSizeButton)
     ON_MESSAGE(WM_TRAY_NOTIFY, &CTollgroveDlg::OnTrayNotify)
+    ON_MESSAGE(WM_WORKER_FINISHED, &CTollgroveDlg::OnWorkerFinished)
+    ON_MESSAGE(WM_REFRESH_STATUS, &CTollgroveDlg::OnRefreshStatus)
+    ON_MESSAGE(WM_PICTURE_CLICKED, &CTollgroveDlg::OnPictureClicked)
 END_MESSAGE_MAP()
 
 CTollgroveDlg::CTollgroveDlg()
@@ -54,6 +69,13 @@ BOOL CTollgroveDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetWindowText(kTitle);
 
+    // The program's folder, without its trailing backslash.
+    DWORD n = ::GetModuleFileNameW(nullptr, g_szModuleDir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        g_szModuleDir[0] = L'\0'; // a path the buffer cannot hold is not used cut
+    if (wchar_t* slash = wcsrchr(g_szModuleDir, L'\\'))
+        *slash = L'\0';
+
     m_trayData = NOTIFYICONDATAW();
     m_trayData.cbSize = NOTIFYICONDATAW_V3_SIZE;
     m_trayData.hWnd = m_hWnd;
@@ -68,8 +90,10 @@ BOOL CTollgroveDlg::OnInitDialog()
     lstrcpynW(m_trayData.szInfo, L"Chương trình đang hoạt động.", ARRAYSIZE(m_trayData.szInfo));
 
     m_bExpanded = TRUE;
+    m_strVersion = GetExeVersionString();
 
     m_progress.SetRange(0, 100);
+    m_statusCallback.m_pOwner = m_hWnd;
     m_progress.SetPos(0);
 
     m_peerList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
@@ -83,6 +107,8 @@ BOOL CTollgroveDlg::OnInitDialog()
     m_statusBar.SetPaneInfo(2, IDS_PANE_RATES, SBPS_NORMAL, 150);
     m_statusBar.SetPaneInfo(3, IDS_PANE_TOTALS, SBPS_STRETCH, 145);
     RepositionBars(AFX_IDW_CONTROLBAR_FIRST, AFX_IDW_CONTROLBAR_LAST, 0);
+
+    OnActionButton(); // the first attempt starts at once
     return TRUE;
 }
 
@@ -116,10 +142,144 @@ LRESULT CTollgroveDlg::OnTrayNotify(WPARAM, LPARAM lParam)
     return 1;
 }
 
+void CTollgroveDlg::OnActionButton()
+{
+    if (lstrcmpiW(GetDlgItemText(IDC_BTN_ACTION).c_str(), L"Chơi ngay") == 0) {
+        OnPlay();
+        return;
+    }
+    m_bBusy = TRUE;
+    m_bStopRequested = FALSE;
+    GetDlgItem(IDC_BTN_ACTION).EnableWindow(FALSE);
+    SetDlgItemText(IDC_BTN_EXIT, L"Dừng lại");
+    SetDlgItemText(IDC_TXT_HEADLINE, L"Đang tải dữ liệu...");
+    m_hWorker = ::CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr);
+    if (!m_hWorker) {
+        // No worker: say so and go back to the idle state instead of
+        // waiting for a result that never comes.
+        OnWorkerFinished(0, WR_FAILED);
+    }
+}
+
 void CTollgroveDlg::OnExitButton()
 {
-    // No download runs in this window yet: Exit ends the modal loop.
+    if (m_bBusy && !m_bStopRequested) {
+        m_bStopRequested = TRUE;
+        SetDlgItemText(IDC_BTN_EXIT, L"Thoát ra");
+        return;
+    }
+    if (m_bBusy)
+        return; // still stopping: the worker saves its state and then reports; never end before it
+    if (!m_strInstallPath.empty())
+        WriteInstallPath(m_strCachePath, m_strInstallPath);
     ::PostQuitMessage(0);
+}
+
+LRESULT CTollgroveDlg::OnWorkerFinished(WPARAM, LPARAM lParam)
+{
+    if (m_hWorker) {
+        ::WaitForSingleObject(m_hWorker, INFINITE);
+        ::CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+    if (m_bInTray) {
+        ShowWindow(SW_SHOW);
+        m_bInTray = !::Shell_NotifyIconW(NIM_DELETE, &m_trayData);
+    }
+    const std::wstring& f = m_strTorrentFileName;
+    const std::wstring& g = m_strGameName;
+    switch (static_cast<int>(lParam)) {
+    case WR_COMPLETED:
+        OnDownloadCompleted();
+        SetDlgItemText(IDC_BTN_ACTION, L"Chơi ngay");
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Đã tải thành công nội dung tập tin [" + f + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Đã tải thành công dữ liệu [" + g + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút Chơi ngay để vào game.");
+        break;
+    case WR_STOPPED:
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Bạn đã hủy quá trình tải dữ liệu [" + g + L"].").c_str());
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Bạn đã hủy quá trình tải nội dung tập tin [" + f + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    case WR_TORRENT_FETCH_FAILED:
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Tải tập tin torrent [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Quá trình tải nội dung tập tin [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    default:
+        SetDlgItemText(IDC_TXT_HEADLINE, L"Lỗi");
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Quá trình tải tập tin [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    }
+    m_bBusy = FALSE;
+    GetDlgItem(IDC_BTN_ACTION).EnableWindow(TRUE);
+    SetDlgItemText(IDC_BTN_EXIT, L"Thoát ra");
+    return 1;
+}
+
+LRESULT CTollgroveDlg::OnPictureClicked(WPARAM, LPARAM)
+{
+    return 0; // the picture is decoration: a click changes nothing
+}
+
+void CTollgroveDlg::OnToggleSizeButton()
+{
+    RECT rect;
+    GetWindowRect(&rect);
+    if (m_bExpanded) {
+        rect.bottom -= 246;
+        SetDlgItemText(IDC_BTN_TOGGLE, L"Mở rộng");
+    } else {
+        rect.bottom += 246;
+        SetDlgItemText(IDC_BTN_TOGGLE, L"Thu nhỏ");
+    }
+    MoveWindow(rect, TRUE);
+    m_bExpanded = !m_bExpanded;
+}
+
+void CTollgroveDlg::ShowProgress(double percent)
+{
+    m_progress.SetPos(static_cast<int>(percent));
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%.2lf %%", percent);
+    SetDlgItemText(IDC_TXT_PERCENT, text);
+}
+
+void CTollgroveDlg::ShowSpeed(uint32_t bytesPerSecond)
+{
+    wchar_t size[32] = {};
+    ::StrFormatByteSizeW(static_cast<LONGLONG>(bytesPerSecond), size, 32);
+    SetDlgItemText(IDC_TXT_SPEED, (std::wstring(size) + L"/s").c_str());
+}
+
+void CTollgroveDlg::ShowRemainingTime(uint32_t seconds)
+{
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%02u:%02u:%02u", seconds / 3600, (seconds % 3600) / 60, seconds % 60);
+    SetDlgItemText(IDC_TXT_TIME_LEFT, text);
+}
+
+std::wstring GetExeVersionString()
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return {};
+    DWORD handle = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(path, &handle);
+    if (size == 0)
+        return {};
+    std::vector<unsigned char> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT len = 0;
+    if (!::GetFileVersionInfoW(path, 0, size, block.data()) ||
+        !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info)
+        return {};
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%d.%d.%d.%d", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                  HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+    return text;
 }
 
 void CTollgroveDlg::OnPaint()

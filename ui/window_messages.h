@@ -8,3 +8,6 @@
 #define WM_WORKER_FINISHED (WM_USER + 2)
 // Sent by the worker; lParam is the RefreshMask.
 #define WM_REFRESH_STATUS (WM_USER + 3)
+// Posted by the picture control when clicked: a message of its own, so the
+// click never reaches the worker-finished handler (which joins the worker).
+#define WM_PICTURE_CLICKED (WM_USER + 4)
