@@ -376,3 +376,27 @@ TEST(DialogThreads, WorkerRunsADialogOwnedByTheGuiWindow)
 }
 
 } // namespace
+
+namespace {
+
+// A quit message ends the modal loop wherever it comes from (Exit posts one
+// on the GUI thread, a worker posts one to the window); the dialog manager
+// leaves it queued again for the loop outside.
+TEST(DialogQuit, QuitMessageFromAWorkerEndsDoModal)
+{
+    ScriptedDlg dlg;
+    std::thread worker;
+    dlg.onLoop = [&](ScriptedDlg& d) {
+        HWND hwnd = d.m_hWnd;
+        worker = std::thread([hwnd] { ::PostMessageW(hwnd, WM_QUIT, 3, 0); });
+    };
+    INT_PTR result = dlg.DoModal();
+    worker.join();
+    EXPECT_NE(result, ScriptedDlg::kTimedOut);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+}
+
+} // namespace
