@@ -231,6 +231,13 @@ TEST(DialogVirtuals, BaseOkAndCancelEndTheDialog)
     }
 }
 
+TEST(DialogVirtuals, MissingTemplateFailsWithoutAWindow)
+{
+    CDialog dlg(4321);
+    EXPECT_EQ(dlg.DoModal(), -1);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+}
+
 // PreTranslateMessage sees the loop's messages before they are dispatched,
 // the target control first, then its dialog; TRUE swallows a message.
 class PeekingStatic : public CStatic
