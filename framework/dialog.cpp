@@ -54,7 +54,7 @@ BEGIN_MESSAGE_MAP(CDialog, CWnd)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDHelp(nIDTemplate), m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
 {
 }
 
@@ -74,17 +74,16 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lPa
     // window procedure first; here the dialog manager only asks for defaults.
     if (message != WM_INITDIALOG)
         return FALSE;
+    // Only the dialog manager's first WM_INITDIALOG carries our object; a
+    // later one (sent by anyone) finds the window subclassed already.
+    if (CWnd::FromHandlePermanent(hWnd))
+        return FALSE;
     CDialog* dlg = reinterpret_cast<CDialog*>(lParam);
-    if (!dlg->SubclassWindow(hWnd)) {
+    if (!dlg || !dlg->SubclassWindow(hWnd)) {
         ::EndDialog(hWnd, -1);
         return FALSE;
     }
-    MSG msg = {hWnd, message, 0, lParam, 0, {0, 0}};
-    const MSG* outer = dlg->m_pCurrentMsg;
-    dlg->m_pCurrentMsg = &msg;
-    BOOL result = dlg->OnInitDialog();
-    dlg->m_pCurrentMsg = outer;
-    return result;
+    return dlg->OnInitDialog();
 }
 
 void CDialog::EndDialog(int nResult)

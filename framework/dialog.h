@@ -26,8 +26,6 @@ public:
     // GUI thread: runs DoDataExchange; bSaveAndValidate as CDataExchange.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
-    UINT m_nIDHelp;
-
 protected:
     // Base versions: binds controls (UpdateData(FALSE)) and returns TRUE.
     virtual BOOL OnInitDialog();

@@ -1,4 +1,12 @@
-// The whole class layer in one include.
+// The whole class layer in one include. Class, method and macro names follow
+// the Windows class library's where the program uses them; where the shapes
+// differ, ours are the thin Win32 ones:
+//  - texts come back as std::wstring (GetWindowText, GetDlgItemText,
+//    CListCtrl::GetItemText, CStatusBar::GetPaneText);
+//  - GetDlgItem returns a CWnd by value that only names the item
+//    (GetDlgItem(IDC_X).EnableWindow(FALSE));
+//  - handlers take HWND and POINT where the library has CWnd* and CPoint
+//    (OnSetCursor, OnMouseMove, OnMouseHover); GetDC returns an HDC.
 #pragma once
 #include "framework/cmd_target.h"
 #include "framework/data_exchange.h"

@@ -6,6 +6,7 @@ IMPLEMENT_DYNAMIC(CStatusBar, CWnd)
 
 BEGIN_MESSAGE_MAP(CStatusBar, CWnd)
     ON_WM_SIZE()
+    ON_MESSAGE(kReadPaneText, &CStatusBar::OnReadPaneText)
 END_MESSAGE_MAP()
 
 BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID)
@@ -102,13 +103,23 @@ BOOL CStatusBar::SetPaneText(int nIndex, LPCWSTR lpszNewText, BOOL bUpdate)
 
 std::wstring CStatusBar::GetPaneText(int nIndex) const
 {
-    if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_panes.size())
-        return std::wstring();
-    size_t length = LOWORD(SendMessage(SB_GETTEXTLENGTHW, static_cast<WPARAM>(nIndex), 0));
-    std::wstring text(length + 1, L'\0');
-    SendMessage(SB_GETTEXTW, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(wcslen(text.c_str()));
+    std::wstring text;
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_panes.size())
+        SendMessage(kReadPaneText, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(&text));
     return text;
+}
+
+LRESULT CStatusBar::OnReadPaneText(WPARAM wParam, LPARAM lParam)
+{
+    // SB_GETTEXTW takes no buffer size: the length and the copy must come
+    // from the same moment, which holds on the bar's own thread only, where
+    // no other change can come between the two.
+    std::wstring& text = *reinterpret_cast<std::wstring*>(lParam);
+    size_t length = LOWORD(DefWindowProc(SB_GETTEXTLENGTHW, wParam, 0));
+    std::vector<wchar_t> buf(length + 1, L'\0');
+    DefWindowProc(SB_GETTEXTW, wParam, reinterpret_cast<LPARAM>(buf.data()));
+    text.assign(buf.data());
+    return 0;
 }
 
 void CStatusBar::OnSize(UINT, int, int)

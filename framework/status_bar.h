@@ -3,6 +3,8 @@
 // in pixels; the control's parts are the panes' right edges (SB_SETPARTS),
 // a SBPS_STRETCH pane taking the width left over. Pane texts go through
 // SB_SETTEXTW / SB_GETTEXTW (synchronous from another thread, see wnd.h).
+// Threads: Create, SetIndicators and SetPaneInfo on the GUI thread; once the
+// panes are set, any thread may set and read pane texts.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -49,10 +51,15 @@ public:
 
 protected:
     void OnSize(UINT nType, int cx, int cy);
+    LRESULT OnReadPaneText(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Reads a pane's text on the bar's thread (wParam index, lParam the
+    // std::wstring to fill).
+    static constexpr UINT kReadPaneText = WM_APP + 0x3F00;
+
     struct Pane
     {
         UINT id;

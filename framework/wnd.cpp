@@ -153,10 +153,8 @@ LRESULT CALLBACK CWnd::StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     LRESULT result = wnd->WindowProc(message, wParam, lParam);
     wnd->m_pCurrentMsg = outer;
 
-    if (message == WM_NCDESTROY) {
+    if (message == WM_NCDESTROY) // the window is gone: the object lets go of it
         wnd->Detach();
-        wnd->PostNcDestroy();
-    }
     return result;
 }
 

@@ -77,11 +77,6 @@ public:
     void ClientToScreen(LPPOINT lpPoint) const { ::ClientToScreen(m_hWnd, lpPoint); }
     DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_STYLE)); }
     DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_EXSTYLE)); }
-    HICON SetIcon(HICON hIcon, BOOL bBigIcon)
-    {
-        return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
-                                                   reinterpret_cast<LPARAM>(hIcon)));
-    }
     HWND SetFocus() { return ::SetFocus(m_hWnd); }
 
     // Messages. PostMessage returns at once; SendMessage waits for the window's
@@ -142,13 +137,9 @@ protected:
     void OnDestroy();
     void OnSize(UINT nType, int cx, int cy);
 
-    // Lets a derived class change where WM_NCDESTROY leaves the object.
-    virtual void PostNcDestroy() {}
-
     DECLARE_MESSAGE_MAP()
 
 private:
-    friend class CDialog;
     static LRESULT CALLBACK StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Detach();
 

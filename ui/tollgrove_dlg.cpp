@@ -123,6 +123,8 @@ void CTollgroveDlg::OnCancel()
     // notification area; the dialog goes on.
     ShowWindow(SW_HIDE);
     m_bInTray = ::Shell_NotifyIconW(NIM_ADD, &m_trayData);
+    if (!m_bInTray) // no icon to bring it back with: keep the window
+        ShowWindow(SW_SHOW);
 }
 
 void CTollgroveDlg::OnSysCommand(UINT nID, LPARAM lParam)

@@ -257,3 +257,44 @@ TEST(WorkerThread, DrivesGuiControlsThroughSynchronousMessages)
 }
 
 } // namespace
+
+namespace {
+
+// An object that ends before its window hands the window back: the original
+// procedure again, no way from the handle to the dead object.
+TEST(WndLifetime, ObjectEndingBeforeItsWindowGivesItBack)
+{
+    ScriptedDlg dlg;
+    bool ran = false;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        HWND label = ::GetDlgItem(d.m_hWnd, IDC_LABEL);
+        LONG_PTR original = ::GetWindowLongPtrW(label, GWLP_WNDPROC);
+        {
+            CStatic wrapper;
+            ASSERT_TRUE(wrapper.SubclassWindow(label));
+            EXPECT_NE(::GetWindowLongPtrW(label, GWLP_WNDPROC), original);
+            CStatic second;
+            EXPECT_FALSE(second.SubclassWindow(label)) << "one object per window";
+            EXPECT_EQ(second.m_hWnd, nullptr);
+        }
+        EXPECT_EQ(::GetWindowLongPtrW(label, GWLP_WNDPROC), original);
+        EXPECT_EQ(CWnd::FromHandlePermanent(label), nullptr);
+        ::SetWindowTextW(label, L"vẫn chạy");
+        EXPECT_EQ(CWnd(label).GetWindowText(), L"vẫn chạy");
+        // A created window goes with its object.
+        HWND created = nullptr;
+        {
+            CWnd child;
+            RECT r = {0, 0, 10, 10};
+            ASSERT_TRUE(child.CreateEx(0, L"Static", L"", WS_CHILD, r, d.m_hWnd, 4242));
+            created = child.m_hWnd;
+        }
+        EXPECT_FALSE(::IsWindow(created));
+        ran = true;
+        d.EndDialog(IDOK);
+    };
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(ran);
+}
+
+} // namespace

@@ -231,6 +231,13 @@ TEST(DialogVirtuals, BaseOkAndCancelEndTheDialog)
     }
 }
 
+TEST(DialogVirtuals, MissingTemplateFailsWithoutAWindow)
+{
+    CDialog dlg(4321);
+    EXPECT_EQ(dlg.DoModal(), -1);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+}
+
 // PreTranslateMessage sees the loop's messages before they are dispatched,
 // the target control first, then its dialog; TRUE swallows a message.
 class PeekingStatic : public CStatic
@@ -373,6 +380,30 @@ TEST(DialogThreads, WorkerRunsADialogOwnedByTheGuiWindow)
     EXPECT_FALSE(owner.ownerEnabledDuringInner);
     EXPECT_TRUE(owner.innerSawPreTranslate);
     EXPECT_NE(owner.innerThread, ::GetCurrentThreadId());
+}
+
+} // namespace
+
+namespace {
+
+// A quit message ends the modal loop wherever it comes from (Exit posts one
+// on the GUI thread, a worker posts one to the window); the dialog manager
+// leaves it queued again for the loop outside.
+TEST(DialogQuit, QuitMessageFromAWorkerEndsDoModal)
+{
+    ScriptedDlg dlg;
+    std::thread worker;
+    dlg.onLoop = [&](ScriptedDlg& d) {
+        HWND hwnd = d.m_hWnd;
+        worker = std::thread([hwnd] { ::PostMessageW(hwnd, WM_QUIT, 3, 0); });
+    };
+    INT_PTR result = dlg.DoModal();
+    worker.join();
+    EXPECT_NE(result, ScriptedDlg::kTimedOut);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
 }
 
 } // namespace
