@@ -43,37 +43,34 @@ void PrintUtf8(const std::wstring& text)
     std::fputc('\n', stdout);
 }
 
-std::wstring FromUtf8(const char* s)
+int ArgInt(const wchar_t* s)
 {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1)
-        MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
-    return w;
+    return static_cast<int>(std::wcstol(s, nullptr, 10));
 }
 
 } // namespace
 
-int main(int argc, char** argv)
+// Wide arguments: the texts to wait for are Vietnamese.
+int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
-    const std::string cmd = argv[1];
+    const std::wstring cmd = argv[1];
     HWND dlg = FindMainWindow();
-    if (cmd == "exists")
+    if (cmd == L"exists")
         return dlg ? 0 : 1;
     if (!dlg)
         return 1;
-    if (cmd == "text" && argc == 3) {
-        PrintUtf8(ItemText(dlg, std::atoi(argv[2])));
+    if (cmd == L"text" && argc == 3) {
+        PrintUtf8(ItemText(dlg, ArgInt(argv[2])));
         return 0;
     }
-    if (cmd == "wait" && argc == 5) {
-        const std::wstring want = FromUtf8(argv[3]);
-        const DWORD until = GetTickCount() + static_cast<DWORD>(std::atoi(argv[4])) * 1000;
+    if (cmd == L"wait" && argc == 5) {
+        const std::wstring want = argv[3];
+        const DWORD until = GetTickCount() + static_cast<DWORD>(ArgInt(argv[4])) * 1000;
         for (;;) {
             dlg = FindMainWindow();
-            const std::wstring text = dlg ? ItemText(dlg, std::atoi(argv[2])) : std::wstring();
+            const std::wstring text = dlg ? ItemText(dlg, ArgInt(argv[2])) : std::wstring();
             if (dlg && text.find(want) != std::wstring::npos) {
                 PrintUtf8(text);
                 return 0;
@@ -85,18 +82,18 @@ int main(int argc, char** argv)
             Sleep(200);
         }
     }
-    if (cmd == "click" && argc == 3) {
-        HWND item = GetDlgItem(dlg, std::atoi(argv[2]));
+    if (cmd == L"click" && argc == 3) {
+        HWND item = GetDlgItem(dlg, ArgInt(argv[2]));
         if (!item)
             return 1;
-        PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(std::atoi(argv[2]), BN_CLICKED), reinterpret_cast<LPARAM>(item));
+        PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(ArgInt(argv[2]), BN_CLICKED), reinterpret_cast<LPARAM>(item));
         return 0;
     }
-    if (cmd == "enabled" && argc == 3) {
-        std::printf("%d\n", IsWindowEnabled(GetDlgItem(dlg, std::atoi(argv[2]))) ? 1 : 0);
+    if (cmd == L"enabled" && argc == 3) {
+        std::printf("%d\n", IsWindowEnabled(GetDlgItem(dlg, ArgInt(argv[2]))) ? 1 : 0);
         return 0;
     }
-    if (cmd == "rows") {
+    if (cmd == L"rows") {
         DWORD_PTR n = 0;
         SendMessageTimeoutW(GetDlgItem(dlg, 1014), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &n);
         std::printf("%u\n", static_cast<unsigned>(n));
