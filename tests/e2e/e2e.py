@@ -109,7 +109,164 @@ def scenario_hybrid(args, work):
         pub.stop()
 
 
-SCENARIOS = {"hybrid": scenario_hybrid}
+def report_targets(pub):
+    return [r["target"] for r in pub.http.requests() if r["target"].startswith(publisher.REPORT_PATH)]
+
+
+def report_value(target, key):
+    """<value> of key in an outcome report, as an int."""
+    part = target.split(key + "=<", 1)[1]
+    return int(part.split(">", 1)[0])
+
+
+def read_ini(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("cp1252")
+    values = {}
+    for line in text.splitlines():
+        if "=" in line:
+            k, v = line.split("=", 1)
+            values[k.strip()] = v.strip()
+    return values
+
+
+def nginx_connections(pub):
+    with open(pub.nginx.access_log) as f:
+        return {line.split(" ", 1)[0] for line in f if line.strip()}
+
+
+def start_program(args, pub, work, **settings):
+    install = os.path.join(work, "install")
+    pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install, **settings)
+    prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+    prog.start()
+    return prog, install
+
+
+def scenario_stop_resume(args, work):
+    """Exit during the download stops it (7): the resume and DHT state files
+    are written and the totals go back into the configuration; Retry resumes
+    from the resume data and completes without fetching the game again.
+    The first attempt has a slow file server only; a seeding peer joins for
+    the second, so it completes quickly."""
+    size = 24 << 20
+    pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
+                              rate_limit=64 << 10).start()
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        time.sleep(3)
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        for name in ("demo.resume", "demo.dhtstate"):
+            assert os.path.getsize(os.path.join(install, name)) > 0, name + " not written"
+        ini = read_ini(os.path.join(work, "app", "tollgrove.dat"))
+        stopped_bytes, stopped_secs = int(ini["TotalSizeDL"]), int(ini["TotalTimeDL"])
+        log("stopped after", stopped_secs, "s and", stopped_bytes, "bytes")
+        assert 0 < stopped_bytes < size, "the stop came too late to test a resume"
+        cancel = [t for t in report_targets(pub) if "rs=<CANCEL;TG>" in t]
+        assert cancel and report_value(cancel[0], "ts") == stopped_bytes, cancel
+
+        pub.start_seeder()
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        ok = [t for t in report_targets(pub) if "rs=<OK;TG>" in t]
+        assert ok, "no OK report"
+        total = report_value(ok[0], "ts")
+        assert report_value(ok[0], "tt") > stopped_secs
+        log("bytes over both attempts:", total, "game size:", size)
+        # The second attempt fetched only what the first had not completed.
+        assert total < size + size // 10, "the resumed attempt fetched the game again"
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_connection_rule(args, work):
+    """A slow file server and no peer: the rule (run every 3 s here) adds
+    sources until MaxHttpConn, and no more."""
+    pub = publisher.Publisher(work, [("data/big.pak", 64 << 20), ("game.exe", 40000)], seeder=False,
+                              rate_limit=64 << 10).start()
+    args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+    prog, install = start_program(args, pub, work, MaxHttpConn=3)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        deadline = time.time() + 90
+        while time.time() < deadline and len(nginx_connections(pub)) < 3:
+            time.sleep(1)
+        time.sleep(8)  # further rule runs must not add a fourth
+        conns = nginx_connections(pub)
+        log("file server connections:", len(conns))
+        assert len(conns) == 3, conns
+        prog.click(IDC_BTN_EXIT)
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def expect_result_texts(args, work, pub, headline, install_files=None, **settings):
+    install = os.path.join(work, "install")
+    os.makedirs(install, exist_ok=True)
+    for name, data in (install_files or {}).items():
+        with open(os.path.join(install, name), "wb") as f:
+            f.write(data)
+    prog, install = start_program(args, pub, work, **settings)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, headline, 240)
+        return prog
+    finally:
+        prog.kill()
+
+
+def scenario_bad_torrent(args, work):
+    """A .torrent that does not parse ends the attempt with 8 ("Lỗi") and the
+    EXCEPTION report; one over the 15 MiB cap the same; a 404 fails the fetch
+    (16) and sends no report at all."""
+    pub = publisher.Publisher(work, [("data/a.pak", 1 << 20), ("game.exe", 4000)], seeder=False).start()
+    try:
+        pub.http.route("/torrents/demo.torrent", body="this is not bencoding")
+        expect_result_texts(args, work, pub, "Lỗi")
+        assert any("rs=<EXCEPTION;TG>" in t for t in report_targets(pub)), report_targets(pub)
+        assert any("status=2" in t for t in report_targets(pub))
+
+        pub.http._post("reset", {})
+        pub.http.route(publisher.REPORT_PATH, body="OK")
+        pub.http.route("/torrents/demo.torrent", body_size=15 * 1024 * 1024 + 1)
+        expect_result_texts(args, work, pub, "Lỗi")
+
+        pub.http._post("reset", {})
+        pub.http.route(publisher.REPORT_PATH, body="OK")
+        pub.http.route("/torrents/demo.torrent", status=404, body="gone")
+        expect_result_texts(args, work, pub, "Tải tập tin torrent [demo.torrent] thất bại.")
+        assert report_targets(pub) == [], report_targets(pub)
+    finally:
+        pub.stop()
+
+
+def scenario_bad_state_files(args, work):
+    """Garbage DHT state and resume files and an option file with zero and
+    negative values: the download still completes."""
+    pub = publisher.Publisher(work, [("data/a.pak", 4 << 20), ("game.exe", 4000)]).start()
+    option = ("[Option]\r\nPortListen=0\r\nset_download_rate_limit=-5\r\npeer_timeout=0\r\n"
+              "set_max_conections=-1\r\nurlseed_timeout=0\r\n").encode("ascii")
+    try:
+        expect_result_texts(args, work, pub, "Đã tải thành công", install_files={
+            "demo.dhtstate": b"garbage\x00\xff", "demo.resume": b"d4:junk", "tgoption.ini": option})
+        assert pub.installed_matches(os.path.join(work, "install"))
+    finally:
+        pub.stop()
+
+
+SCENARIOS = {
+    "hybrid": scenario_hybrid,
+    "stop_resume": scenario_stop_resume,
+    "connection_rule": scenario_connection_rule,
+    "bad_torrent": scenario_bad_torrent,
+    "bad_state_files": scenario_bad_state_files,
+}
 
 
 def main():

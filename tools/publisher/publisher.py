@@ -96,10 +96,11 @@ class Publisher:
         tracker_port = services.free_port()
         rel = os.path.relpath(self.content, served).replace(os.sep, "/")
         # The file server address as the configuration gives it: for one file
-        # its URL without scheme, else any path under the game's folder.
+        # its URL without scheme; else a name in the folder that holds the
+        # game's folder (requests carry the torrent's paths, top folder first).
         self.link_http = ("127.0.0.1:%d/%s" % (self.nginx.port, rel) if self.single_file
-                          else "http://127.0.0.1:%d/%s/index" % (self.nginx.port, rel))
-        url_seeds = [("http://127.0.0.1:%d/%s" % (self.nginx.port, rel)) + ("" if self.single_file else "/")]
+                          else "http://127.0.0.1:%d/index" % self.nginx.port)
+        url_seeds = ["http://127.0.0.1:%d/%s" % (self.nginx.port, rel if self.single_file else "")]
         self.torrent_file = os.path.join(self.root, "demo.torrent")
         self.info_hash = game.make_torrent(
             self.content, self.torrent_file, piece_size=self.piece_size,
@@ -109,10 +110,16 @@ class Publisher:
         with open(self.torrent_file, "rb") as f:
             self.http.route("/torrents/demo.torrent", body_hex=f.read().hex())
         self.http.route(REPORT_PATH, body="OK")
+        self.served = served
         self.seeder = None
         if self.with_seeder:
-            self.seeder = services.start_seeder(self.torrent_file, served, upload_limit=self.seeder_upload_limit)
+            self.start_seeder()
         return self
+
+    def start_seeder(self):
+        """The seeding peer of another client; it announces to the tracker
+        once it has checked its data."""
+        self.seeder = services.start_seeder(self.torrent_file, self.served, upload_limit=self.seeder_upload_limit)
 
     def serve_update(self, exe_path):
         """The update server answers "up to date" for exe_path: the same

@@ -87,7 +87,8 @@ pid {work}/nginx.pid;
 error_log {work}/error.log warn;
 events {{ worker_connections 256; }}
 http {{
-    access_log {work}/access.log;
+    log_format conn '$connection $status $request_length $bytes_sent "$request" "$http_range"';
+    access_log {work}/access.log conn;
     client_body_temp_path {work}/body;
     proxy_temp_path {work}/proxy;
     fastcgi_temp_path {work}/fastcgi;
