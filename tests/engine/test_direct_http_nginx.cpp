@@ -65,7 +65,7 @@ TEST_F(DirectHttpNginx, SingleFileFromFourConnections)
 
 TEST_F(DirectHttpNginx, MultiFileFromThreeConnections)
 {
-    std::vector<test::file_spec> const files = {
+    std::vector<test::test_file> const files = {
         {"data/tr\xc3\xb2 ch\xc6\xa1i.pak", 5 * 1024 * 1024 + 17}, {"readme.txt", 999}, {"bin/game.exe", 3 * 1024 * 1024 + 1}};
     auto const file = test::make_torrent(served.path(), "Game", files, 128 * 1024);
     ASSERT_TRUE(download(file, "/", 3));
