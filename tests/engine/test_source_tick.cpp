@@ -226,6 +226,35 @@ TEST_F(SourceTick, LiveConnectionRows)
     slow = false;
 }
 
+TEST_F(SourceTick, HalfOpenLimitQueuesConnects)
+{
+    // A listener that never accepts: once its backlog is full, further
+    // connects stay half-open until their time-out.
+    boost::asio::io_context ioc;
+    boost::asio::ip::tcp::acceptor a(ioc);
+    a.open(boost::asio::ip::tcp::v4());
+    a.bind(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    a.listen(0);
+    std::string const url = "http://127.0.0.1:" + std::to_string(a.local_endpoint().port()) + "/game.bin";
+    engine.set_max_half_open_connections(1);
+    torrent_handle h = add();
+    for (int i = 0; i < 4; ++i) h.add_url_seed(url);
+    auto counts = [&](int& queued, int& connecting) {
+        std::vector<peer_record> rows;
+        h.get_peer_info(rows);
+        queued = connecting = 0;
+        for (auto const& r : rows) {
+            queued += bool(r.flags & lt::peer_flags_t(0x100u));
+            connecting += bool(r.flags & lt::peer_info::connecting);
+        }
+        return int(rows.size());
+    };
+    int queued = 0, connecting = 0;
+    ASSERT_TRUE(wait_until([&] { return counts(queued, connecting) == 4 && queued >= 2; }, 10s))
+        << queued << " queued, " << connecting << " connecting";
+    EXPECT_LE(connecting, 1);
+}
+
 TEST(UrlSeedAddressChoice, RotatesAndSpreadsOverAddresses)
 {
     test::manual_clock clock;
