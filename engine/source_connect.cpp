@@ -129,8 +129,13 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     auto t = still_current(l, s);
     if (!t) return;
     std::string const url = s->url;
-    lt::torrent_status const st = t->handle.status({});
-    if ((st.flags & lt::torrent_flags::paused) || core.settings.session_paused) {
+    bool torrent_paused = false;
+    try {
+        torrent_paused = bool(t->handle.status({}).flags & lt::torrent_flags::paused);
+    } catch (std::exception const&) {
+        return; // the engine dropped the torrent meanwhile
+    }
+    if (torrent_paused || core.settings.session_paused) {
         // Paused meanwhile: back to idle, so the first tick after the pause
         // connects it again instead of leaving it resolving for good.
         s->state = direct_http_source::idle;
