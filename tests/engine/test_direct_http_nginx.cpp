@@ -34,9 +34,13 @@ protected:
         lt::add_torrent_params atp;
         atp.ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
         atp.save_path = leech.path().u8string();
-        atp.flags |= lt::torrent_flags::paused | lt::torrent_flags::auto_managed;
+        // Paused until every source is in, so that all of them connect in
+        // the same pass rather than after the download has ended.
+        atp.flags |= lt::torrent_flags::paused;
+        atp.flags &= ~lt::torrent_flags::auto_managed;
         torrent_handle h = engine.add_torrent(atp, file);
         for (int i = 0; i < connections; ++i) h.add_url_seed(nginx.url(url));
+        h.native_handle().resume();
         auto const deadline = std::chrono::steady_clock::now() + 120s;
         int most_live = 0;
         while (!h.status().is_seeding && std::chrono::steady_clock::now() < deadline) {

@@ -63,9 +63,13 @@ protected:
         lt::add_torrent_params atp;
         atp.ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
         atp.save_path = leech.path().u8string();
-        atp.flags |= lt::torrent_flags::paused | lt::torrent_flags::auto_managed;
+        // Paused until every source is in, so that all of them connect in
+        // the same pass rather than after the download has ended.
+        atp.flags |= lt::torrent_flags::paused;
+        atp.flags &= ~lt::torrent_flags::auto_managed;
         torrent_handle h = engine.add_torrent(atp, file);
         for (auto const& u : urls) h.add_url_seed(u);
+        h.native_handle().resume();
         return h;
     }
 

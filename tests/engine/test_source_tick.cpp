@@ -196,9 +196,10 @@ TEST_F(SourceTick, LiveConnectionRows)
         if (slow) std::this_thread::sleep_for(300ms);
         return std::nullopt;
     });
-    torrent_handle h = add();
+    torrent_handle h = add(lt::torrent_flags::paused);
     h.add_url_seed(server.url("/game.bin"));
     h.add_url_seed(server.url("/game.bin"));
+    h.native_handle().resume();
     ASSERT_TRUE(wait_until([&] { return server.connections() == 2 && h.status().total_payload_download > 0; }, 10s));
     std::vector<peer_record> rows(4);
     h.get_peer_info(rows);
