@@ -93,7 +93,7 @@ BOOL CTollgroveDlg::OnInitDialog()
     m_strVersion = GetExeVersionString();
 
     m_progress.SetRange(0, 100);
-    m_statusCallback.m_pOwner = m_hWnd;
+    m_statusCallback.m_pOwner = this;
     m_progress.SetPos(0);
 
     m_peerList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
