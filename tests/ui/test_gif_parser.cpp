@@ -2,7 +2,9 @@
 // frames out, and every prefix of each GIF (a file cut short anywhere).
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -243,6 +245,43 @@ TEST(GifHeader, SignatureVersionsAndLogicalScreen)
         EXPECT_FALSE(IsGifSignature(reinterpret_cast<const uint8_t*>(other), 6)) << other;
     EXPECT_FALSE(IsGifSignature(with.bytes.data(), 5));
     EXPECT_FALSE(ReadGifHeader(with.bytes.data(), 12, &h)); // signature but no full screen descriptor
+}
+
+// The picture the program ships: one still frame of 77 x 39 with a
+// 256-entry global table and a control extension (transparent, delay 0,
+// disposal 0).
+TEST(ShippedPicture, IsOneTransparentFrameOf77By39)
+{
+    std::string path = TG_SOURCE_DIR "/res/tollgrove_logo.gif";
+#ifdef _WIN32
+    path = "Z:" + path; // the host's root as Wine shows it
+#endif
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path;
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(IsGifSignature(bytes.data(), bytes.size()));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
+    GifHeader h;
+    ASSERT_TRUE(ReadGifHeader(bytes.data(), bytes.size(), &h));
+    EXPECT_EQ(h.width, 77u);
+    EXPECT_EQ(h.height, 39u);
+    EXPECT_EQ(h.globalColorTableSize, 256u * 3);
+    GifParseState s = StartGifParse(bytes.data(), uint32_t(bytes.size()), h);
+    EXPECT_EQ(CountGraphicBlocks(s), 1u);
+    ASSERT_EQ(ClassifyBlock(s), GifBlock::GraphicControl);
+    EXPECT_EQ(bytes[s.pos + 3] & 1, 1) << "transparent colour flag";
+    GifFrame f;
+    ASSERT_TRUE(ExtractFrame(s, &f));
+    EXPECT_TRUE(f.hasControl);
+    EXPECT_EQ(f.delay, 0u);
+    EXPECT_EQ(f.disposal, 0u);
+    EXPECT_EQ(f.left, 0);
+    EXPECT_EQ(f.top, 0);
+    EXPECT_EQ(f.width, 77);
+    EXPECT_EQ(f.height, 39);
+    EXPECT_EQ(ClassifyBlock(s), GifBlock::Trailer);
+    EXPECT_EQ(s.pos + 1, bytes.size());
+    EXPECT_EQ(f.gif, bytes); // one frame cut out is the whole file again
 }
 
 } // namespace
