@@ -1,0 +1,145 @@
+// The shipped picture in the main dialog's template, placed as the main
+// window places it: read back from the screen, and saved as a screenshot
+// (build folder, screenshots/main_window_picture.bmp).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../support/host_path.h"
+#include "framework/dialog.h"
+#include "picture_ex.h"
+#include "resource.h"
+#include "window_messages.h"
+
+namespace {
+
+// A screen area as 32-bit pixels, top-down.
+struct Capture
+{
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+
+    COLORREF At(int x, int y) const
+    {
+        uint32_t v = pixels[size_t(y) * width + x];
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+};
+
+Capture CaptureScreen(const RECT& r)
+{
+    Capture c;
+    c.width = r.right - r.left;
+    c.height = r.bottom - r.top;
+    c.pixels.resize(size_t(c.width) * c.height);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), c.width, -c.height, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::memcpy(c.pixels.data(), bits, c.pixels.size() * 4);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+bool SaveBmp(const Capture& c, const std::wstring& path)
+{
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {sizeof(info), c.width, -c.height, 1, 32, BI_RGB};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = DWORD(file.bfOffBits + c.pixels.size() * 4);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD put = 0;
+    bool ok = WriteFile(h, &file, sizeof(file), &put, nullptr) && WriteFile(h, &info, sizeof(info), &put, nullptr) &&
+              WriteFile(h, c.pixels.data(), DWORD(c.pixels.size() * 4), &put, nullptr);
+    CloseHandle(h);
+    return ok;
+}
+
+// The main dialog's template with the picture set up as the main window's
+// initialisation does it; it captures itself once painted and closes.
+class PictureDialog : public CDialog
+{
+public:
+    PictureDialog() : CDialog(IDD_MAIN_DIALOG) {}
+
+    CPictureEx m_picture;
+    BOOL loaded = FALSE, played = FALSE;
+    Capture shot;
+    RECT pictureOnScreen = {};
+    RECT windowOnScreen = {};
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override { DDX_Control(pDX, IDC_PICTURE, m_picture); }
+
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        m_picture.MoveWindow(13, 160, 20, 30, FALSE);
+        m_picture.m_hNotifyWnd = m_hWnd;
+        loaded = m_picture.LoadFromResource();
+        if (loaded) {
+            played = m_picture.Play();
+            m_picture.SetupTooltip();
+        }
+        SetTimer(1, 700);
+        return TRUE;
+    }
+
+    void OnTimer(UINT_PTR)
+    {
+        KillTimer(1);
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        GetWindowRect(&windowOnScreen);
+        m_picture.GetWindowRect(&pictureOnScreen);
+        shot = CaptureScreen(windowOnScreen);
+        EndDialog(IDOK);
+    }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(PictureDialog, CDialog)
+    ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+TEST(PictureInMainWindow, ShowsTheLogoWhereTheWindowPutsIt)
+{
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    PictureDialog dlg;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    ASSERT_TRUE(dlg.loaded);
+    EXPECT_TRUE(dlg.played);
+    ASSERT_FALSE(dlg.shot.pixels.empty());
+
+    const std::wstring dir = HostPath(TG_BINARY_DIR "/screenshots");
+    CreateDirectoryW(dir.c_str(), nullptr);
+    EXPECT_TRUE(SaveBmp(dlg.shot, dir + L"\\main_window_picture.bmp"));
+
+    // The control sits at (13, 160) of the client area, 77 x 39.
+    EXPECT_EQ(dlg.pictureOnScreen.right - dlg.pictureOnScreen.left, 77);
+    EXPECT_EQ(dlg.pictureOnScreen.bottom - dlg.pictureOnScreen.top, 39);
+    const int x = dlg.pictureOnScreen.left - dlg.windowOnScreen.left;
+    const int y = dlg.pictureOnScreen.top - dlg.windowOnScreen.top;
+    EXPECT_EQ(dlg.shot.At(x + 18, y + 8), RGB(255, 255, 255)) << "the disc";
+    EXPECT_EQ(dlg.shot.At(x + 3, y + 19), RGB(40, 150, 30)) << "the badge";
+    EXPECT_EQ(dlg.shot.At(x + 40, y + 5), RGB(255, 255, 255)) << "the T of TOLL";
+}
+
+} // namespace
