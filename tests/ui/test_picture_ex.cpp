@@ -73,6 +73,16 @@ std::vector<uint8_t> Bitmap(int width, int height, uint8_t r, uint8_t g, uint8_t
     return out;
 }
 
+BOOL CALLBACK FindTooltip(HWND h, LPARAM out)
+{
+    wchar_t cls[64] = {};
+    GetClassNameW(h, cls, 64);
+    if (lstrcmpW(cls, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(out) = h;
+    return FALSE;
+}
+
 // A popup parent (whose WM_COMMAND the framework reflects to the picture)
 // with the picture control as its child 1017, as in the main window.
 class PictureTest : public ::testing::Test
@@ -118,10 +128,11 @@ TEST_F(PictureTest, ShippedPictureLoadsStillAt77By39)
 
     EXPECT_TRUE(picture.Play());
     EXPECT_FALSE(picture.IsAnimating());
-    // The transparent corner keeps the buffer's fill; the disc is white.
+    // The transparent corner keeps the buffer's fill; the badge is drawn.
     EXPECT_EQ(picture.GetBufferPixel(0, 0), GetSysColor(COLOR_MENU));
-    EXPECT_EQ(picture.GetBufferPixel(18, 8), RGB(255, 255, 255));
+    EXPECT_EQ(picture.GetBufferPixel(0, 19), RGB(20, 95, 15));
     EXPECT_EQ(picture.GetBufferPixel(3, 19), RGB(40, 150, 30));
+    EXPECT_EQ(picture.GetBufferPixel(18, 15), RGB(40, 150, 30)) << "the arrow";
 }
 
 TEST_F(PictureTest, ThreeFrameGifAnimatesAndWraps)
@@ -165,12 +176,12 @@ TEST_F(PictureTest, ThreeFrameGifAnimatesAndWraps)
 TEST_F(PictureTest, StopDuringLongDelayEndsThreadAtOnce)
 {
     GifBuilder g(20, 20);
-    g.Control(65535, 0).Image(0, 0, 20, 20, 255).Control(65535, 0).Image(0, 0, 20, 20, 0).Trailer();
+    g.Control(65535, 0).Image(0, 0, 20, 20, 7).Control(65535, 0).Image(0, 0, 20, 20, 9).Trailer();
     ASSERT_TRUE(Load(g.bytes));
     EXPECT_FALSE(picture.Play());
     ASSERT_TRUE(picture.IsAnimating());
-    // The first frame (white) is drawn; the thread then waits 655 s.
-    ASSERT_TRUE(PumpUntil([&] { return picture.GetBufferPixel(10, 10) == RGB(255, 255, 255); }));
+    // The first frame is drawn; the thread then waits 655 s.
+    ASSERT_TRUE(PumpUntil([&] { return picture.GetBufferPixel(10, 10) == RGB(7, 7, 7); }));
     // A join within its 5 s limit: only the stop event can end that wait.
     EXPECT_TRUE(picture.StopAnimation());
     EXPECT_FALSE(picture.IsAnimating());
@@ -211,6 +222,19 @@ TEST_F(PictureTest, BrokenDataFailsAndLeavesTheControlEmpty)
     EXPECT_EQ(picture.GetBufferPixel(0, 0), CLR_INVALID);
 }
 
+TEST_F(PictureTest, FramesThatDoNotDecodeAreDropped)
+{
+    GifBuilder g(10, 10);
+    g.Control(0, 0).Image(0, 0, 10, 10, 1).Control(0, 0);
+    // An image block whose data no decoder takes (code size 15).
+    g.Raw({0x2C, 0, 0, 0, 0, 10, 0, 10, 0, 0x00, 15, 2, 0xFF, 0xFF, 0}).Trailer();
+    ASSERT_TRUE(Load(g.bytes));
+    EXPECT_EQ(picture.GetFrameCount(), 1u);
+    // One frame left and no still picture: nothing to show, no thread.
+    EXPECT_FALSE(picture.Play());
+    EXPECT_FALSE(picture.IsAnimating());
+}
+
 TEST_F(PictureTest, ClickPostsPictureClickedToNotifyWindow)
 {
     ASSERT_TRUE(picture.LoadFromResource());
@@ -243,15 +267,7 @@ TEST_F(PictureTest, HandCursorAndTooltip)
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
 
     HWND tip = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND h, LPARAM out) -> BOOL {
-        wchar_t cls[64] = {};
-        GetClassNameW(h, cls, 64);
-        if (lstrcmpW(cls, TOOLTIPS_CLASSW) == 0) {
-            *reinterpret_cast<HWND*>(out) = h;
-            return FALSE;
-        }
-        return TRUE;
-    }, LPARAM(&tip));
+    EnumThreadWindows(GetCurrentThreadId(), &FindTooltip, LPARAM(&tip));
     ASSERT_NE(tip, nullptr);
     EXPECT_EQ(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
     wchar_t text[80] = {};

