@@ -191,7 +191,7 @@ void RunAnimation(CPictureEx::Canvas& c)
             }
             drawn = RenderPicture(f.pPicture, c.buffer.dc, f.offset.x, f.offset.y, f.size.cx, f.size.cy);
         }
-        if (drawn)
+        if (drawn && c.hwnd) // a null window would invalidate every window
             InvalidateRect(c.hwnd, nullptr, FALSE);
         if (c.stop)
             break;
@@ -288,7 +288,6 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL hGlobal, DWORD dwSize)
     if (held < dwSize)
         dwSize = static_cast<DWORD>(held);
     m_canvas = std::make_shared<Canvas>();
-    m_canvas->hwnd = m_hWnd;
     if (!m_canvas->stopEvent) {
         m_canvas.reset();
         GlobalUnlock(hGlobal);
@@ -340,8 +339,10 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL hGlobal, DWORD dwSize)
     }
     m_parse = GifParseState();
     GlobalUnlock(hGlobal);
-    if (!decoded)
+    if (!decoded) {
+        m_canvas.reset(); // nothing decoded: the control stays empty
         return FALSE;
+    }
     m_sizePicture = size;
     m_canvas->size = size;
     return CreateBackBuffer(size.cx, size.cy);
@@ -400,7 +401,8 @@ BOOL CPictureEx::Play()
         return FALSE;
     if (m_bGif && m_canvas->frames.size() > 1) {
         if (m_hAnimThread)
-            return FALSE; // already animating
+            return FALSE; // already animating: one thread per control
+        m_canvas->hwnd = m_hWnd;
         // The thread gets its own share of the canvas; it frees that share.
         auto share = std::make_unique<std::shared_ptr<Canvas>>(m_canvas);
         uintptr_t h = _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, share.get(), CREATE_SUSPENDED, nullptr);
