@@ -173,6 +173,34 @@ TEST_F(PictureTest, ThreeFrameGifAnimatesAndWraps)
     EXPECT_TRUE(picture.IsAnimating()) << "and Play starts them again";
 }
 
+// Frame 0 covers the screen, frame 1 a corner with the disposal under test
+// (100 ms), frame 2 a dot held for 655 s: once the dot shows, the corner
+// shows what frame 1's disposal left.
+TEST_F(PictureTest, DisposalsOfAFrameAfterItsDelay)
+{
+    const COLORREF base = RGB(7, 7, 7), corner = RGB(9, 9, 9), dot = RGB(11, 11, 11);
+    struct Case
+    {
+        uint8_t disposal;
+        COLORREF left;
+    };
+    const Case cases[] = {
+        {0, corner}, {1, corner}, {2, GetSysColor(COLOR_BTNFACE)}, {3, base}, {4, corner}, {7, corner},
+    };
+    for (const Case& c : cases) {
+        GifBuilder g(20, 20);
+        g.Control(0, 0).Image(0, 0, 20, 20, 7).Control(0, c.disposal).Image(0, 0, 8, 8, 9);
+        g.Control(65535, 0).Image(15, 15, 2, 2, 11).Trailer();
+        ASSERT_TRUE(Load(g.bytes));
+        EXPECT_FALSE(picture.Play());
+        ASSERT_TRUE(PumpUntil([&] { return picture.GetBufferPixel(15, 15) == dot; })) << int(c.disposal);
+        EXPECT_EQ(picture.GetBufferPixel(3, 3), c.left) << "disposal " << int(c.disposal);
+        EXPECT_EQ(picture.GetBufferPixel(12, 12), base) << "disposal " << int(c.disposal);
+        EXPECT_EQ(picture.GetFrameIndex(), 2u);
+        EXPECT_TRUE(picture.StopAnimation());
+    }
+}
+
 TEST_F(PictureTest, StopDuringLongDelayEndsThreadAtOnce)
 {
     GifBuilder g(20, 20);
