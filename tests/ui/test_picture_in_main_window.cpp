@@ -1,6 +1,6 @@
 // The shipped picture in the main dialog's template, placed as the main
-// window places it: read back from the screen, and saved as a screenshot
-// (build folder, screenshots/main_window_picture.bmp).
+// window places it: read back from the window's drawing, and saved as a
+// screenshot (build folder, screenshots/main_window_picture.bmp).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,7 +18,7 @@
 
 namespace {
 
-// A screen area as 32-bit pixels, top-down.
+// A window's pixels, 32 bits each, top-down.
 struct Capture
 {
     int width = 0, height = 0;
@@ -43,26 +43,30 @@ BITMAPINFOHEADER Header(const Capture& c)
     return h;
 }
 
-Capture CaptureScreen(const RECT& r)
+// The window as it has drawn itself (its own surface, so other programs'
+// windows on the same display cannot show through).
+Capture CaptureWindow(HWND hwnd)
 {
+    RECT r;
+    GetWindowRect(hwnd, &r);
     Capture c;
     c.width = r.right - r.left;
     c.height = r.bottom - r.top;
     c.pixels.resize(size_t(c.width) * c.height);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
+    HDC window = GetWindowDC(hwnd);
+    HDC mem = CreateCompatibleDC(window);
     BITMAPINFO bi = {};
     bi.bmiHeader = Header(c);
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP dib = CreateDIBSection(window, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY);
+    BitBlt(mem, 0, 0, c.width, c.height, window, 0, 0, SRCCOPY);
     GdiFlush();
     std::memcpy(c.pixels.data(), bits, c.pixels.size() * 4);
     SelectObject(mem, old);
     DeleteObject(dib);
     DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(hwnd, window);
     return c;
 }
 
@@ -75,7 +79,7 @@ bool SaveBmp(const Capture& c, const std::wstring& path)
     file.bfSize = DWORD(file.bfOffBits + c.pixels.size() * 4);
     std::vector<uint32_t> opaque(c.pixels);
     for (uint32_t& p : opaque)
-        p |= 0xFF000000u; // the screen leaves alpha 0, which viewers show as transparent
+        p |= 0xFF000000u; // GDI leaves alpha 0, which viewers show as transparent
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -122,7 +126,7 @@ protected:
         ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         GetWindowRect(&windowOnScreen);
         m_picture.GetWindowRect(&pictureOnScreen);
-        shot = CaptureScreen(windowOnScreen);
+        shot = CaptureWindow(m_hWnd);
         EndDialog(IDOK);
     }
 
