@@ -118,7 +118,9 @@ void CTollgroveDlg::OnPlay()
 {
     // Only a program named by its ".exe" is started: a RunFile without it
     // names no program file, and nothing made up from it is run.
-    if (tollgrove::NamesProgramFile(m_strRunFile))
-        LaunchProgram(m_strRunFile);
+    if (!tollgrove::NamesProgramFile(m_strRunFile))
+        WriteUpdateLog(L"Play: RunFile names no .exe program, nothing started: " + m_strRunFile);
+    else if (LaunchProgram(m_strRunFile) == 0)
+        WriteUpdateLog(L"Play: could not start " + m_strRunFile);
     ::PostQuitMessage(0);
 }

@@ -322,4 +322,24 @@ TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
     EXPECT_EQ(dlg.DoModal(), IDOK);
 }
 
+TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
+{
+    ScriptedMainDlg dlg;
+    dlg.script = [](ScriptedMainDlg& d) {
+        if (d.m_bBusy) { // the first attempt (its .torrent fetch fails here) is still running
+            ::Sleep(50);
+            d.PostMessage(WM_TEST_SCRIPT);
+            return;
+        }
+        // The completed state: the action button plays.
+        d.m_strRunFile = d.m_strInstallPath + L"\\tg-play-missing";
+        d.SetDlgItemText(IDC_BTN_ACTION, L"CHƠI NGAY"); // matched without regard to case
+        ::PostMessageW(d.GetDlgItem(IDC_BTN_ACTION).m_hWnd, BM_CLICK, 0, 0);
+    };
+    const INT_PTR result = dlg.DoModal();
+    DrainQuit();
+    EXPECT_NE(result, kTimedOut) << "Play did not end the window";
+    EXPECT_EQ(dlg.workerFinished, 1);
+}
+
 } // namespace
