@@ -30,3 +30,5 @@
 #define IDC_PEER_LIST        1014
 #define IDC_TXT_HEADLINE     1015
 #define IDC_PICTURE          1017
+#define IDC_EDIT_PATH        1018
+#define IDC_BTN_BROWSE       1019

@@ -1,11 +1,15 @@
 #include "ui/install_folder_prompt.h"
 
-#include "download/http_download.h"
+#include "ui/path_install_dlg.h"
 
-INT_PTR AskInstallFolder(CWnd*, const std::wstring& gameFolderName, std::wstring& chosen)
+INT_PTR AskInstallFolder(CWnd* parent, const std::wstring& gameFolderName, std::wstring& chosen)
 {
-    // Until the folder dialog exists, the folder it proposes is taken.
-    chosen = L"C:\\" + gameFolderName;
-    MakeDirectoryPath(chosen + L"\\");
-    return IDOK;
+    CPathInstallDlg dlg(parent, gameFolderName);
+    const INT_PTR result = dlg.DoModal();
+    if (result == IDCANCEL)
+        return IDCANCEL;
+    // Any other result, a dialog that could not open included, takes the
+    // path as it stands (empty then).
+    chosen = dlg.m_strPath;
+    return result;
 }

@@ -5,5 +5,6 @@
 
 #include "framework/framework.h"
 
-// IDOK with the chosen folder in `chosen`, or IDCANCEL.
+// Runs CPathInstallDlg proposing C:\ + gameFolderName. IDCANCEL after
+// Cancel or Escape; any other result leaves the dialog's path in `chosen`.
 INT_PTR AskInstallFolder(CWnd* parent, const std::wstring& gameFolderName, std::wstring& chosen);

@@ -201,7 +201,8 @@ LRESULT CTollgroveDlg::OnWorkerFinished(WPARAM, LPARAM lParam)
     const std::wstring& g = m_strGameName;
     switch (static_cast<int>(lParam)) {
     case WR_COMPLETED:
-        OnDownloadCompleted();
+        DeleteWorkFiles();
+        CreateGameShortcut();
         SetDlgItemText(IDC_BTN_ACTION, L"Chơi ngay");
         SetDlgItemText(IDC_TXT_DETAIL, (L"Đã tải thành công nội dung tập tin [" + f + L"].").c_str());
         SetDlgItemText(IDC_TXT_HEADLINE, (L"Đã tải thành công dữ liệu [" + g + L"].").c_str());

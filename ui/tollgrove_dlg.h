@@ -61,9 +61,17 @@ protected:
                    bool& headlineShown, bool& running);
     void MarkPeerRowsFinished();
 
-    // GUI thread: after a completed download (work files, shortcut), and
-    // the Play button.
-    void OnDownloadCompleted();
+    // GUI thread, inside WM_REFRESH_STATUS: reconciles the rows with
+    // g_peerInfoList (which it shrinks); writes one row's columns.
+    void SyncPeerList();
+    void FillPeerRow(const tg::peer_record& record, int row);
+
+    // GUI thread, after a completed download: deletes the four work files;
+    // makes m_strRunFile absolute and replaces the desktop shortcut (FALSE
+    // when there is no desktop folder). OnPlay is the Play branch of the
+    // action button: starts m_strRunFile, then ends the modal loop.
+    void DeleteWorkFiles();
+    BOOL CreateGameShortcut();
     void OnPlay();
 
     DECLARE_MESSAGE_MAP()
@@ -78,6 +86,13 @@ protected:
     NOTIFYICONDATAW m_trayData; // the notification-area icon, its tip and balloon
     BOOL m_bExpanded;           // the peer list part of the window is shown
 };
+
+// Any thread (COM is set up and ended around the call): a shell link at
+// `link` to the full path of `target`, starting in `workingDirectory`.
+// E_FAIL when the full path cannot be had; else the first failing COM
+// call's result, else IPersistFile::Save's. Paths of MAX_PATH characters or
+// more are refused with E_INVALIDARG.
+HRESULT CreateShellLink(const std::wstring& target, const std::wstring& link, const std::wstring& workingDirectory);
 
 // The program's file version, "3.0.0.2"; empty when it cannot be read.
 std::wstring GetExeVersionString();

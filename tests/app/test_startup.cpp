@@ -48,22 +48,36 @@ template <typename Pred> bool WaitUntil(Pred pred)
 class Program
 {
 public:
+    // The program runs from a folder of its own whose cache file names an
+    // existing install folder, so its first attempt asks nothing and ends
+    // at once (there is no configuration).
     Program()
     {
-        std::wstring exe = HostPath(TG_EXE_PATH);
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        m_dir = std::wstring(temp) + L"tg-startup-" + std::to_wstring(::GetCurrentProcessId());
+        ::CreateDirectoryW(m_dir.c_str(), nullptr);
+        std::wstring exe = m_dir + L"\\tollgrove.exe";
+        if (!::CopyFileW(HostPath(TG_EXE_PATH).c_str(), exe.c_str(), FALSE))
+            return;
+        ::WritePrivateProfileStringW(L"Setup", L"InstallPath", m_dir.c_str(), (m_dir + L"\\tollgrove.cache").c_str());
         std::wstring cmd = L"\"" + exe + L"\"";
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
-        m_started = ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi);
+        m_started = ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, m_dir.c_str(), &si, &m_pi);
     }
     ~Program()
     {
-        if (!m_started)
-            return;
-        if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) // a failed test left it running
-            ::TerminateProcess(m_pi.hProcess, 99);
-        ::CloseHandle(m_pi.hThread);
-        ::CloseHandle(m_pi.hProcess);
+        if (m_started) {
+            if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) // a failed test left it running
+                ::TerminateProcess(m_pi.hProcess, 99);
+            ::WaitForSingleObject(m_pi.hProcess, kBound);
+            ::CloseHandle(m_pi.hThread);
+            ::CloseHandle(m_pi.hProcess);
+        }
+        ::DeleteFileW((m_dir + L"\\tollgrove.exe").c_str());
+        ::DeleteFileW((m_dir + L"\\tollgrove.cache").c_str());
+        ::RemoveDirectoryW(m_dir.c_str());
     }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -88,6 +102,7 @@ public:
     }
 
 private:
+    std::wstring m_dir;
     PROCESS_INFORMATION m_pi = {};
     BOOL m_started = FALSE;
 };

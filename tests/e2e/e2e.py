@@ -6,7 +6,9 @@ tollgrove-test.exe under Wine, driven through its window by tg-probe.exe.
 Runs under Debian's python3 (python3-libtorrent). Ends by itself: every wait
 is bounded. Exit 0 when the scenario passed."""
 import argparse
+import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -21,6 +23,8 @@ import publisher  # noqa: E402
 
 IDC_BTN_EXIT, IDC_BTN_ACTION = 1000, 1001
 IDC_TXT_DETAIL, IDC_TXT_HINT, IDC_TXT_HEADLINE = 1003, 1008, 1015
+IDC_EDIT_PATH = 1018
+INSTALL_CAPTION = "Chọn đường dẫn làm nơi chứa source game"
 
 
 class Program:
@@ -417,6 +421,143 @@ def scenario_full_drive(args, work):
         pub.stop()
         subprocess.run(["umount", "-l", install])
 
+def screenshot(args, name):
+    """The whole display (Xvfb) as a PNG under --shots."""
+    if not args.shots:
+        return
+    os.makedirs(args.shots, exist_ok=True)
+    path = os.path.join(args.shots, name)
+    if subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=60).returncode == 0:
+        log("screenshot", path)
+
+
+def prefix_desktop():
+    """The desktop folder of the Wine test prefix, on the host; it must be a
+    folder of the prefix itself, never a link into the host's home."""
+    prefix = os.environ["WINEPREFIX"]
+    found = [d for d in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "Desktop"))
+             if not d.endswith(os.sep + "Public" + os.sep + "Desktop")]
+    assert len(found) == 1, found
+    desktop = found[0]
+    real = os.path.realpath(desktop)
+    assert real.startswith(os.path.realpath(prefix) + os.sep), "the desktop leaves the prefix: " + real
+    return desktop
+
+
+def parse_list(out):
+    rows = []
+    for line in out.splitlines():
+        cells = line.split("\t")
+        if len(cells) == 6:
+            rows.append({"id": int(cells[0]), "address": cells[1], "speed": cells[2], "size": cells[3],
+                         "client": cells[4], "state": cells[5]})
+    return rows
+
+
+def scenario_finishing(args, work):
+    """No remembered install folder: the window asks (the install-folder
+    dialog), the download runs with HTTP sources and a peer (their rows in
+    the list, the four panes), completes, deletes its work files and
+    replaces the desktop shortcut; Play starts the game program from the
+    install folder and the window ends."""
+    desktop = prefix_desktop()
+    old_link = os.path.join(desktop, "Demo cũ.lnk")
+    new_link = os.path.join(desktop, "Demo.lnk")
+    for p in (old_link, new_link):
+        if os.path.exists(p):
+            os.remove(p)
+    with open(old_link, "wb") as f:
+        f.write(b"old")
+    pub = publisher.Publisher(work, [("data/big.pak", 24 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              rate_limit=256 << 10, seeder_upload_limit=256 << 10).start()
+    install = os.path.join(work, "install")
+    os.makedirs(install)
+    shutil.copy2(args.marker, os.path.join(install, "tg-play.exe"))
+    app = os.path.join(work, "app")
+    pub.write_program_folder(app, args.exe, install_dir=None, RunFile="tg-play.exe")
+    prog = Program(args.exe, args.probe, app, args.env)
+    prog.start()
+    try:
+        rc, out = prog.probe_run("in", INSTALL_CAPTION, "wait", IDC_EDIT_PATH, "C:\\", 60, timeout=90)
+        assert rc == 0, "no install-folder dialog: %r" % out
+        assert out == "C:\\Tro choi Demo", out
+        screenshot(args, "install_folder_dialog.png")
+        win_install = publisher.windows_path(install)
+        assert prog.probe_run("in", INSTALL_CAPTION, "settext", IDC_EDIT_PATH, win_install)[0] == 0
+        prog.probe_run("in", INSTALL_CAPTION, "click", 1)
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+
+        # The list during the download: source rows (item data = source
+        # number) and peer rows (item data 0, bytes arrived).
+        deadline, rows, shot = time.time() + 150, [], False
+        while time.time() < deadline:
+            rc, out = prog.probe_run("list")
+            rows = parse_list(out)
+            sources = [r for r in rows if r["id"] > 0]
+            peers = [r for r in rows if r["id"] == 0]
+            if sources and peers:
+                screenshot(args, "peer_list_and_status_bar.png")
+                shot = True
+                break
+            if "Đã tải thành công" in prog.text(IDC_TXT_HEADLINE):
+                break
+            time.sleep(0.5)
+        log("list rows:", rows)
+        assert shot, "no moment with both a source row and a peer row"
+        for r in rows:
+            assert r["address"] == "127.0.0.1", r
+            assert r["speed"].endswith("/s"), r
+            assert r["state"] in ("Hiện đang tải", "Đang kết nối"), r
+        assert all(r["client"] for r in rows), rows
+        assert len({r["id"] for r in rows if r["id"] > 0}) == len([r for r in rows if r["id"] > 0]), rows
+        panes = prog.probe_run("panes")[1].splitlines()
+        log("panes:", panes)
+        assert len(panes) == 4, panes
+        assert panes[0].isdigit() and int(panes[0]) > 0, panes
+        assert re.fullmatch(r"\d+ - \d+ - \d+", panes[1]), panes
+        assert "/s - " in panes[2] and panes[2].endswith("/s"), panes
+        assert " - " in panes[3], panes
+
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert prog.text(IDC_BTN_ACTION) == "Chơi ngay"
+        time.sleep(0.5)
+        screenshot(args, "completed.png")
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        finished = [r["state"] for r in parse_list(prog.probe_run("list")[1])]
+        assert finished and all(s in ("Đã tải xong", "Đã kết thúc") for s in finished), finished
+
+        for name in ("demo.torrent", "demo.resume", "demo.dhtstate"):
+            assert not os.path.exists(os.path.join(install, name)), name + " is still there"
+        assert not os.path.exists(os.path.join(app, "tollgrove.dat")), "the configuration file is still there"
+        assert not os.path.exists(old_link), "the old shortcut is still there"
+        assert os.path.exists(new_link), "no new shortcut"
+        rc, out = prog.probe_run("link", publisher.windows_path(new_link))
+        assert rc == 0, "the shortcut does not load"
+        target, folder = out.splitlines()
+        log("shortcut:", target, folder)
+        assert target.lower() == (win_install + "\\game.exe").lower(), target
+        assert folder.lower() == win_install.lower(), folder
+
+        prog.click(IDC_BTN_ACTION)  # Play
+        assert prog.wait_exit() == 0
+        played = os.path.join(install, "played.txt")
+        deadline = time.time() + 30
+        while time.time() < deadline and not os.path.exists(played):
+            time.sleep(0.2)
+        assert os.path.exists(played), "the game program did not start"
+        with open(played, encoding="utf-8") as f:
+            cwd, cmdline = f.read().splitlines()[:2]
+        log("game started in", cwd, "as", cmdline)
+        assert cwd.lower() == win_install.lower(), cwd
+        assert "tg-play.exe" in cmdline.lower()
+        assert not os.path.exists(os.path.join(app, "tollgrove.cache")), "Play wrote the cache file"
+    finally:
+        prog.kill()
+        pub.stop()
+        for p in (old_link, new_link):
+            if os.path.exists(p):
+                os.remove(p)
+
 
 SCENARIOS = {
     "http_only": scenario_http_only,
@@ -429,6 +570,7 @@ SCENARIOS = {
     "connection_rule": scenario_connection_rule,
     "bad_torrent": scenario_bad_torrent,
     "bad_state_files": scenario_bad_state_files,
+    "finishing": scenario_finishing,
 }
 
 
@@ -437,6 +579,8 @@ def main():
     ap.add_argument("scenario", choices=sorted(SCENARIOS))
     ap.add_argument("--exe", required=True)
     ap.add_argument("--probe", required=True)
+    ap.add_argument("--marker", help="the stand-in game program")
+    ap.add_argument("--shots", help="folder for screenshots")
     ap.add_argument("--keep", action="store_true")
     args = ap.parse_args()
     args.env = {"TOLLGROVE_TEST_LOOPBACK": "1"}

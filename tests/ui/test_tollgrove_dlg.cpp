@@ -3,74 +3,18 @@
 // and the status bar's panes, and the Enter/Escape/close/minimise/tray rules.
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
+#include <boost/asio/ip/address.hpp>
+
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "ui/tollgrove_dlg.h"
-#include "ui/window_messages.h"
+#include "dialog_driver.h"
+#include "scripted_main_dlg.h"
 
 namespace {
-
-constexpr UINT WM_TEST_SCRIPT = WM_APP + 50;
-constexpr UINT_PTR kSafetyTimer = 0x5AFE;
-constexpr int kTimedOut = -7;
-
-// The shell with a script that runs once the modal loop runs, and a safety
-// time after which the dialog ends itself.
-class ScriptedMainDlg : public CTollgroveDlg
-{
-public:
-    using CTollgroveDlg::m_bExpanded;
-    using CTollgroveDlg::m_bInTray;
-    using CTollgroveDlg::m_peerList;
-    using CTollgroveDlg::m_picture;
-    using CTollgroveDlg::m_progress;
-    using CTollgroveDlg::m_statusBar;
-    using CTollgroveDlg::m_trayData;
-
-    void (*script)(ScriptedMainDlg&) = nullptr;
-    int step = 0;
-    std::vector<bool> visibility; // noted by the script after each step
-    // The controls' texts as the template made them, before the window's
-    // initialisation starts the first attempt (which changes some of them).
-    std::vector<std::wstring> templateTexts;
-
-protected:
-    BOOL OnInitDialog() override
-    {
-        for (HWND h = ::GetWindow(m_hWnd, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT))
-            templateTexts.push_back(CWnd(h).GetWindowText());
-        BOOL r = CTollgroveDlg::OnInitDialog();
-        SetTimer(kSafetyTimer, 20000);
-        PostMessage(WM_TEST_SCRIPT);
-        return r;
-    }
-    void OnTimer(UINT_PTR id)
-    {
-        if (id == kSafetyTimer)
-            EndDialog(kTimedOut);
-    }
-    LRESULT OnScript(WPARAM, LPARAM)
-    {
-        script(*this);
-        return 0;
-    }
-    DECLARE_MESSAGE_MAP()
-};
-
-BEGIN_MESSAGE_MAP(ScriptedMainDlg, CTollgroveDlg)
-    ON_WM_TIMER()
-    ON_MESSAGE(WM_TEST_SCRIPT, &ScriptedMainDlg::OnScript)
-END_MESSAGE_MAP()
-
-// After PostQuitMessage ended a modal loop the quit message waits in the
-// thread's queue again; take it out so it cannot end a later dialog.
-void DrainQuit()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-}
 
 std::wstring ClassOf(HWND h)
 {
@@ -278,6 +222,124 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
     EXPECT_NE(result, kTimedOut);
     EXPECT_EQ(dlg.step, 7);
     EXPECT_EQ(dlg.visibility, (std::vector<bool>{true, false, false, true, false, false}));
+}
+
+// Peer records as the engine hands them out.
+tg::peer_record Record(const char* address, std::int64_t bytes, int speed, const char* client)
+{
+    tg::peer_record r;
+    tg::clear_numeric_fields(r);
+    r.ip = lt::tcp::endpoint(boost::asio::ip::make_address(address), 8080);
+    r.total_download = bytes;
+    r.down_speed = speed;
+    r.client = client;
+    r.connection_type = lt::peer_info::standard_bittorrent;
+    return r;
+}
+
+tg::peer_record SourceRecord(int id, const char* address, std::int64_t bytes, int speed, bool queued)
+{
+    tg::peer_record r = Record(address, bytes, speed, "nginx/1.22.1");
+    r.connection_type = lt::peer_info::web_seed;
+    r.source_id = id;
+    if (queued)
+        r.flags |= lt::peer_flags_t(0x100u);
+    return r;
+}
+
+std::wstring ByteSize(LONGLONG n)
+{
+    wchar_t text[64] = {};
+    ::StrFormatByteSizeW(n, text, 64);
+    return text;
+}
+
+std::vector<std::wstring> RowTexts(CListCtrl& list, int row)
+{
+    std::vector<std::wstring> texts;
+    for (int col = 0; col < 5; ++col)
+        texts.push_back(list.GetItemText(row, col));
+    return texts;
+}
+
+TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
+{
+    ScriptedMainDlg dlg;
+    dlg.script = [](ScriptedMainDlg& d) {
+        CListCtrl& list = d.m_peerList;
+        CStatusBar& bar = d.m_statusBar;
+        // Pane 0 alone: the others keep their indicator texts, the list is
+        // not touched although records wait.
+        g_peerInfoList = {SourceRecord(1, "127.0.0.1", 0, 0, true)};
+        for (int i = 0; i < 4; ++i)
+            d.m_strPaneText[i] = L"pane " + std::to_wstring(i);
+        EXPECT_EQ(d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PANE_PORT), 0);
+        EXPECT_EQ(bar.GetPaneText(0), L"pane 0");
+        EXPECT_EQ(bar.GetPaneText(1), L"0 - 0 - 0");
+        EXPECT_EQ(bar.GetPaneText(2), L"0.00 KB/s - 0.00 KB/s");
+        EXPECT_EQ(bar.GetPaneText(3), L"0.00 MB - 0.00 MB");
+        EXPECT_EQ(list.GetItemCount(), 0);
+        EXPECT_EQ(g_peerInfoList.size(), 1u);
+
+        // Everything: a queued source with speed, a peer with bytes and
+        // speed, a peer without bytes (no row), a peer with bytes but no speed.
+        g_peerInfoList = {SourceRecord(1, "127.0.0.1", 0, 4096, true), Record("127.0.0.2", 1536, 2048, "\xC2\xB5Torrent 3.5"),
+                          Record("127.0.0.3", 0, 100, "nobytes"),
+                          Record("127.0.0.4", 100, 0, "Tr\xC3\xB2 ch\xC6\xA1i")};
+        EXPECT_EQ(d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_ALL), 0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(bar.GetPaneText(i), L"pane " + std::to_wstring(i));
+        ASSERT_EQ(list.GetItemCount(), 3);
+        EXPECT_EQ(RowTexts(list, 0), (std::vector<std::wstring>{L"127.0.0.1", ByteSize(4096) + L"/s", ByteSize(0),
+                                                                L"nginx/1.22.1", L"Đang kết nối"}));
+        EXPECT_EQ(RowTexts(list, 1), (std::vector<std::wstring>{L"127.0.0.2", ByteSize(2048) + L"/s", ByteSize(1536),
+                                                                L"µTorrent 3.5", L"Hiện đang tải"}));
+        EXPECT_EQ(RowTexts(list, 2), (std::vector<std::wstring>{L"127.0.0.4", ByteSize(0) + L"/s", ByteSize(100),
+                                                                L"Trò chơi", L"Đang kết nối"}));
+        EXPECT_EQ(list.GetItemData(0), 1u);
+        EXPECT_EQ(list.GetItemData(1), 0u);
+
+        // The next second: the source moved to another address of its host
+        // and now loads; a new source comes in at the top; the peer at
+        // 127.0.0.4 is gone; a negative speed is shown as the unsigned value.
+        g_peerInfoList = {Record("127.0.0.2", 4096, -1, "\xC2\xB5Torrent 3.5"), SourceRecord(2, "127.0.0.1", 0, 0, true),
+                          SourceRecord(1, "127.0.0.5", 8192, 1024, false)};
+        d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PEER_LIST);
+        ASSERT_EQ(list.GetItemCount(), 3);
+        EXPECT_EQ(list.GetItemData(0), 2u);
+        EXPECT_EQ(list.GetItemData(1), 1u);
+        EXPECT_EQ(RowTexts(list, 1), (std::vector<std::wstring>{L"127.0.0.5", ByteSize(1024) + L"/s", ByteSize(8192),
+                                                                L"nginx/1.22.1", L"Hiện đang tải"}));
+        EXPECT_EQ(RowTexts(list, 2)[0], L"127.0.0.2");
+        EXPECT_EQ(RowTexts(list, 2)[1], ByteSize(0xFFFFFFFFLL) + L"/s");
+        EXPECT_EQ(g_peerInfoList.size(), 1u) << "only the record that got a new row stays";
+
+        g_peerInfoList.clear();
+        d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PEER_LIST);
+        EXPECT_EQ(list.GetItemCount(), 0);
+        d.EndDialog(IDOK);
+    };
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+}
+
+TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
+{
+    ScriptedMainDlg dlg;
+    dlg.script = [](ScriptedMainDlg& d) {
+        if (d.m_bBusy) { // the first attempt (its .torrent fetch fails here) is still running
+            ::Sleep(50);
+            d.PostMessage(WM_TEST_SCRIPT);
+            return;
+        }
+        // The completed state: the action button plays.
+        d.m_strRunFile = d.m_strInstallPath + L"\\tg-play-missing";
+        d.SetDlgItemText(IDC_BTN_ACTION, L"CHƠI NGAY"); // matched without regard to case
+        ::PostMessageW(d.GetDlgItem(IDC_BTN_ACTION).m_hWnd, BM_CLICK, 0, 0);
+    };
+    const INT_PTR result = dlg.DoModal();
+    DrainQuit();
+    EXPECT_NE(result, kTimedOut) << "Play did not end the window";
+    EXPECT_EQ(dlg.workerFinished, 1);
 }
 
 } // namespace
