@@ -3,6 +3,8 @@
 // mismatched class layouts the peers misread each other's handshakes.
 #include <gtest/gtest.h>
 
+#include "session_fixture.hpp"
+
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/session.hpp>
@@ -32,12 +34,7 @@ fs::path MakeTempDir(const char* tag)
 
 lt::settings_pack LoopbackSettings()
 {
-    lt::settings_pack s;
-    s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-    s.set_bool(lt::settings_pack::enable_dht, false);
-    s.set_bool(lt::settings_pack::enable_lsd, false);
-    s.set_bool(lt::settings_pack::enable_upnp, false);
-    s.set_bool(lt::settings_pack::enable_natpmp, false);
+    lt::settings_pack s = tg::test::loopback_settings();
     s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
     s.set_int(lt::settings_pack::alert_mask, lt::alert_category::error | lt::alert_category::status);
     return s;
