@@ -14,15 +14,6 @@ namespace {
 
 const DWORD kRunLimitMs = 20000;
 
-// The running test's name as a folder name ("Case/Param" becomes "Case-Param").
-std::wstring CurrentTestName()
-{
-    std::wstring name;
-    for (const char* p = ::testing::UnitTest::GetInstance()->current_test_info()->name(); *p; ++p)
-        name += (*p == '/') ? L'-' : static_cast<wchar_t>(*p);
-    return name;
-}
-
 class ReplacerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -48,7 +39,7 @@ protected:
     // The new program's starts, one line each (Run has waited for them to end).
     std::string StartLog() { return ReadWholeFile(m_root / L"started.txt"); }
 
-    ScratchFolder m_root{L"replacer-" + CurrentTestName()};
+    ScratchFolder m_root{CurrentTestFolderName(L"replacer-")};
     ProcessJob m_job;
     std::string m_newProgram;
 };
@@ -84,7 +75,7 @@ TEST_P(ReplacerDestinationTest, MovesTheFileOverItAndStartsItOnce)
     ASSERT_TRUE(WriteWholeFile(m_root / L"updatetollgrove\\game.exe", m_newProgram));
 
     EXPECT_EQ(Run(L" updatetollgrove\\game.exe"), 0u);
-    EXPECT_EQ(ReadWholeFile(destination), m_newProgram);
+    EXPECT_TRUE(ReadWholeFile(destination) == m_newProgram);
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove\\game.exe"));
     // The moved file keeps its own attributes, not the old one's read-only bit.
     EXPECT_FALSE(GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_READONLY);
@@ -101,7 +92,7 @@ TEST_F(ReplacerTest, MissingSourceFailsAfterItsTriesAndStartsNothing)
 {
     ASSERT_TRUE(WriteWholeFile(m_root / L"game.exe", m_newProgram));
     EXPECT_EQ(Run(L" updatetollgrove\\game.exe"), 1u);
-    EXPECT_EQ(ReadWholeFile(m_root / L"game.exe"), m_newProgram);
+    EXPECT_TRUE(ReadWholeFile(m_root / L"game.exe") == m_newProgram);
     EXPECT_EQ(StartLog(), "");
 }
 
@@ -143,7 +134,7 @@ TEST_F(ReplacerTest, DestinationHeldAtFirstIsReplacedOnceReleased)
 
     EXPECT_EQ(m_job.WaitFirst(kRunLimitMs), 0u);
     EXPECT_TRUE(m_job.WaitAll(kRunLimitMs));
-    EXPECT_EQ(ReadWholeFile(destination), m_newProgram);
+    EXPECT_TRUE(ReadWholeFile(destination) == m_newProgram);
     EXPECT_EQ(StartLog(), "game.exe\r\n");
 }
 

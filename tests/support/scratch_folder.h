@@ -1,6 +1,8 @@
 // A fresh folder for one test under the build folder, reached through
 // Wine's Z: drive, removed with everything in it at the end.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <string>
@@ -16,7 +18,15 @@ public:
         Remove(m_path);
         CreateDirectoryW(m_path.c_str(), nullptr);
     }
-    ~ScratchFolder() { Remove(m_path); }
+    // A program a test started may still be ending and hold its file.
+    ~ScratchFolder()
+    {
+        for (int i = 0; i < 100 && GetFileAttributesW(m_path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+            if (i)
+                Sleep(50);
+            Remove(m_path);
+        }
+    }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
@@ -49,3 +59,12 @@ public:
 private:
     std::wstring m_path;
 };
+
+// The running test's name as a folder name ("Case/Param" becomes "Case-Param").
+inline std::wstring CurrentTestFolderName(const std::wstring& prefix)
+{
+    std::wstring name = prefix;
+    for (const char* p = ::testing::UnitTest::GetInstance()->current_test_info()->name(); *p; ++p)
+        name += (*p == '/') ? L'-' : static_cast<wchar_t>(*p);
+    return name;
+}
