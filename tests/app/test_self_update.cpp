@@ -16,93 +16,11 @@
 #include "../support/child_process.h"
 #include "../support/scratch_folder.h"
 #include "../support/test_http_server.h"
+#include "../support/update_server.h"
 #include "run_self_update.h"
 #include "self_update.h"
 
 namespace {
-
-const char kUpdatePath[] = "/update/tgupdate/tollgrove.exe";
-
-// 2026-11-03 (a Tuesday), UTC.
-SYSTEMTIME Utc(WORD hour, WORD minute, WORD second)
-{
-    SYSTEMTIME t = {};
-    t.wYear = 2026;
-    t.wMonth = 11;
-    t.wDayOfWeek = 2;
-    t.wDay = 3;
-    t.wHour = hour;
-    t.wMinute = minute;
-    t.wSecond = second;
-    return t;
-}
-
-std::string HttpDate(const SYSTEMTIME& t)
-{
-    char text[64];
-    std::snprintf(text, sizeof(text), "Tue, %02u Nov %u %02u:%02u:%02u GMT", t.wDay, t.wYear, t.wHour, t.wMinute,
-        t.wSecond);
-    return text;
-}
-
-uint64_t FileTimeOf(const SYSTEMTIME& t)
-{
-    FILETIME f;
-    SystemTimeToFileTime(&t, &f);
-    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-uint64_t LastWriteOf(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-}
-
-bool SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc)
-{
-    FILETIME f;
-    SystemTimeToFileTime(&utc, &f);
-    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    BOOL ok = SetFileTime(h, nullptr, nullptr, &f);
-    CloseHandle(h);
-    return ok != FALSE;
-}
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-// One scripted answer of the update URL, as a JSON object for the server.
-struct Answer {
-    int status = 200;
-    std::string lastModified; // empty: no Last-Modified header
-    std::string body;
-    long long contentLength = -1; // -1: the body's length
-    long long cutAfter = -1;      // -1: the whole body
-
-    std::string Json() const
-    {
-        std::string json = "{\"status\": " + std::to_string(status) + ", \"body_hex\": \"" + Hex(body) + "\"";
-        if (!lastModified.empty())
-            json += ", \"last_modified\": \"" + lastModified + "\"";
-        if (contentLength >= 0)
-            json += ", \"content_length\": " + std::to_string(contentLength);
-        if (cutAfter >= 0)
-            json += ", \"cut_after\": " + std::to_string(cutAfter);
-        return json + "}";
-    }
-};
 
 // The replacer processes this test started, to wait for them.
 std::vector<DWORD> ReplacerChildren()
@@ -161,13 +79,7 @@ protected:
         SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", nullptr);
     }
 
-    void Serve(const std::vector<Answer>& answers)
-    {
-        std::string json = std::string("{\"path\": \"") + kUpdatePath + "\", \"responses\": [";
-        for (size_t i = 0; i < answers.size(); ++i)
-            json += (i ? ", " : "") + answers[i].Json();
-        ASSERT_TRUE(m_server.Route(json + "]}"));
-    }
+    void Serve(const std::vector<Answer>& answers) { ASSERT_TRUE(m_server.Route(UpdateRoute(answers))); }
 
     // The local program: these bytes, last written at this UTC time.
     void Install(const std::wstring& name, const std::string& bytes, const SYSTEMTIME& lastWrite)
@@ -176,27 +88,7 @@ protected:
         ASSERT_TRUE(SetLastWrite(m_root / name, lastWrite));
     }
 
-    // The log's lines with their time stamps cut off.
-    std::vector<std::string> LogLines()
-    {
-        std::vector<std::string> lines;
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW((m_root / L"logs\\update*.txt").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return lines;
-        do {
-            std::string text = ReadWholeFile(m_root / (std::wstring(L"logs\\") + entry.cFileName));
-            for (size_t start = 0; start < text.size();) {
-                size_t end = text.find("\r\n", start);
-                std::string line = text.substr(start, end - start);
-                size_t blank = line.find(' ');
-                lines.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
-                start = end == std::string::npos ? text.size() : end + 2;
-            }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-        return lines;
-    }
+    std::vector<std::string> LogLines() { return UpdateLogLines(m_root.Path()); }
 
     ScratchFolder m_root{CurrentTestFolderName(L"selfupdate-")};
     TestHttpServer m_server;
@@ -366,26 +258,15 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
 TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
 {
     Install(L"tollgrove.exe", Program(100), Utc(10, 0, 0));
-    // A loopback port bound but never listening refuses every connection,
-    // and no other program can take it meanwhile.
-    WSADATA wsa;
-    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
-    SOCKET refusing = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    ASSERT_EQ(bind(refusing, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::wstring host = L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+    RefusingPort refusing;
+    ASSERT_NE(refusing.Port(), 0);
+    const std::wstring host = L"127.0.0.1:" + std::to_wstring(refusing.Port());
     SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", host.c_str());
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
         std::to_string(ERROR_INTERNET_CANNOT_CONNECT)});
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
-    closesocket(refusing);
-    WSACleanup();
 }
 
 TEST_F(SelfUpdateTest, MissingLocalProgramFailsAtStepOne)
