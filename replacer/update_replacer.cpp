@@ -51,10 +51,18 @@ bool MoveWithRetries(const char* source, const char* destination)
 }
 
 // Starts the program with no arguments, in our environment and current
-// directory, and does not wait for it.
+// directory, and does not wait for it. A name with a blank is quoted: else
+// the system would take "my game.exe" for "my.exe" when such a file exists.
 bool StartProgram(const char* path)
 {
-    std::vector<char> commandLine(path, path + std::strlen(path) + 1); // CreateProcessA writes into it
+    std::vector<char> commandLine; // CreateProcessA writes into it
+    const bool quote = std::strpbrk(path, " \t") != nullptr;
+    if (quote)
+        commandLine.push_back('"');
+    commandLine.insert(commandLine.end(), path, path + std::strlen(path));
+    if (quote)
+        commandLine.push_back('"');
+    commandLine.push_back('\0');
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);

@@ -90,6 +90,18 @@ protected:
 
     std::vector<std::string> LogLines() { return UpdateLogLines(m_root.Path()); }
 
+    // The new program's start record (it runs on its own after the replacer).
+    std::string WaitForStartLog()
+    {
+        std::string log;
+        for (int i = 0; i < 200; ++i, Sleep(50)) {
+            log = ReadWholeFile(m_root / L"started.txt");
+            if (log.size() >= 2 && log.compare(log.size() - 2, 2, "\r\n") == 0)
+                break;
+        }
+        return log;
+    }
+
     ScratchFolder m_root{CurrentTestFolderName(L"selfupdate-")};
     TestHttpServer m_server;
     std::wstring m_host;
@@ -155,7 +167,7 @@ TEST_F(SelfUpdateTest, DifferentMinuteDownloadsWithoutAskingTheSizeAndStartsTheR
     EXPECT_EQ(WaitForReplacer(replacer), 0u);
     EXPECT_TRUE(ReadWholeFile(m_root / L"tollgrove.exe") == m_newProgram);
     EXPECT_EQ(LastWriteOf(m_root / L"tollgrove.exe"), FileTimeOf(published));
-    ASSERT_TRUE(WaitForFile(m_root / L"started.txt", 10000));
+    EXPECT_EQ(WaitForStartLog(), "tollgrove.exe: tollgrove.exe\r\n");
 }
 
 TEST_F(SelfUpdateTest, StartedReplacerIsLoggedAndItsFolderKept)
@@ -182,16 +194,18 @@ TEST_F(SelfUpdateTest, SameMinuteDifferentSizeDownloadsAfterThreeRequests)
 }
 
 // The downloaded copy takes the local program's name, whatever it is; a name
-// with a blank still reaches the replacer as one argument.
-TEST_F(SelfUpdateTest, LocalNameWithABlankIsReplacedUnderThatName)
+// with a blank reaches the replacer as one argument, and the program it then
+// starts is that one, not "tollgrove.exe" beside it.
+TEST_F(SelfUpdateTest, LocalNameWithABlankIsReplacedAndStartedUnderThatName)
 {
     Install(L"tollgrove (1).exe", "MZ old", Utc(9, 0, 0));
+    ASSERT_TRUE(WriteWholeFile(m_root / L"tollgrove.exe", m_newProgram));
     Serve({{200, HttpDate(Utc(10, 0, 0)), m_newProgram}});
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove (1).exe"), 1);
     EXPECT_EQ(WaitForReplacer(ReplacerChildren()), 0u);
     EXPECT_TRUE(ReadWholeFile(m_root / L"tollgrove (1).exe") == m_newProgram);
-    ASSERT_TRUE(WaitForFile(m_root / L"started.txt", 10000));
+    EXPECT_EQ(WaitForStartLog(), "tollgrove (1).exe: \"tollgrove (1).exe\"\r\n");
 }
 
 // A failing self-update: one log line with its step and error value, the

@@ -1,5 +1,6 @@
-// Stands in for the new program: records each start (its command line) as one
-// line of "started.txt" in its current directory.
+// Stands in for the new program: records each start as one line of
+// "started.txt" in its current directory: its own file name, ": ", and the
+// command line it was given.
 #include <windows.h>
 
 int main()
@@ -8,8 +9,16 @@ int main()
         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
+    char module[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    const char* name = module;
+    for (const char* p = module; *p; ++p)
+        if (*p == '\\')
+            name = p + 1;
     const char* line = GetCommandLineA();
     DWORD written = 0;
+    WriteFile(file, name, lstrlenA(name), &written, nullptr);
+    WriteFile(file, ": ", 2, &written, nullptr);
     WriteFile(file, line, lstrlenA(line), &written, nullptr);
     WriteFile(file, "\r\n", 2, &written, nullptr);
     CloseHandle(file);

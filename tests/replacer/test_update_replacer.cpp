@@ -79,7 +79,7 @@ TEST_P(ReplacerDestinationTest, MovesTheFileOverItAndStartsItOnce)
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove\\game.exe"));
     // The moved file keeps its own attributes, not the old one's read-only bit.
     EXPECT_FALSE(GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(StartLog(), "game.exe\r\n"); // started once, by its bare name, no arguments
+    EXPECT_EQ(StartLog(), "game.exe: game.exe\r\n"); // started once, by its bare name, no arguments
 }
 
 INSTANTIATE_TEST_SUITE_P(Destinations, ReplacerDestinationTest,
@@ -117,6 +117,18 @@ TEST_F(ReplacerTest, NameWithABlankArrivesAsTwoArgumentsAndFails)
     EXPECT_EQ(StartLog(), "");
 }
 
+// Quoted, a name with a blank is one argument; the new program is started
+// by its quoted name, so "my.exe" beside it is not taken for "my game.exe".
+TEST_F(ReplacerTest, QuotedNameWithABlankIsMovedAndStartedByThatName)
+{
+    ASSERT_TRUE(WriteWholeFile(m_root / L"my game.exe", "old program"));
+    ASSERT_TRUE(WriteWholeFile(m_root / L"my.exe", m_newProgram));
+    ASSERT_TRUE(WriteWholeFile(m_root / L"updatetollgrove\\my game.exe", m_newProgram));
+    EXPECT_EQ(Run(L" \"updatetollgrove\\my game.exe\""), 0u);
+    EXPECT_TRUE(ReadWholeFile(m_root / L"my game.exe") == m_newProgram);
+    EXPECT_EQ(StartLog(), "my game.exe: \"my game.exe\"\r\n");
+}
+
 // The old program holds its file for a while after starting the replacer:
 // the tries cover that time and the move succeeds once it lets go.
 TEST_F(ReplacerTest, DestinationHeldAtFirstIsReplacedOnceReleased)
@@ -135,7 +147,7 @@ TEST_F(ReplacerTest, DestinationHeldAtFirstIsReplacedOnceReleased)
     EXPECT_EQ(m_job.WaitFirst(kRunLimitMs), 0u);
     EXPECT_TRUE(m_job.WaitAll(kRunLimitMs));
     EXPECT_TRUE(ReadWholeFile(destination) == m_newProgram);
-    EXPECT_EQ(StartLog(), "game.exe\r\n");
+    EXPECT_EQ(StartLog(), "game.exe: game.exe\r\n");
 }
 
 } // namespace
