@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <vector>
 
 // Tests build a quick variant with a shorter wait; the shipped program waits
 // one second before each of its 31 tries, which covers the old program's end.
@@ -55,21 +54,26 @@ bool MoveWithRetries(const char* source, const char* destination)
 // the system would take "my game.exe" for "my.exe" when such a file exists.
 bool StartProgram(const char* path)
 {
-    std::vector<char> commandLine; // CreateProcessA writes into it
+    static char commandLine[32768]; // the longest command line; CreateProcessA writes into it
     const bool quote = std::strpbrk(path, " \t") != nullptr;
+    const size_t length = std::strlen(path);
+    if (length + 3 > sizeof(commandLine))
+        return false;
+    size_t at = 0;
     if (quote)
-        commandLine.push_back('"');
-    commandLine.insert(commandLine.end(), path, path + std::strlen(path));
+        commandLine[at++] = '"';
+    std::memcpy(commandLine + at, path, length);
+    at += length;
     if (quote)
-        commandLine.push_back('"');
-    commandLine.push_back('\0');
+        commandLine[at++] = '"';
+    commandLine[at] = '\0';
+
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof(process));
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-            &process))
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
