@@ -29,6 +29,13 @@ fi
 
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 "$root/tools/wine-prefix.sh" "$WINEPREFIX" || exit 1
+# No window manager runs on a private display: let Wine draw the window
+# frames (caption, icon) itself there; a real display's manager draws them.
+if [ -n "$own_display" ]; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+else
+  wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Decorated /f >/dev/null 2>&1
+fi
 
 echo "demo: starting tollgrove.exe on display $DISPLAY"
 (cd "$demo/app" && wine tollgrove.exe) &

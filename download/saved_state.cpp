@@ -1,0 +1,97 @@
+#include "saved_state.h"
+
+#include <libtorrent/alert_types.hpp>
+#include <libtorrent/bdecode.hpp>
+#include <libtorrent/read_resume_data.hpp>
+#include <libtorrent/write_resume_data.hpp>
+
+#include "engine/direct_http_engine.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace tollgrove {
+
+// The DHT state is a few kilobytes; anything far larger is not ours.
+constexpr std::uintmax_t kMaxDhtStateBytes = 16 * 1024 * 1024;
+
+lt::session_params ReadDhtState(const std::filesystem::path& path)
+{
+    try {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec || size == 0 || size > kMaxDhtStateBytes)
+            return {};
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> buf{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        lt::error_code bec;
+        lt::bdecode_node node = lt::bdecode(buf, bec);
+        if (bec)
+            return {};
+        return lt::read_session_params(node, lt::session_handle::save_dht_state);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+bool ReplaceFileContents(const std::filesystem::path& path, const std::vector<char>& bytes)
+{
+    std::filesystem::path tmp = path;
+    tmp += ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::error_code ec;
+            std::filesystem::remove(tmp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        return false;
+    }
+    return true;
+}
+
+bool WriteDhtState(const lt::session& session, const std::filesystem::path& path)
+{
+    const lt::session_params state = session.session_state(lt::session_handle::save_dht_state);
+    return ReplaceFileContents(path, lt::write_session_params_buf(state, lt::session_handle::save_dht_state));
+}
+
+bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
+    lt::time_duration waitLimit)
+{
+    torrent.save_resume_data(lt::torrent_handle::flush_disk_cache);
+    if (!torrent.is_valid() || !torrent.status(lt::status_flags_t{}).has_metadata)
+        return false;
+    for (;;) {
+        if (session.wait_for_alert(waitLimit) == nullptr)
+            return false; // no answer within the limit: the earlier file stays
+        std::vector<lt::alert*> alerts;
+        session.pop_alerts(&alerts);
+        for (lt::alert* a : alerts) {
+            if (auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
+                if (done->handle != torrent)
+                    continue;
+                // Sources are never carried over in the resume file.
+                return ReplaceFileContents(path, tg::write_resume_data_buf(done->params));
+            }
+            // The engine reports a failed save as an alert of its own; waiting
+            // on would only run into the time limit.
+            if (auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a))
+                if (failed->handle == torrent)
+                    return false;
+        }
+    }
+}
+
+} // namespace tollgrove

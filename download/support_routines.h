@@ -1,0 +1,29 @@
+// Support routines of start-up, the self-update and Play. Main thread by
+// design (nothing here takes a lock); each blocks on the file system;
+// none sends a window message. Failures become the return value or nothing.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// Appends "YYYYMMDDhhmmss text" to logs\updateYYYYMM.txt of the current
+// directory; the line is lost when the file cannot be opened. Characters
+// outside the ANSI code page become '?'.
+void WriteUpdateLog(const std::wstring& text);
+
+// Deletes the folder with everything below it, clearing read-only files
+// first; whatever fails to delete stays (and so does its folder).
+void DeleteDirectoryTree(const std::wstring& folder);
+
+// Sets the file's last-write time from "%lu:%lu"; nonzero on success, 0
+// (file untouched) when the stamp does not parse or the file cannot be opened.
+int SetFileTimeFromStamp(const std::wstring& stamp, const std::wstring& path);
+
+// Writes the program's own resource to a new file (replacing one); true
+// when every byte was written.
+bool WriteResourceToFile(HRSRC resource, const std::wstring& path);
+
+// Starts the command line; the new process's id, 0 on failure. A command
+// line of 260 characters or more is refused (0, nothing started).
+uint32_t LaunchProgram(const std::wstring& commandLine);

@@ -1,0 +1,16 @@
+// Settings that only test builds of the program take from the environment;
+// the shipped program always gets the defaults.
+//   TOLLGROVE_TEST_LOOPBACK=1   the session stays on 127.0.0.1 (no UPnP,
+//                               NAT-PMP, local discovery or DHT routers)
+//   TOLLGROVE_TEST_RULE_MS=N    the connection rule runs every N ms
+#pragma once
+#include <cstdint>
+
+struct TestHooks
+{
+    bool loopbackOnly = false;
+    uint32_t ruleIntervalMs = 60000;
+};
+
+// Read once; any thread.
+const TestHooks& GetTestHooks();

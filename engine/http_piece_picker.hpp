@@ -1,0 +1,74 @@
+// Which pieces the Direct-HTTP connections of a torrent fetch, how their
+// blocks become whole pieces, and what became of the pieces handed to the
+// engine.
+#pragma once
+
+#include <libtorrent/bitfield.hpp>
+#include <libtorrent/download_priority.hpp>
+#include <libtorrent/units.hpp>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace tg {
+
+// Threads: used under the component's lock only; never blocks.
+class http_piece_picker
+{
+public:
+    // Resets the picker for a torrent of `num_pieces` pieces.
+    void init(int num_pieces, int piece_length, int last_piece_size, int block_size);
+    bool ready() const { return m_num_pieces > 0; }
+
+    // The engine's view, read once a second: the pieces it has, the pieces
+    // in its download queue (peers are fetching them) and the priorities
+    // (0: not wanted). Returns the pieces handed to the engine that it
+    // neither has nor is still writing or checking: those it rejected. They
+    // are free to be fetched again.
+    std::vector<int> refresh(lt::typed_bitfield<lt::piece_index_t> const& have, std::set<int> const& engine_queue,
+        std::vector<lt::download_priority_t> const& priorities);
+
+    // The lowest piece the torrent lacks, that no source has taken, that the
+    // engine neither holds nor is checking, and that no peer is fetching;
+    // when only pieces peers are fetching remain, the lowest of those (the
+    // engine skips the blocks peers finish). Takes it; -1 when none.
+    int pick();
+    // A taken piece is given back unfinished (its connection ended).
+    void release(int piece);
+
+    // A block of a taken piece arrived. When it completes the piece, the
+    // piece's bytes are moved into `piece_data` and true is returned: the
+    // caller hands them to the engine, and the piece waits for its verdict.
+    bool block_received(int piece, int start, char const* data, int length, std::vector<char>& piece_data);
+
+    int piece_size(int piece) const { return piece == m_num_pieces - 1 ? m_last_piece_size : m_piece_length; }
+    bool taken(int piece) const { return piece >= 0 && piece < m_num_pieces && m_taken[std::size_t(piece)]; }
+    bool waiting_for_verdict(int piece) const { return m_delivered.count(piece) != 0; }
+    int rejected_pieces() const { return m_rejected; }
+
+private:
+    bool wanted(int piece) const;
+
+    struct assembly
+    {
+        std::vector<char> data;
+        std::vector<bool> blocks;
+        int received = 0;
+    };
+
+    int m_num_pieces = 0;
+    int m_piece_length = 0;
+    int m_last_piece_size = 0;
+    int m_block_size = 0;
+    std::vector<bool> m_have;
+    std::vector<bool> m_taken;
+    std::vector<bool> m_unwanted;
+    std::set<int> m_engine_queue;
+    std::map<int, assembly> m_assembling;
+    std::map<int, int> m_delivered; // piece -> refreshes without a verdict
+    int m_rejected = 0;
+};
+
+} // namespace tg

@@ -1,0 +1,65 @@
+// The Direct-HTTP sources of one torrent: records by ascending number.
+#pragma once
+
+#include "engine/direct_http_source.hpp"
+#include "engine/peer_record.hpp"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tg {
+
+// Threads: every operation runs with the component's lock held (the handle
+// operations on the caller's thread, the tick and the connection callbacks on
+// the component's network thread). Each operation also takes the registry's
+// own recursive lock for its run; that lock is always taken after the
+// component's, never before it. None blocks beyond those locks.
+class source_registry
+{
+public:
+    explicit source_registry(source_clock const& clock);
+
+    // One more source for `url`, numbered with the smallest free number. The
+    // URL is neither checked nor compared: the connect step finds bad ones.
+    void add_url_seed(std::string const& url);
+    // Marks the first source (ascending number) whose URL equals `url` byte
+    // for byte as removing; repeated calls mark that same record again.
+    void remove_url_seed(std::string const& url);
+    // Erases a source that failed for good; an unknown number changes nothing.
+    void remove_direct_http_source(std::int32_t id);
+    // The record, or null when the number is not in use. The pointer stays
+    // valid while the caller holds the component's lock.
+    direct_http_source* find_direct_http_source(std::int32_t id);
+    // Whether a source that is not removing recorded the same IP address
+    // (family, bytes, IPv6 scope id); ports do not count.
+    bool direct_http_address_in_use(lt::tcp::endpoint ep);
+    // Records in every state, removing ones included.
+    int num_url_seeds();
+
+    // Rows for the sources that were connected once, are not removing and
+    // whose live connection did not report itself in this collection; then
+    // clears every reported flag. Each row takes a rate sample.
+    void append_rows_without_connection(std::vector<peer_record>& v);
+
+    // For the tick: the lock, and the map to walk while holding it.
+    std::recursive_mutex& mutex() { return m_mutex; }
+    std::map<std::int32_t, direct_http_source>& sources() { return m_sources; }
+    // Erases a record from inside a walk; returns the next position.
+    std::map<std::int32_t, direct_http_source>::iterator erase(
+        std::map<std::int32_t, direct_http_source>::iterator it);
+    source_clock const& clock() const { return m_clock; }
+
+    // The most records a torrent holds (the count is 16 bits wide).
+    static constexpr int max_sources = 32767;
+
+private:
+    source_clock const& m_clock;
+    std::recursive_mutex m_mutex;
+    std::map<std::int32_t, direct_http_source> m_sources;
+    std::int16_t m_count = 0;
+};
+
+} // namespace tg

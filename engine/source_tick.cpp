@@ -1,0 +1,137 @@
+// The once-a-second pass: the engine's settings and view of each torrent,
+// the verdicts on delivered pieces, the rates, and the source section that
+// connects, reconnects and erases sources.
+#include "engine/torrent_sources.hpp"
+#include "engine/web_peer_connection.hpp"
+
+#include <libtorrent/settings_pack.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+namespace tg {
+
+namespace {
+
+void read_settings(engine_core& core)
+{
+    lt::settings_pack const sp = core.session.get_settings();
+    session_snapshot& s = core.settings;
+    s.request.user_agent = sp.get_str(lt::settings_pack::user_agent);
+    s.request.proxy_type = sp.get_int(lt::settings_pack::proxy_type);
+    s.request.proxy_username = sp.get_str(lt::settings_pack::proxy_username);
+    s.request.proxy_password = sp.get_str(lt::settings_pack::proxy_password);
+    s.proxy_hostname = sp.get_str(lt::settings_pack::proxy_hostname);
+    s.proxy_port = sp.get_int(lt::settings_pack::proxy_port);
+    s.urlseed_pipeline_size = sp.get_int(lt::settings_pack::urlseed_pipeline_size);
+    s.urlseed_timeout = sp.get_int(lt::settings_pack::urlseed_timeout);
+    s.urlseed_wait_retry = sp.get_int(lt::settings_pack::urlseed_wait_retry);
+    s.peer_connect_timeout = sp.get_int(lt::settings_pack::peer_connect_timeout);
+    s.session_paused = core.session.is_paused();
+    s.ip_filter = core.session.get_ip_filter();
+    // The engine has no getter for its port filter; none is configured in
+    // this program, so the component's own (empty) filter stands for it.
+}
+
+void set_up_metadata(torrent_sources& t)
+{
+    t.info = t.handle.torrent_file();
+    if (!t.info || !t.info->is_valid()) {
+        t.info.reset();
+        return;
+    }
+    lt::file_storage const& files = t.info->orig_files();
+    t.geometry.piece_length = files.piece_length();
+    t.geometry.block_size = lt::default_block_size;
+    t.geometry.name = files.name();
+    t.geometry.files = &files;
+    int const n = files.num_pieces();
+    t.picker.init(n, files.piece_length(), files.piece_size(lt::piece_index_t(n - 1)), lt::default_block_size);
+}
+
+void update_rates(http_traffic& h, time_point now)
+{
+    auto const ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - h.last_update).count();
+    std::int64_t const total = h.payload_download + h.protocol_download;
+    if (h.last_update != time_point{} && ms > 0) {
+        h.download_rate = int((total - h.last_download) * 1000 / ms);
+        h.download_payload_rate = int((h.payload_download - h.last_payload) * 1000 / ms);
+        h.upload_rate = int((h.upload - h.last_upload) * 1000 / ms);
+    }
+    h.last_download = total;
+    h.last_payload = h.payload_download;
+    h.last_upload = h.upload;
+    h.last_update = now;
+}
+
+bool served_by_live_connection(torrent_sources const& t, std::int32_t id)
+{
+    return std::any_of(t.connections.begin(), t.connections.end(),
+        [id](std::shared_ptr<web_peer_connection> const& c) { return c->source_id() == id; });
+}
+
+void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t)
+{
+    source_registry& reg = t->registry;
+    std::lock_guard<std::recursive_mutex> l(reg.mutex());
+    time_point const now = core.clock.now();
+    std::vector<std::int32_t> ids;
+    auto& map = reg.sources();
+    for (auto it = map.begin(); it != map.end();) {
+        direct_http_source& s = it->second;
+        if (s.state == direct_http_source::idle || (s.state == direct_http_source::retry_wait && s.retry_at <= now)) {
+            s.state = direct_http_source::connect_pending;
+            ids.push_back(s.id);
+            ++it;
+            continue;
+        }
+        if (served_by_live_connection(*t, s.id)) {
+            ++it;
+            continue;
+        }
+        if (s.state == direct_http_source::removing) {
+            t->lookups.erase(s.id);
+            it = reg.erase(it);
+            continue;
+        }
+        if (s.state == direct_http_source::connected) {
+            s.state = direct_http_source::connect_pending;
+            ids.push_back(s.id);
+        }
+        ++it;
+    }
+    for (std::int32_t id : ids) connect_to_url_seed(core, t, id);
+}
+
+} // namespace
+
+void source_tick(engine_core& core)
+{
+    if (core.shutting_down) return;
+    read_settings(core);
+    std::vector<std::shared_ptr<torrent_sources>> const torrents = core.torrents;
+    for (auto const& t : torrents) {
+        if (t->removed || !t->handle.is_valid()) continue;
+        lt::torrent_status const st = t->handle.status(lt::torrent_handle::query_pieces);
+        if (!t->info && st.has_metadata) set_up_metadata(*t);
+        if (t->picker.ready()) {
+            std::set<int> queue;
+            for (auto const& p : t->handle.get_download_queue()) queue.insert(int(p.piece_index));
+            for (int p : t->picker.refresh(st.pieces, queue, t->handle.get_piece_priorities()))
+                core.write_log("Direct HTTP piece " + std::to_string(p) + " rejected by the engine; fetched again");
+        }
+        update_rates(t->traffic, core.clock.now());
+
+        bool const checking = st.state == lt::torrent_status::checking_files
+            || st.state == lt::torrent_status::checking_resume_data;
+        bool const paused = (st.flags & lt::torrent_flags::paused) || core.settings.session_paused;
+        if (!paused && !st.is_finished && t->info && !t->registry.sources().empty() && !checking)
+            source_section(core, t);
+
+        auto const connections = t->connections;
+        for (auto const& c : connections) c->request_pieces();
+    }
+}
+
+} // namespace tg

@@ -1,0 +1,140 @@
+// Internal: what the component keeps per torrent, and the state the whole
+// component shares. Not for the download job (it uses torrent_handle).
+#pragma once
+
+#include "engine/http_piece_picker.hpp"
+#include "engine/source_registry.hpp"
+#include "engine/web_protocol.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <libtorrent/ip_filter.hpp>
+#include <libtorrent/session.hpp>
+#include <libtorrent/torrent_handle.hpp>
+#include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tg {
+
+class web_peer_connection;
+
+// The sources' own traffic of one torrent, over all connections that ever
+// served it (erased sources included), and its rates of the last second.
+struct http_traffic
+{
+    std::int64_t payload_download = 0;  // body bytes inside response ranges
+    std::int64_t protocol_download = 0; // headers and refused bodies
+    std::int64_t upload = 0;            // request texts
+    int download_rate = 0;
+    int download_payload_rate = 0;
+    int upload_rate = 0;
+    // Totals and time at the last rate update.
+    std::int64_t last_download = 0;
+    std::int64_t last_payload = 0;
+    std::int64_t last_upload = 0;
+    time_point last_update{};
+};
+
+struct torrent_sources
+{
+    torrent_sources(lt::torrent_handle h, source_clock const& clock) : handle(h), registry(clock) {}
+
+    lt::torrent_handle handle;
+    source_registry registry;
+    http_traffic traffic;
+    // Every Direct-HTTP connection of the torrent from its creation (before
+    // its TCP connect) until it ends.
+    std::vector<std::shared_ptr<web_peer_connection>> connections;
+    // The torrent's metadata and the geometry the connections share; set
+    // when the torrent has its metadata.
+    std::shared_ptr<lt::torrent_info const> info;
+    torrent_geometry geometry;
+    http_piece_picker picker;
+    // Lookup serial per source: a completion whose serial no longer matches
+    // belongs to an erased source whose number was handed out again.
+    std::map<std::int32_t, std::uint64_t> lookups;
+    bool removed = false;
+};
+
+// Adds the sources' traffic, rates and live connections to an engine status.
+void fold_source_traffic(lt::torrent_status& st, torrent_sources const& t);
+
+// Appends one row per live source connection (each marks its source
+// reported and takes a rate sample). Component lock held.
+void append_live_connection_rows(torrent_sources& t, std::vector<peer_record>& v);
+
+// The engine's settings the component reads once a second.
+struct session_snapshot
+{
+    request_settings request;
+    int urlseed_pipeline_size = 5;
+    int urlseed_timeout = 20;
+    int urlseed_wait_retry = 30;
+    int peer_connect_timeout = 15;
+    std::string proxy_hostname;
+    int proxy_port = 0;
+    bool session_paused = false;
+    lt::ip_filter ip_filter;
+    lt::port_filter port_filter;
+};
+
+// What a source's report says (the component's log; the engine's alerts for
+// these are not posted, the application's alert mask admits none of them).
+using source_log = std::function<void(std::string const&)>;
+
+struct engine_core
+{
+    engine_core(lt::session& s, source_clock const& c) : session(s), clock(c), tick_timer(ioc) {}
+
+    lt::session& session;
+    source_clock const& clock;
+    // The component's lock: held by every handle operation and every network
+    // callback; registry locks nest inside it.
+    std::recursive_mutex mutex;
+    std::vector<std::shared_ptr<torrent_sources>> torrents;
+
+    boost::asio::io_context ioc;
+    boost::asio::steady_timer tick_timer;
+    std::thread thread;
+    bool shutting_down = false;
+    session_snapshot settings;
+    source_log log;
+
+    // Connections waiting for a TCP connect slot, and those connecting.
+    int max_half_open = 0; // 0 or less: no limit
+    int half_open = 0;
+    std::deque<std::weak_ptr<web_peer_connection>> connect_queue;
+    std::uint64_t next_lookup_serial = 1;
+
+    void write_log(std::string const& line)
+    {
+        if (log) log(line);
+    }
+    // Starts queued connections while slots are free.
+    void pump_connect_queue();
+};
+
+// The once-a-second work: settings, the engine's view of each torrent,
+// verdicts on delivered pieces, rates, and the source section. Network
+// thread, component lock held.
+void source_tick(engine_core& core);
+
+// Connects source `id` of `t` (the tick has just set it connect_pending).
+void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id);
+
+// The process-wide start point of the address choice.
+extern std::int16_t s_url_seed_address_rotation;
+
+} // namespace tg

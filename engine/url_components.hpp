@@ -1,0 +1,34 @@
+// URL splitting and the escapes of the Direct-HTTP requests.
+#pragma once
+
+#include <libtorrent/error_code.hpp>
+
+#include <string>
+
+namespace tg {
+
+struct url_components
+{
+    std::string protocol; // as written, no case folding
+    std::string auth;     // user-info before "@" (user:password), or empty
+    std::string host;     // without the brackets of an IPv6 literal
+    int port = -1;        // -1 when the URL names none
+    std::string path;     // from the first "/" after the host, or empty
+};
+
+// Splits "protocol://[auth@]host[:port][/path]". Fails (ec set) without
+// "://" or with an unclosed IPv6 bracket. A port that is not a number reads
+// as 0. Any thread; throws nothing.
+url_components parse_url_components(std::string const& url, lt::error_code& ec);
+
+// The port a URL without one uses: 80 for http, 443 otherwise.
+int default_port(std::string const& protocol);
+
+// Percent-escapes every byte except letters, digits and "/-_!.~*()", with
+// lower-case hex digits.
+std::string escape_path(std::string const& s);
+
+// Base64 with "=" padding.
+std::string base64encode(std::string const& s);
+
+} // namespace tg

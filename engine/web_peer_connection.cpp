@@ -1,0 +1,277 @@
+#include "engine/web_peer_connection.hpp"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/write.hpp>
+
+#include <algorithm>
+
+namespace tg {
+
+namespace asio = boost::asio;
+
+web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torrent_sources> const& t,
+    lt::tcp::endpoint remote, lt::tcp::endpoint connect_to, std::string const& url, std::int32_t source_id)
+    : m_core(core)
+    , m_torrent(t)
+    , m_remote(remote)
+    , m_connect_to(connect_to)
+    , m_source_id(source_id)
+    , m_client_label("Direct HTTP")
+    , m_protocol(url, t->geometry)
+    , m_socket(core.ioc)
+    , m_timer(core.ioc)
+{
+}
+
+void web_peer_connection::start()
+{
+    if (m_disconnecting) return;
+    m_queued = true;
+    m_core.connect_queue.push_back(weak_from_this());
+    m_core.pump_connect_queue();
+}
+
+void web_peer_connection::connect()
+{
+    if (m_disconnecting) return;
+    m_queued = false;
+    m_connecting = true;
+    ++m_core.half_open;
+    auto self = shared_from_this();
+    m_timer.expires_after(std::chrono::seconds(std::max(1, m_core.settings.peer_connect_timeout)));
+    m_timer.async_wait([w = weak_from_this()](lt::error_code const& ec) {
+        if (ec) return;
+        auto c = w.lock();
+        if (!c) return;
+        std::lock_guard<std::recursive_mutex> l(c->m_core.mutex);
+        if (c->m_connecting) c->disconnect(lt::errors::timed_out, 1);
+    });
+    m_socket.async_connect(m_connect_to, [self](lt::error_code const& ec) {
+        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
+        self->on_connected(ec);
+    });
+}
+
+void web_peer_connection::on_connected(lt::error_code const& ec)
+{
+    if (m_connecting) {
+        m_connecting = false;
+        --m_core.half_open;
+        m_core.pump_connect_queue();
+    }
+    if (m_disconnecting) return;
+    if (ec) {
+        disconnect(ec, 1);
+        return;
+    }
+    m_timer.cancel();
+    m_established = true;
+    lt::error_code ignore;
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignore);
+    m_last_receive = std::chrono::steady_clock::now();
+    arm_inactivity_timer();
+    read_more();
+    request_pieces();
+}
+
+void web_peer_connection::arm_inactivity_timer()
+{
+    int const timeout = std::max(1, m_core.settings.urlseed_timeout);
+    m_timer.expires_at(m_last_receive + std::chrono::seconds(timeout));
+    m_timer.async_wait([w = weak_from_this()](lt::error_code const& ec) {
+        if (ec) return;
+        auto c = w.lock();
+        if (!c) return;
+        std::lock_guard<std::recursive_mutex> l(c->m_core.mutex);
+        if (c->m_disconnecting) return;
+        int const timeout = std::max(1, c->m_core.settings.urlseed_timeout);
+        if (std::chrono::steady_clock::now() - c->m_last_receive >= std::chrono::seconds(timeout))
+            c->disconnect(lt::errors::timed_out_inactivity, 1);
+        else
+            c->arm_inactivity_timer();
+    });
+}
+
+void web_peer_connection::request_pieces()
+{
+    if (!m_established || m_disconnecting || m_in_receive) return;
+    auto t = torrent();
+    if (!t || t->removed || !t->picker.ready()) return;
+    int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
+    std::string text;
+    while (int(m_pieces.size()) < pipeline) {
+        int const p = t->picker.pick();
+        if (p < 0) break;
+        m_pieces.push_back(p);
+        lt::peer_request r;
+        r.piece = lt::piece_index_t(p);
+        r.start = 0;
+        r.length = t->picker.piece_size(p);
+        // One send per request text, as the engine would send it.
+        send(m_protocol.write_request(r, m_core.settings.request));
+    }
+}
+
+void web_peer_connection::send(std::string text)
+{
+    m_send_queue.push_back(std::move(text));
+    write_more();
+}
+
+void web_peer_connection::write_more()
+{
+    if (m_writing || m_send_queue.empty() || m_disconnecting) return;
+    m_writing = true;
+    auto self = shared_from_this();
+    asio::async_write(m_socket, asio::buffer(m_send_queue.front()), [self](lt::error_code const& ec, std::size_t n) {
+        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
+        self->m_writing = false;
+        if (self->m_disconnecting) return;
+        self->m_protocol.on_sent(ec, int(n), *self);
+        if (ec) {
+            self->disconnect(ec, 1);
+            return;
+        }
+        self->m_send_queue.pop_front();
+        self->write_more();
+    });
+}
+
+void web_peer_connection::read_more()
+{
+    auto self = shared_from_this();
+    m_socket.async_read_some(asio::buffer(m_read_buffer), [self](lt::error_code const& ec, std::size_t n) {
+        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
+        self->on_read(ec, n);
+    });
+}
+
+void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
+{
+    if (m_disconnecting) return;
+    auto t = torrent(); // the torrent lives for the whole run
+    if (!t) {
+        disconnect(lt::errors::invalid_torrent_handle, 0);
+        return;
+    }
+    if (n > 0) m_last_receive = std::chrono::steady_clock::now();
+    m_in_receive = true;
+    m_protocol.on_receive(ec && n == 0 ? ec : lt::error_code(), m_read_buffer.data(), int(n), *this);
+    m_in_receive = false;
+    if (m_disconnecting) return;
+    if (ec) {
+        disconnect(ec, 0);
+        return;
+    }
+    request_pieces();
+    read_more();
+}
+
+void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
+{
+    if (m_disconnecting) return;
+    m_disconnecting = true;
+    if (m_connecting) {
+        m_connecting = false;
+        --m_core.half_open;
+    }
+    m_queued = false;
+    lt::error_code ignore;
+    m_timer.cancel();
+    m_socket.close(ignore);
+    auto t = torrent();
+    if (t) {
+        for (int p : m_pieces) t->picker.release(p);
+        m_pieces.clear();
+        auto& v = t->connections;
+        v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
+    }
+    int const redundant = m_protocol.block_position();
+    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " disconnected: " + ec.message()
+        + " (severity " + std::to_string(severity) + (redundant ? ", " + std::to_string(redundant) + " bytes unused" : "")
+        + ")");
+    m_core.pump_connect_queue();
+}
+
+void web_peer_connection::received_bytes(int payload, int protocol)
+{
+    m_total_download += payload + protocol;
+    if (auto t = torrent()) {
+        t->traffic.payload_download += payload;
+        t->traffic.protocol_download += protocol;
+    }
+}
+
+void web_peer_connection::sent_bytes(int payload, int protocol)
+{
+    m_total_upload += payload + protocol;
+    if (auto t = torrent()) t->traffic.upload += payload + protocol;
+}
+
+void web_peer_connection::add_source_traffic(int received, int sent)
+{
+    auto t = torrent();
+    if (!t) return;
+    if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) {
+        s->total_download += received;
+        s->total_upload += sent;
+    }
+}
+
+void web_peer_connection::incoming_piece_fragment(int) {}
+
+bool web_peer_connection::incoming_piece(lt::peer_request const& block, char const* data)
+{
+    auto t = torrent();
+    if (!t || t->removed) return false;
+    int const piece = int(block.piece);
+    std::vector<char> whole;
+    if (t->picker.block_received(piece, block.start, data, block.length, whole)) {
+        auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
+        if (it != m_pieces.end()) m_pieces.erase(it);
+        // The engine checks the piece's hash and writes it; a piece it
+        // rejects is picked again after the next reads of its state.
+        t->handle.add_piece(block.piece, std::move(whole));
+    }
+    return true;
+}
+
+void web_peer_connection::source_refused(int status)
+{
+    auto t = torrent();
+    if (!t) return;
+    direct_http_source* s = t->registry.find_direct_http_source(m_source_id);
+    if (!s) return;
+    if (status == 503) {
+        s->state = direct_http_source::retry_wait;
+        s->retry_at = m_core.clock.now() + std::chrono::seconds(m_core.settings.urlseed_wait_retry);
+    } else {
+        t->registry.remove_direct_http_source(m_source_id);
+        t->lookups.erase(m_source_id);
+    }
+}
+
+void web_peer_connection::source_redirected(std::string const& url)
+{
+    auto t = torrent();
+    if (!t) return;
+    if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) {
+        s->url = url;
+        s->state = direct_http_source::idle;
+    }
+}
+
+void web_peer_connection::erase_source()
+{
+    auto t = torrent();
+    if (!t) return;
+    t->registry.remove_direct_http_source(m_source_id);
+    t->lookups.erase(m_source_id);
+}
+
+void web_peer_connection::url_seed_alert(std::string const& url, std::string const& message)
+{
+    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + url + ": " + message);
+}
+
+} // namespace tg

@@ -1,0 +1,93 @@
+// One Direct-HTTP connection: an HTTP/1.1 keep-alive connection to the
+// publisher's file server serving one source, which fetches whole pieces
+// with range requests and hands them to the engine.
+#pragma once
+
+#include "engine/torrent_sources.hpp"
+#include "engine/web_protocol.hpp"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <array>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace tg {
+
+// Threads: every member runs on the component's network thread with the
+// component's lock held (completion handlers take it first). A connection
+// knows its torrent weakly and its source by number only.
+class web_peer_connection : public std::enable_shared_from_this<web_peer_connection>, private web_protocol_host
+{
+public:
+    // `remote` is the chosen address of the source's host; `connect_to` is
+    // where the TCP connection goes (the HTTP proxy, or `remote`).
+    web_peer_connection(engine_core& core, std::shared_ptr<torrent_sources> const& t, lt::tcp::endpoint remote,
+        lt::tcp::endpoint connect_to, std::string const& url, std::int32_t source_id);
+
+    // Queues the TCP connect in the component's half-open queue.
+    void start();
+    // Called by the queue when a connect slot is free.
+    void connect();
+    void disconnect(lt::error_code const& ec, int severity) override;
+
+    std::int32_t source_id() const { return m_source_id; }
+    bool queued() const { return m_queued; }
+    bool connecting() const { return m_connecting; }
+    bool established() const { return m_established; }
+    bool disconnecting() const { return m_disconnecting; }
+    lt::tcp::endpoint const& remote() const { return m_remote; }
+    std::string const& client_label() const { return m_client_label; }
+    web_protocol const& protocol() const { return m_protocol; }
+    std::int64_t total_download() const { return m_total_download; }
+    std::int64_t total_upload() const { return m_total_upload; }
+
+    // Asks for more pieces while fewer than the pipeline are outstanding.
+    void request_pieces();
+
+private:
+    void on_connected(lt::error_code const& ec);
+    void read_more();
+    void on_read(lt::error_code const& ec, std::size_t n);
+    void send(std::string text);
+    void write_more();
+    void arm_inactivity_timer();
+    std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
+
+    // web_protocol_host
+    void received_bytes(int payload, int protocol) override;
+    void sent_bytes(int payload, int protocol) override;
+    void add_source_traffic(int received, int sent) override;
+    void incoming_piece_fragment(int bytes) override;
+    bool incoming_piece(lt::peer_request const& block, char const* data) override;
+    void source_refused(int status) override;
+    void source_redirected(std::string const& url) override;
+    void erase_source() override;
+    void url_seed_alert(std::string const& url, std::string const& message) override;
+
+    engine_core& m_core;
+    std::weak_ptr<torrent_sources> m_torrent;
+    lt::tcp::endpoint m_remote;
+    lt::tcp::endpoint m_connect_to;
+    std::int32_t m_source_id;
+    std::string m_client_label;
+    web_protocol m_protocol;
+    boost::asio::ip::tcp::socket m_socket;
+    boost::asio::steady_timer m_timer;
+    std::array<char, 64 * 1024> m_read_buffer;
+    std::deque<std::string> m_send_queue;
+    bool m_writing = false;
+    bool m_queued = false;
+    bool m_connecting = false;
+    bool m_established = false;
+    bool m_disconnecting = false;
+    bool m_in_receive = false;
+    std::deque<int> m_pieces; // pieces requested, in request order
+    std::int64_t m_total_download = 0;
+    std::int64_t m_total_upload = 0;
+    std::chrono::steady_clock::time_point m_last_receive;
+};
+
+} // namespace tg

@@ -1,0 +1,347 @@
+#include "engine/web_protocol.hpp"
+
+#include "engine/url_components.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace tg {
+
+namespace errors = lt::errors;
+
+web_protocol::web_protocol(std::string url, torrent_geometry const& geometry)
+    : m_geo(geometry), m_full_url(std::move(url))
+{
+    // The connect step has parsed this URL successfully before.
+    lt::error_code ec;
+    url_components const c = parse_url_components(m_full_url, ec);
+    if (!c.auth.empty()) m_basic_auth = base64encode(c.auth);
+    m_url_host = c.host;
+    m_url_path = c.path;
+    m_client_label = "Direct HTTP";
+}
+
+std::string web_protocol::file_path(int file_index) const
+{
+    std::string p = m_geo.files->file_path(lt::file_index_t(file_index));
+#ifdef _WIN32
+    // The engine joins paths with the native separator; URLs use "/".
+    std::replace(p.begin(), p.end(), '\\', '/');
+#endif
+    return p;
+}
+
+std::string web_protocol::write_request(lt::peer_request const& r, request_settings const& settings)
+{
+    bool const single_file = m_geo.num_files() == 1;
+    if (!single_file) {
+        if (m_url_path.empty() || m_url_path.back() != '/') m_url_path += '/';
+        if (m_full_url.empty() || m_full_url.back() != '/') m_full_url += '/';
+    } else if (m_url_path.empty()) {
+        m_url_path = "/" + m_geo.name;
+        // A URL without a path names the server's root: the file sits there.
+        if (!m_full_url.empty() && m_full_url.back() != '/') m_full_url += '/';
+        m_full_url += m_geo.name;
+    } else if (m_url_path.back() == '/') {
+        m_url_path += m_geo.name;
+        if (!m_full_url.empty() && m_full_url.back() == '/') m_full_url += m_geo.name;
+    }
+
+    int const pl = m_geo.piece_length;
+    for (int remaining = r.length; remaining > 0;) {
+        int const offset = r.start + r.length - remaining;
+        lt::peer_request b;
+        b.piece = lt::piece_index_t(int(r.piece) + offset / pl);
+        b.start = offset % pl;
+        b.length = std::min(m_geo.block_size, remaining);
+        m_block_requests.push_back(b);
+        remaining -= b.length;
+    }
+
+    bool const proxy = settings.proxy_type == 4 || settings.proxy_type == 5;
+    auto common_fields = [&](std::string& t) {
+        t += " HTTP/1.1\r\nHost: ";
+        t += m_url_host;
+        if (m_first_request_pending) {
+            t += "\r\nUser-Agent: ";
+            t += settings.user_agent;
+        }
+        if (!m_basic_auth.empty()) {
+            t += "\r\nAuthorization: Basic ";
+            t += m_basic_auth;
+        }
+        if (settings.proxy_type == 5) {
+            t += "\r\nProxy-Authorization: Basic ";
+            t += base64encode(settings.proxy_username + ":" + settings.proxy_password);
+        }
+        if (proxy) t += "\r\nProxy-Connection: keep-alive";
+    };
+
+    std::string text;
+    text.reserve(400);
+    if (single_file) {
+        std::int64_t const first = std::int64_t(int(r.piece)) * pl + r.start;
+        std::int64_t const last = first + r.length - 1;
+        text += "GET ";
+        text += proxy ? m_full_url : m_url_path;
+        common_fields(text);
+        text += "\r\nRange: bytes=" + std::to_string(first) + "-" + std::to_string(last);
+        text += "\r\nConnection: keep-alive\r\n\r\n";
+        m_first_request_pending = false;
+        m_http_requests.push_back(0);
+        return text;
+    }
+    for (lt::file_slice const& f : m_geo.files->map_block(r.piece, r.start, r.length)) {
+        text += "GET ";
+        if (proxy) text += m_full_url + escape_path(file_path(int(f.file_index)));
+        else text += escape_path(m_url_path + file_path(int(f.file_index)));
+        common_fields(text);
+        text += "\r\nRange: bytes=" + std::to_string(f.offset) + "-" + std::to_string(f.offset + f.size - 1);
+        if (m_first_request_pending || proxy) text += "\r\nConnection: keep-alive";
+        text += "\r\n\r\n";
+        m_first_request_pending = false;
+        m_http_requests.push_back(int(f.file_index));
+    }
+    return text;
+}
+
+bool web_protocol::range_contains(range64 const& r, lt::peer_request const& b) const
+{
+    std::int64_t const rs = position(r.piece, r.start);
+    std::int64_t const bs = position(int(b.piece), b.start);
+    return rs <= bs && rs + r.length >= bs + b.length;
+}
+
+void web_protocol::cut_receive_buffer(int size)
+{
+    size = std::min(size, int(m_recv.size()));
+    m_recv.erase(m_recv.begin(), m_recv.begin() + size);
+}
+
+void web_protocol::on_sent(lt::error_code const& ec, int n, web_protocol_host& host)
+{
+    if (ec) return;
+    host.sent_bytes(0, n);
+    host.add_source_traffic(0, n);
+}
+
+void web_protocol::failure_path(int n, web_protocol_host& host)
+{
+    int const status = m_response_parser.status_code();
+    host.source_refused(status);
+    host.url_seed_alert(m_full_url, std::to_string(status) + " " + m_response_parser.message());
+    host.received_bytes(0, n);
+    host.disconnect(errors::http_error, 1);
+}
+
+void web_protocol::redirect_path(int n, web_protocol_host& host)
+{
+    std::string location = m_response_parser.header("location");
+    host.received_bytes(0, n);
+    if (location.empty()) {
+        host.erase_source();
+        host.disconnect(errors::missing_location, 2);
+        return;
+    }
+    if (m_url_path.empty() || m_url_path.back() == '/') {
+        // Multi-file: the location names the requested file; its base is
+        // what stands before the file's escaped path. An unasked response
+        // names no file, so it cannot be cut.
+        std::size_t i = std::string::npos;
+        if (!m_http_requests.empty()) i = location.rfind(escape_path(file_path(m_http_requests.front())));
+        if (i == std::string::npos) {
+            host.erase_source();
+            host.disconnect(errors::invalid_redirection, 2);
+            return;
+        }
+        location.resize(i);
+    }
+    host.source_redirected(location);
+    host.disconnect(errors::redirecting, 2);
+}
+
+void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host)
+{
+    if (ec) {
+        host.received_bytes(0, n);
+        return;
+    }
+    m_recv.insert(m_recv.end(), data, data + n);
+
+    for (;;) {
+        // Guards against a loop that consumes nothing (an input no rule
+        // below moves forward on).
+        auto const before = std::make_tuple(m_recv.size(), n, m_body_offset, m_body_received,
+            m_response_parser.header_finished(), m_block_requests.size());
+
+        lt::span<char const> buffer(m_recv.data(), std::ptrdiff_t(m_recv.size()));
+        if (!m_response_parser.header_finished()) {
+            int const consumed = m_response_parser.incoming(buffer);
+            host.received_bytes(0, consumed);
+            n -= consumed;
+            if (m_response_parser.error()) {
+                host.received_bytes(0, n);
+                host.disconnect(errors::http_parse_error, 2);
+                return;
+            }
+            int const status = m_response_parser.status_code();
+            if (status == -1) return;
+            bool const redirect = status >= 300 && status < 400;
+            if (status != 200 && status != 206 && !redirect) {
+                failure_path(n, host);
+                return;
+            }
+            if (!m_response_parser.header_finished()) return;
+            m_body_offset = m_response_parser.body_start();
+            m_body_received = 0;
+            if (redirect) {
+                redirect_path(n, host);
+                return;
+            }
+            m_range_position = 0;
+        }
+
+        char const* body = m_recv.data() + m_body_offset;
+        std::int64_t body_size = std::int64_t(m_recv.size()) - m_body_offset;
+        if (body_size <= 0) return;
+
+        std::int64_t start = 0, end = 0;
+        if (m_response_parser.status_code() == 206) {
+            start = m_response_parser.range_start();
+            std::int64_t const last = m_response_parser.range_last();
+            if (start < 0 || last < start) {
+                host.received_bytes(0, n);
+                host.erase_source();
+                host.disconnect(errors::invalid_range, 0);
+                return;
+            }
+            end = last + 1;
+        } else {
+            start = 0;
+            end = m_response_parser.content_length();
+            if (end == -1) {
+                host.received_bytes(0, n);
+                host.erase_source();
+                host.disconnect(errors::no_content_length, 2);
+                return;
+            }
+        }
+        std::int64_t const range_length = end - start;
+
+        if (m_block_requests.empty() || m_http_requests.empty()) {
+            host.received_bytes(0, n);
+            host.disconnect(errors::http_error, 2);
+            return;
+        }
+
+        int const p = int(std::max<std::int64_t>(0, std::min<std::int64_t>(n, range_length - m_range_position)));
+        host.received_bytes(p, 0);
+        host.add_source_traffic(p, 0);
+        n -= p;
+        m_range_position += p;
+        m_block_position += p;
+        if (m_range_position > range_length) m_range_position = range_length;
+
+        // The response's range in torrent terms.
+        int const f = m_http_requests.front();
+        std::int64_t const a = m_geo.files->file_offset(lt::file_index_t(f)) + start;
+        range64 const R{int(a / m_geo.piece_length), int(a % m_geo.piece_length), range_length};
+        std::int64_t const r_end = position(R.piece, R.start) + R.length;
+
+        lt::peer_request front = m_block_requests.front();
+        if (r_end <= position(int(front.piece), front.start) + std::int64_t(m_partial_block.size())) {
+            host.incoming_piece_fragment(std::min(front.length - m_block_position, p));
+            host.received_bytes(0, n);
+            host.disconnect(errors::invalid_range, 2);
+            return;
+        }
+
+        // Head: the response begins inside the front block.
+        if (!range_contains(R, front)) {
+            int const c = int(std::min<std::int64_t>({std::int64_t(front.length) - std::int64_t(m_partial_block.size()),
+                body_size, range_length - m_body_received}));
+            if (c > 0) {
+                m_partial_block.insert(m_partial_block.end(), body, body + c);
+                body += c;
+                body_size -= c;
+                m_body_received += c;
+                m_body_offset += c;
+                host.incoming_piece_fragment(c);
+            }
+            if (int(m_partial_block.size()) == front.length) {
+                bool const alive = host.incoming_piece(front, m_partial_block.data());
+                m_block_requests.pop_front();
+                if (!alive) return;
+                m_block_position -= front.length;
+                cut_receive_buffer(m_body_offset);
+                m_body_offset = 0;
+                body = m_recv.data();
+                body_size = std::int64_t(m_recv.size());
+                m_partial_block.clear();
+            }
+        }
+
+        // Whole blocks straight from the receive buffer.
+        while (!m_block_requests.empty() && range_contains(R, m_block_requests.front())
+            && body_size >= m_block_requests.front().length) {
+            lt::peer_request const b = m_block_requests.front();
+            host.incoming_piece_fragment(b.length);
+            bool const alive = host.incoming_piece(b, body);
+            m_block_requests.pop_front();
+            if (!alive) return;
+            m_block_position -= b.length;
+            m_body_received += b.length;
+            cut_receive_buffer(b.length + m_body_offset);
+            m_body_offset = 0;
+            body = m_recv.data();
+            body_size = std::int64_t(m_recv.size());
+        }
+
+        // Tail: the response ends inside the front block; its bytes wait for
+        // the next response.
+        if (!m_block_requests.empty()) {
+            lt::peer_request const& fr = m_block_requests.front();
+            if (r_end < position(int(fr.piece), fr.start) + fr.length && m_body_received + body_size >= range_length) {
+                int const c = int(std::min<std::int64_t>(
+                    {std::int64_t(fr.length) - std::int64_t(m_partial_block.size()), body_size, range_length - m_body_received}));
+                if (c > 0) {
+                    m_partial_block.insert(m_partial_block.end(), body, body + c);
+                    body += c;
+                    body_size -= c;
+                    m_body_received += c;
+                    m_body_offset += c;
+                }
+            }
+        }
+
+        if (m_body_received == range_length) {
+            cut_receive_buffer(m_body_offset);
+            if (!m_http_requests.empty()) m_http_requests.pop_front();
+            m_response_parser.reset();
+            m_body_offset = 0;
+            m_body_received = 0;
+            continue;
+        }
+        if (n == 0) return;
+        auto const after = std::make_tuple(m_recv.size(), n, m_body_offset, m_body_received,
+            m_response_parser.header_finished(), m_block_requests.size());
+        if (before == after) return;
+    }
+}
+
+bool web_protocol::downloading_piece_progress(piece_progress& p) const
+{
+    if (m_block_requests.empty()) return false;
+    lt::peer_request const& front = m_block_requests.front();
+    int const B = m_geo.block_size;
+    p.piece = front.piece;
+    p.bytes_downloaded = m_block_position % B;
+    p.block_index = m_block_position != 0 ? (front.start + m_block_position - 1) / B : front.start / B;
+    p.full_block_bytes = B;
+    int const last_piece = m_geo.num_pieces() - 1;
+    int const last_size = m_geo.piece_size(lt::piece_index_t(last_piece));
+    if (int(front.piece) == last_piece && p.block_index == last_size / B) p.full_block_bytes = last_size % B;
+    return true;
+}
+
+} // namespace tg

@@ -1,0 +1,134 @@
+// The HTTP side of one Direct-HTTP connection, without its socket: request
+// texts for the blocks the component wants, and the response machine that
+// turns the server's bytes into delivered blocks and source outcomes.
+// web_peer_connection owns one and moves bytes between it and the socket.
+#pragma once
+
+#include "engine/http_response_parser.hpp"
+
+#include <libtorrent/error_code.hpp>
+#include <libtorrent/file_storage.hpp>
+#include <libtorrent/peer_request.hpp>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace tg {
+
+// The torrent facts the requests and responses need.
+struct torrent_geometry
+{
+    int piece_length = 0;
+    int block_size = 16 * 1024;
+    std::string name;                          // the torrent's name
+    lt::file_storage const* files = nullptr;   // the file list before renaming
+    int num_files() const { return files ? files->num_files() : 0; }
+    int piece_size(lt::piece_index_t p) const { return files->piece_size(p); }
+    int num_pieces() const { return files->num_pieces(); }
+};
+
+// The session settings the request texts use.
+struct request_settings
+{
+    std::string user_agent;
+    int proxy_type = 0; // the engine's proxy types; 4 http, 5 http with password
+    std::string proxy_username;
+    std::string proxy_password;
+};
+
+// What the response machine does to the world. Every call is made on the
+// component's network thread with the component's lock held.
+class web_protocol_host
+{
+public:
+    virtual ~web_protocol_host() = default;
+    // Statistics of the connection (payload and protocol bytes).
+    virtual void received_bytes(int payload, int protocol) = 0;
+    virtual void sent_bytes(int payload, int protocol) = 0;
+    // Adds to the source record's totals, when the record still exists.
+    virtual void add_source_traffic(int received, int sent) = 0;
+    // Bytes received toward the block under way.
+    virtual void incoming_piece_fragment(int bytes) = 0;
+    // A complete block; `data` is valid only during the call. Returns false
+    // when the torrent is gone: the machine stops at once.
+    virtual bool incoming_piece(lt::peer_request const& block, char const* data) = 0;
+    // Status outside 200, 206 and 300-399: 503 parks the source in
+    // retry_wait until now + urlseed_wait_retry; any other erases it.
+    virtual void source_refused(int status) = 0;
+    // A redirect: the source's URL becomes `url` and it is idle again.
+    virtual void source_redirected(std::string const& url) = 0;
+    // The source failed for good.
+    virtual void erase_source() = 0;
+    // The report of a refusal (the component's log; alerts are not posted).
+    virtual void url_seed_alert(std::string const& url, std::string const& message) = 0;
+    // Ends the connection; severity as the engine grades it (0, 1, 2).
+    virtual void disconnect(lt::error_code const& ec, int severity) = 0;
+};
+
+class web_protocol
+{
+public:
+    web_protocol(std::string url, torrent_geometry const& geometry);
+
+    // The request text (one or several GETs) for r, a run of blocks of one
+    // piece. Completes the URL on the first call.
+    std::string write_request(lt::peer_request const& r, request_settings const& settings);
+
+    // `data` has just arrived: appended to the receive buffer and parsed.
+    void on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host);
+    void on_sent(lt::error_code const& ec, int n, web_protocol_host& host);
+
+    struct piece_progress
+    {
+        lt::piece_index_t piece{-1};
+        int block_index = 0;
+        int bytes_downloaded = 0;
+        int full_block_bytes = 0;
+    };
+    // False when no block is under way.
+    bool downloading_piece_progress(piece_progress& p) const;
+
+    std::deque<lt::peer_request> const& block_requests() const { return m_block_requests; }
+    std::deque<int> const& http_requests() const { return m_http_requests; }
+    std::string const& full_url() const { return m_full_url; }
+    std::string const& url_path() const { return m_url_path; }
+    std::string const& url_host() const { return m_url_host; }
+    // Bytes received toward blocks that were never delivered.
+    int block_position() const { return m_block_position; }
+    std::size_t receive_buffer_size() const { return m_recv.size(); }
+
+private:
+    struct range64
+    {
+        int piece;
+        int start;
+        std::int64_t length;
+    };
+    std::int64_t position(int piece, int start) const { return std::int64_t(piece) * m_geo.piece_length + start; }
+    bool range_contains(range64 const& r, lt::peer_request const& b) const;
+    void cut_receive_buffer(int size);
+    void failure_path(int n, web_protocol_host& host);
+    void redirect_path(int n, web_protocol_host& host);
+    std::string file_path(int file_index) const;
+
+    torrent_geometry m_geo;
+    std::deque<lt::peer_request> m_block_requests;
+    std::deque<int> m_http_requests;
+    std::string m_client_label;
+    http_response_parser m_response_parser;
+    std::string m_basic_auth;
+    std::string m_url_host;
+    std::string m_url_path;
+    std::string m_full_url;
+    bool m_first_request_pending = true;
+    std::vector<char> m_partial_block;
+    int m_body_offset = 0;
+    std::int64_t m_body_received = 0;
+    std::int64_t m_range_position = 0;
+    int m_block_position = 0;
+    std::vector<char> m_recv;
+};
+
+} // namespace tg

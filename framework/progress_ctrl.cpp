@@ -1,0 +1,3 @@
+#include "framework/progress_ctrl.h"
+
+IMPLEMENT_DYNAMIC(CProgressCtrl, CWnd)

@@ -1,0 +1,144 @@
+// The DHT state and resume files against a real engine session.
+#include <gtest/gtest.h>
+
+#include "saved_state.h"
+#include "session_options.h"
+
+#include <libtorrent/create_torrent.hpp>
+#include <libtorrent/read_resume_data.hpp>
+#include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace tollgrove;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        std::random_device rd;
+        path = fs::temp_directory_path() / ("tg-state-" + std::to_string(rd()));
+        fs::create_directories(path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+void WriteBytes(const fs::path& p, const std::string& bytes)
+{
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::vector<char> ReadBytes(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+lt::session_params LoopbackParams()
+{
+    lt::session_params p;
+    SessionOptions o;
+    o.limits.listenPort = 0;
+    p.settings = MakeSessionSettings(o, true);
+    return p;
+}
+
+} // namespace
+
+TEST(DhtStateFile, MalformedFilesGiveNoSavedNodes)
+{
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"garbage", "this is not bencoding at all"},
+        {"truncated", "d9:dht statd"},
+        {"a list", "li1ei2ee"},
+    };
+    for (const auto& c : cases) {
+        const fs::path p = dir.path / c.name;
+        WriteBytes(p, c.bytes);
+        const lt::session_params params = ReadDhtState(p);
+        EXPECT_TRUE(params.dht_state.nodes.empty()) << c.name;
+    }
+    EXPECT_TRUE(ReadDhtState(dir.path / "missing").dht_state.nodes.empty());
+}
+
+TEST(DhtStateFile, WrittenStateReadsBackAndReplacesTheOldFile)
+{
+    TempDir dir;
+    const fs::path p = dir.path / "game.dhtstate";
+    WriteBytes(p, "old contents that are not a state");
+    {
+        lt::session s(LoopbackParams());
+        ASSERT_TRUE(WriteDhtState(s, p));
+    }
+    const std::vector<char> bytes = ReadBytes(p);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.front(), 'd');
+    EXPECT_FALSE(fs::exists(dir.path / "game.dhtstate.tmp"));
+    // A new session accepts it.
+    lt::session_params again = ReadDhtState(p);
+    again.settings = LoopbackParams().settings;
+    lt::session s2(again);
+}
+
+TEST(ResumeFile, SavedForATorrentWithDataAndReadBackByTheEngine)
+{
+    TempDir dir;
+    std::vector<char> data(256 * 1024 + 7);
+    std::mt19937 gen(3);
+    for (auto& c : data) c = static_cast<char>(gen());
+    std::ofstream(dir.path / "a.bin", std::ios::binary).write(data.data(), std::streamsize(data.size()));
+    lt::file_storage fsto;
+    lt::add_files(fsto, (dir.path / "a.bin").string());
+    lt::create_torrent ct(fsto, 32 * 1024);
+    lt::set_piece_hashes(ct, dir.path.string());
+    std::vector<char> tbuf;
+    lt::bencode(std::back_inserter(tbuf), ct.generate());
+
+    lt::session s(LoopbackParams());
+    lt::add_torrent_params atp;
+    atp.ti = std::make_shared<lt::torrent_info>(tbuf, lt::from_span);
+    atp.save_path = dir.path.string();
+    lt::torrent_handle h = s.add_torrent(atp);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!h.status().is_seeding && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(h.status().is_seeding);
+
+    // A stale file from an earlier attempt is replaced.
+    const fs::path resume = dir.path / "a.resume";
+    WriteBytes(resume, "stale");
+    s.pause();
+    ASSERT_TRUE(SaveResumeData(s, h, resume));
+    lt::error_code ec;
+    const std::vector<char> bytes = ReadBytes(resume);
+    lt::add_torrent_params back = lt::read_resume_data(bytes, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    EXPECT_EQ(back.info_hashes, atp.ti->info_hashes());
+    EXPECT_EQ(back.have_pieces.count(), atp.ti->num_pieces());
+}
+
+TEST(ResumeFile, InvalidHandleThrowsAndWritesNothing)
+{
+    // The caller's guard turns this into the attempt's exception result.
+    TempDir dir;
+    lt::session s(LoopbackParams());
+    const fs::path resume = dir.path / "none.resume";
+    EXPECT_THROW(SaveResumeData(s, lt::torrent_handle(), resume, lt::seconds(1)), std::exception);
+    EXPECT_FALSE(fs::exists(resume));
+}

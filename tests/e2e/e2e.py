@@ -1,0 +1,294 @@
+"""Whole-program runs: a local publisher on 127.0.0.1, the real
+tollgrove-test.exe under Wine, driven through its window by tg-probe.exe.
+
+    python3 e2e.py SCENARIO --exe PATH --probe PATH
+
+Runs under Debian's python3 (python3-libtorrent). Ends by itself: every wait
+is bounded. Exit 0 when the scenario passed."""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "publisher"))
+
+import publisher  # noqa: E402
+
+IDC_BTN_EXIT, IDC_BTN_ACTION = 1000, 1001
+IDC_TXT_DETAIL, IDC_TXT_HINT, IDC_TXT_HEADLINE = 1003, 1008, 1015
+
+
+class Program:
+    def __init__(self, exe, probe, app_dir, env):
+        self.exe, self.probe, self.app_dir = exe, probe, app_dir
+        self.env = dict(os.environ, **env)
+        self.proc = None
+
+    def start(self):
+        if self.probe_run("exists")[0] == 0:
+            raise AssertionError("a window of an earlier run is still open")
+        # A session of its own, so that kill() ends Wine's launcher and the
+        # Windows process under it together.
+        self.proc = subprocess.Popen(["wine", os.path.join(self.app_dir, "tollgrove.exe")], cwd=self.app_dir,
+                                     env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.wait_window()
+
+    def probe_run(self, *args, timeout=60):
+        r = subprocess.run(["wine", self.probe] + [str(a) for a in args], env=self.env, capture_output=True,
+                           timeout=timeout)
+        return r.returncode, r.stdout.decode("utf-8", "replace").strip()
+
+    def wait_window(self, timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.probe_run("exists")[0] == 0:
+                return
+            if self.proc.poll() is not None:
+                raise AssertionError("the program ended before its window opened")
+            time.sleep(0.3)
+        raise AssertionError("no window")
+
+    def text(self, ctrl):
+        return self.probe_run("text", ctrl)[1]
+
+    def wait_text(self, ctrl, want, seconds):
+        rc, out = self.probe_run("wait", ctrl, want, seconds, timeout=seconds + 30)
+        if rc != 0:
+            raise AssertionError("control %d shows %r, not %r" % (ctrl, out, want))
+        return out
+
+    def click(self, ctrl):
+        self.probe_run("click", ctrl)
+
+    def wait_exit(self, seconds=60):
+        try:
+            return self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program did not end")
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
+
+
+def log(*a):
+    print("e2e:", *a, flush=True)
+
+
+def scenario_hybrid(args, work):
+    """HTTP sources and a seeding peer together: the game completes with
+    every byte equal; the reports arrive."""
+    pub = publisher.Publisher(work, [("data/big.pak", 24 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              rate_limit=4 << 20).start()
+    install = os.path.join(work, "install")
+    pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install)
+    prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+    prog.start()
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        reports = [r["target"] for r in pub.http.requests() if r["target"].startswith(publisher.REPORT_PATH)]
+        log("reports:", reports)
+        assert any("status=5" in r for r in reports), "no start report"
+        assert any("rs=<OK;TG>" in r for r in reports), "no OK outcome report"
+        assert any("status=6" in r for r in reports), "no completed status report"
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def report_targets(pub):
+    return [r["target"] for r in pub.http.requests() if r["target"].startswith(publisher.REPORT_PATH)]
+
+
+def report_value(target, key):
+    """<value> of key in an outcome report, as an int."""
+    part = target.split(key + "=<", 1)[1]
+    return int(part.split(">", 1)[0])
+
+
+def read_ini(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("cp1252")
+    values = {}
+    for line in text.splitlines():
+        if "=" in line:
+            k, v = line.split("=", 1)
+            values[k.strip()] = v.strip()
+    return values
+
+
+def nginx_connections(pub):
+    with open(pub.nginx.access_log) as f:
+        return {line.split(" ", 1)[0] for line in f if line.strip()}
+
+
+def start_program(args, pub, work, **settings):
+    install = os.path.join(work, "install")
+    pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install, **settings)
+    prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+    prog.start()
+    return prog, install
+
+
+def scenario_stop_resume(args, work):
+    """Exit during the download stops it (7): the resume and DHT state files
+    are written and the totals go back into the configuration; Retry resumes
+    from the resume data and completes without fetching the game again.
+    The first attempt has a slow file server only; a seeding peer joins for
+    the second, so it completes quickly."""
+    size = 24 << 20
+    pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
+                              rate_limit=64 << 10).start()
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        time.sleep(3)
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        for name in ("demo.resume", "demo.dhtstate"):
+            assert os.path.getsize(os.path.join(install, name)) > 0, name + " not written"
+        ini = read_ini(os.path.join(work, "app", "tollgrove.dat"))
+        stopped_bytes, stopped_secs = int(ini["TotalSizeDL"]), int(ini["TotalTimeDL"])
+        log("stopped after", stopped_secs, "s and", stopped_bytes, "bytes")
+        assert 0 < stopped_bytes < size, "the stop came too late to test a resume"
+        cancel = [t for t in report_targets(pub) if "rs=<CANCEL;TG>" in t]
+        assert cancel and report_value(cancel[0], "ts") == stopped_bytes, cancel
+
+        pub.start_seeder()
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        ok = [t for t in report_targets(pub) if "rs=<OK;TG>" in t]
+        assert ok, "no OK report"
+        total = report_value(ok[0], "ts")
+        assert report_value(ok[0], "tt") > stopped_secs
+        log("bytes over both attempts:", total, "game size:", size)
+        # The second attempt fetched only what the first had not completed.
+        assert total < size + size // 10, "the resumed attempt fetched the game again"
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_connection_rule(args, work):
+    """A slow file server and no peer: the rule (run every 3 s here) adds
+    sources until MaxHttpConn, and no more."""
+    pub = publisher.Publisher(work, [("data/big.pak", 64 << 20), ("game.exe", 40000)], seeder=False,
+                              rate_limit=64 << 10).start()
+    args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+    prog, install = start_program(args, pub, work, MaxHttpConn=3)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        deadline = time.time() + 90
+        while time.time() < deadline and len(nginx_connections(pub)) < 3:
+            time.sleep(1)
+        time.sleep(8)  # further rule runs must not add a fourth
+        conns = nginx_connections(pub)
+        log("file server connections:", len(conns))
+        assert len(conns) == 3, conns
+        prog.click(IDC_BTN_EXIT)
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def expect_result_texts(args, work, pub, headline, install_files=None, **settings):
+    install = os.path.join(work, "install")
+    os.makedirs(install, exist_ok=True)
+    for name, data in (install_files or {}).items():
+        with open(os.path.join(install, name), "wb") as f:
+            f.write(data)
+    prog, install = start_program(args, pub, work, **settings)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, headline, 240)
+        return prog
+    finally:
+        prog.kill()
+
+
+def scenario_bad_torrent(args, work):
+    """A .torrent that does not parse ends the attempt with 8 ("Lỗi") and the
+    EXCEPTION report; one over the 15 MiB cap the same; a 404 fails the fetch
+    (16) and sends no report at all."""
+    pub = publisher.Publisher(work, [("data/a.pak", 1 << 20), ("game.exe", 4000)], seeder=False).start()
+    try:
+        pub.http.route("/torrents/demo.torrent", body="this is not bencoding")
+        expect_result_texts(args, work, pub, "Lỗi")
+        assert any("rs=<EXCEPTION;TG>" in t for t in report_targets(pub)), report_targets(pub)
+        assert any("status=2" in t for t in report_targets(pub))
+
+        pub.http._post("reset", {})
+        pub.http.route(publisher.REPORT_PATH, body="OK")
+        pub.http.route("/torrents/demo.torrent", body_size=15 * 1024 * 1024 + 1)
+        expect_result_texts(args, work, pub, "Lỗi")
+
+        pub.http._post("reset", {})
+        pub.http.route(publisher.REPORT_PATH, body="OK")
+        pub.http.route("/torrents/demo.torrent", status=404, body="gone")
+        expect_result_texts(args, work, pub, "Tải tập tin torrent [demo.torrent] thất bại.")
+        assert report_targets(pub) == [], report_targets(pub)
+    finally:
+        pub.stop()
+
+
+def scenario_bad_state_files(args, work):
+    """Garbage DHT state and resume files and an option file with zero and
+    negative values: the download still completes."""
+    pub = publisher.Publisher(work, [("data/a.pak", 4 << 20), ("game.exe", 4000)]).start()
+    option = ("[Option]\r\nPortListen=0\r\nset_download_rate_limit=-5\r\npeer_timeout=0\r\n"
+              "set_max_conections=-1\r\nurlseed_timeout=0\r\n").encode("ascii")
+    try:
+        expect_result_texts(args, work, pub, "Đã tải thành công", install_files={
+            "demo.dhtstate": b"garbage\x00\xff", "demo.resume": b"d4:junk", "tgoption.ini": option})
+        assert pub.installed_matches(os.path.join(work, "install"))
+    finally:
+        pub.stop()
+
+
+SCENARIOS = {
+    "hybrid": scenario_hybrid,
+    "stop_resume": scenario_stop_resume,
+    "connection_rule": scenario_connection_rule,
+    "bad_torrent": scenario_bad_torrent,
+    "bad_state_files": scenario_bad_state_files,
+}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("scenario", choices=sorted(SCENARIOS))
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--probe", required=True)
+    ap.add_argument("--keep", action="store_true")
+    args = ap.parse_args()
+    args.env = {"TOLLGROVE_TEST_LOOPBACK": "1"}
+    work = tempfile.mkdtemp(prefix="tg-e2e-")
+    try:
+        SCENARIOS[args.scenario](args, work)
+        log(args.scenario, "passed")
+        return 0
+    except AssertionError as e:
+        log(args.scenario, "FAILED:", e)
+        return 1
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

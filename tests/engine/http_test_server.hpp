@@ -1,0 +1,194 @@
+// A scriptable HTTP/1.1 file server on 127.0.0.1 for the Direct-HTTP tests:
+// serves files under a folder with byte ranges and keep-alive, records every
+// request text, and lets a test replace any response with its own bytes
+// (written in separate pieces, so the client reads them apart).
+#pragma once
+
+#include <boost/asio/buffers_iterator.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tg::test {
+
+struct http_request
+{
+    std::string text;   // the whole request, header lines and blank line
+    std::string target; // as sent
+    std::string range;  // value of the Range field, or empty
+    int index = 0;      // 0 for the server's first request, then 1, 2, ...
+    int connection = 0; // 0 for the first connection, then 1, 2, ...
+};
+
+class http_test_server
+{
+public:
+    // A script answers a request with response pieces, or nothing to serve
+    // the file. An empty vector closes the connection without an answer.
+    using script = std::function<std::optional<std::vector<std::string>>(http_request const&)>;
+
+    explicit http_test_server(std::filesystem::path root) : m_root(std::move(root))
+    {
+        namespace ip = boost::asio::ip;
+        m_acceptor.open(ip::tcp::v4());
+        m_acceptor.set_option(ip::tcp::acceptor::reuse_address(true));
+        m_acceptor.bind(ip::tcp::endpoint(ip::make_address("127.0.0.1"), 0));
+        m_acceptor.listen();
+        m_port = m_acceptor.local_endpoint().port();
+        m_accept_thread = std::thread([this] { accept_loop(); });
+    }
+
+    ~http_test_server()
+    {
+        m_stop = true;
+        boost::system::error_code ec;
+        // Wake the accept call, then every connection's read.
+        {
+            boost::asio::ip::tcp::socket s(m_ioc);
+            s.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), m_port), ec);
+        }
+        m_accept_thread.join();
+        {
+            std::lock_guard<std::mutex> l(m_mutex);
+            for (auto& s : m_sockets) s->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+        }
+        for (auto& t : m_threads) t.join();
+    }
+
+    int port() const { return m_port; }
+    std::string url(std::string const& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+
+    void set_script(script s)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_script = std::move(s);
+    }
+    std::vector<http_request> requests() const
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        return m_requests;
+    }
+    int connections() const { return m_connections; }
+
+    // Ready-made response texts.
+    static std::string status(int code, std::string const& reason, std::string const& fields = "")
+    {
+        return "HTTP/1.1 " + std::to_string(code) + " " + reason + "\r\n" + fields + "Content-Length: 0\r\n\r\n";
+    }
+
+    // The normal answer for a request of this server's files.
+    std::string serve(http_request const& r) const
+    {
+        std::filesystem::path const p = m_root / std::filesystem::u8path(unescape(r.target.substr(1)));
+        std::ifstream in(p, std::ios::binary);
+        if (!in) return status(404, "Not Found");
+        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::int64_t first = 0, last = std::int64_t(data.size()) - 1;
+        if (r.range.compare(0, 6, "bytes=") == 0) {
+            std::size_t const dash = r.range.find('-');
+            first = std::stoll(r.range.substr(6, dash - 6));
+            last = std::min<std::int64_t>(std::stoll(r.range.substr(dash + 1)), std::int64_t(data.size()) - 1);
+            return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-"
+                + std::to_string(last) + "/" + std::to_string(data.size()) + "\r\nContent-Length: "
+                + std::to_string(last - first + 1) + "\r\n\r\n" + data.substr(std::size_t(first), std::size_t(last - first + 1));
+        }
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(data.size()) + "\r\n\r\n" + data;
+    }
+
+    static std::string unescape(std::string const& s)
+    {
+        std::string out;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == '%' && i + 2 < s.size()) {
+                out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                out += s[i];
+            }
+        }
+        return out;
+    }
+
+private:
+    void accept_loop()
+    {
+        for (;;) {
+            auto s = std::make_shared<boost::asio::ip::tcp::socket>(m_ioc);
+            boost::system::error_code ec;
+            m_acceptor.accept(*s, ec);
+            if (m_stop || ec) return;
+            int const id = m_connections++;
+            std::lock_guard<std::mutex> l(m_mutex);
+            m_sockets.push_back(s);
+            m_threads.emplace_back([this, s, id] { serve_connection(*s, id); });
+        }
+    }
+
+    void serve_connection(boost::asio::ip::tcp::socket& s, int id)
+    {
+        boost::asio::streambuf buf;
+        for (;;) {
+            boost::system::error_code ec;
+            std::size_t const n = boost::asio::read_until(s, buf, "\r\n\r\n", ec);
+            if (ec || m_stop) return;
+            std::string text(boost::asio::buffers_begin(buf.data()), boost::asio::buffers_begin(buf.data()) + std::ptrdiff_t(n));
+            buf.consume(n);
+            http_request r;
+            r.text = text;
+            r.connection = id;
+            std::size_t const sp1 = text.find(' '), sp2 = text.find(' ', sp1 + 1);
+            r.target = text.substr(sp1 + 1, sp2 - sp1 - 1);
+            std::size_t const rp = text.find("\r\nRange: ");
+            if (rp != std::string::npos) r.range = text.substr(rp + 9, text.find("\r\n", rp + 9) - rp - 9);
+            script sc;
+            {
+                std::lock_guard<std::mutex> l(m_mutex);
+                r.index = int(m_requests.size());
+                m_requests.push_back(r);
+                sc = m_script;
+            }
+            std::optional<std::vector<std::string>> pieces;
+            if (sc) pieces = sc(r);
+            if (!pieces) pieces = std::vector<std::string>{serve(r)};
+            if (pieces->empty()) {
+                s.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+                return;
+            }
+            for (std::size_t i = 0; i < pieces->size(); ++i) {
+                if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                boost::asio::write(s, boost::asio::buffer((*pieces)[i]), ec);
+                if (ec) return;
+            }
+        }
+    }
+
+    std::filesystem::path m_root;
+    boost::asio::io_context m_ioc;
+    boost::asio::ip::tcp::acceptor m_acceptor{m_ioc};
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_accept_thread;
+    mutable std::mutex m_mutex;
+    script m_script;
+    std::vector<http_request> m_requests;
+    std::vector<std::shared_ptr<boost::asio::ip::tcp::socket>> m_sockets;
+    std::list<std::thread> m_threads;
+};
+
+} // namespace tg::test

@@ -1,0 +1,74 @@
+// A real engine session on 127.0.0.1 and torrents made for the test.
+#pragma once
+
+#include "temp_dir.hpp"
+
+#include <libtorrent/bencode.hpp>
+#include <libtorrent/create_torrent.hpp>
+#include <libtorrent/entry.hpp>
+#include <libtorrent/session.hpp>
+#include <libtorrent/settings_pack.hpp>
+#include <libtorrent/torrent_info.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tg::test {
+
+inline lt::settings_pack loopback_settings()
+{
+    lt::settings_pack s;
+    s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
+    s.set_bool(lt::settings_pack::enable_dht, false);
+    s.set_bool(lt::settings_pack::enable_lsd, false);
+    s.set_bool(lt::settings_pack::enable_upnp, false);
+    s.set_bool(lt::settings_pack::enable_natpmp, false);
+    s.set_int(lt::settings_pack::alert_mask, lt::alert_category::storage);
+    return s;
+}
+
+struct file_spec
+{
+    std::string path; // inside the torrent, "/" separated
+    std::int64_t size;
+};
+
+// Deterministic file contents, so any byte can be checked anywhere.
+inline char content_byte(std::uint32_t file_index, std::int64_t offset)
+{
+    std::uint64_t x = (std::uint64_t(file_index) << 40) ^ std::uint64_t(offset) * 0x9E3779B97F4A7C15ull;
+    x ^= x >> 29;
+    return char(x * 0xBF58476D1CE4E5B9ull >> 56);
+}
+
+// Writes the files under dir/<name>/... (multi-file) or dir/<name>
+// (single-file) and builds the .torrent's bencoded entry. `edit` may change
+// the entry (url-list and httpseeds forms) before it is encoded.
+inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::string const& name,
+    std::vector<file_spec> const& files, int piece_length,
+    std::function<void(lt::entry&)> const& edit = {})
+{
+    lt::file_storage fs;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string const rel = files.size() == 1 ? name : name + "/" + files[i].path;
+        std::filesystem::path p = dir / std::filesystem::u8path(rel);
+        std::filesystem::create_directories(p.parent_path());
+        std::vector<char> data(std::size_t(files[i].size));
+        for (std::size_t k = 0; k < data.size(); ++k) data[k] = content_byte(std::uint32_t(i), std::int64_t(k));
+        write_file(p, data);
+        fs.add_file(rel, files[i].size);
+    }
+    // Version-1 torrents without pad files, as publishers make them.
+    lt::create_torrent ct(fs, piece_length, lt::create_torrent::v1_only);
+    lt::set_piece_hashes(ct, dir.u8string());
+    lt::entry e = ct.generate();
+    if (edit) edit(e);
+    std::vector<char> buf;
+    lt::bencode(std::back_inserter(buf), e);
+    return buf;
+}
+
+} // namespace tg::test

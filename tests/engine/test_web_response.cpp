@@ -1,0 +1,320 @@
+// The response machine of a Direct-HTTP connection against byte streams,
+// each fed whole and split at every chunk size.
+#include "engine/web_protocol.hpp"
+#include "web_protocol_recorder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace tg {
+namespace {
+
+using test::delivered_block;
+using test::web_protocol_recorder;
+
+// Small blocks keep the every-chunk-size runs short: pieces of 32 bytes,
+// blocks of 16.
+constexpr int piece_length = 32;
+constexpr int block_size = 16;
+
+std::string file_bytes(int file, std::int64_t offset, std::int64_t n)
+{
+    std::string s;
+    for (std::int64_t i = 0; i < n; ++i) s += char('a' + (file * 7 + offset + i) % 26);
+    return s;
+}
+
+struct torrent_fixture
+{
+    lt::file_storage fs;
+    torrent_geometry geo;
+
+    explicit torrent_fixture(std::vector<std::pair<std::string, std::int64_t>> const& files)
+    {
+        std::int64_t total = 0;
+        for (auto const& [p, s] : files) {
+            fs.add_file(p, s);
+            total += s;
+        }
+        fs.set_piece_length(piece_length);
+        fs.set_num_pieces(int((total + piece_length - 1) / piece_length));
+        geo.piece_length = piece_length;
+        geo.block_size = block_size;
+        geo.name = files.size() == 1 ? files[0].first : files[0].first.substr(0, files[0].first.find('/'));
+        geo.files = &fs;
+    }
+};
+
+lt::peer_request req(int piece, int start, int length)
+{
+    lt::peer_request r;
+    r.piece = lt::piece_index_t(piece);
+    r.start = start;
+    r.length = length;
+    return r;
+}
+
+std::string response_206(std::int64_t first, std::int64_t last, std::string const& body, std::int64_t total = 1000)
+{
+    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last)
+        + "/" + std::to_string(total) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+struct run_result
+{
+    web_protocol_recorder rec;
+    std::size_t blocks_left = 0;
+    std::size_t http_left = 0;
+};
+
+// Sets up a connection with `requests` written, feeds `stream` in chunks of
+// `chunk` bytes (0: all at once), stopping after a disconnect.
+run_result run(torrent_fixture const& t, std::string const& url, std::vector<lt::peer_request> const& requests,
+    std::string const& stream, std::size_t chunk)
+{
+    run_result r;
+    web_protocol w(url, t.geo);
+    for (auto const& q : requests) w.write_request(q, request_settings{"UA", 0, "", ""});
+    if (chunk == 0) chunk = stream.size();
+    for (std::size_t i = 0; i < stream.size() && r.rec.disconnects == 0; i += chunk) {
+        std::size_t const n = std::min(chunk, stream.size() - i);
+        w.on_receive(lt::error_code(), stream.data() + i, int(n), r.rec);
+    }
+    r.blocks_left = w.block_requests().size();
+    r.http_left = w.http_requests().size();
+    return r;
+}
+
+// Runs the stream whole and at every chunk size; `check` sees every outcome.
+void every_split(torrent_fixture const& t, std::string const& url, std::vector<lt::peer_request> const& requests,
+    std::string const& stream, std::function<void(run_result const&, std::size_t chunk)> const& check)
+{
+    for (std::size_t chunk = 0; chunk <= stream.size(); ++chunk) {
+        run_result const r = run(t, url, requests, stream, chunk);
+        check(r, chunk);
+        if (::testing::Test::HasFailure()) {
+            ADD_FAILURE() << "first failing chunk size " << chunk;
+            return;
+        }
+    }
+}
+
+TEST(WebResponse, RangeResponsesDeliverBlocksAndCountTraffic)
+{
+    torrent_fixture const t({{"g.bin", 100}});
+    std::string const body = file_bytes(0, 32, 32);
+    std::string const stream = response_206(32, 63, body, 100);
+    every_split(t, "http://h/g.bin", {req(1, 0, 32)}, stream, [&](run_result const& r, std::size_t chunk) {
+        ASSERT_EQ(r.rec.blocks.size(), 2u) << chunk;
+        EXPECT_EQ(r.rec.blocks[0], (delivered_block{1, 0, body.substr(0, 16)}));
+        EXPECT_EQ(r.rec.blocks[1], (delivered_block{1, 16, body.substr(16)}));
+        EXPECT_EQ(r.rec.disconnects, 0);
+        EXPECT_EQ(r.rec.payload, 32);
+        EXPECT_EQ(r.rec.source_down, 32);
+        EXPECT_EQ(r.rec.protocol, std::int64_t(stream.size() - 32));
+        EXPECT_EQ(r.blocks_left, 0u);
+        EXPECT_EQ(r.http_left, 0u);
+    });
+}
+
+TEST(WebResponse, TwoResponsesInOneRead)
+{
+    torrent_fixture const t({{"g.bin", 100}});
+    std::string const stream = response_206(0, 31, file_bytes(0, 0, 32), 100) + response_206(32, 63, file_bytes(0, 32, 32), 100);
+    run_result const r = run(t, "http://h/g.bin", {req(0, 0, 32), req(1, 0, 32)}, stream, 0);
+    ASSERT_EQ(r.rec.blocks.size(), 4u);
+    EXPECT_EQ(r.rec.blocks[3], (delivered_block{1, 16, file_bytes(0, 48, 16)}));
+    EXPECT_EQ(r.rec.source_down, 64);
+    EXPECT_EQ(r.http_left, 0u);
+}
+
+TEST(WebResponse, BlockAcrossTwoResponsesIsDeliveredOnce)
+{
+    // Files of 40 and 60 bytes: piece 1 (32..63) holds a's bytes 32..39 and
+    // c's bytes 0..23, so its first block (32..47) straddles both responses.
+    torrent_fixture const t({{"G/a.bin", 40}, {"G/c.bin", 60}});
+    std::string const stream = response_206(32, 39, file_bytes(0, 32, 8), 40) + response_206(0, 23, file_bytes(1, 0, 24), 60);
+    every_split(t, "http://h/G/", {req(1, 0, 32)}, stream, [&](run_result const& r, std::size_t chunk) {
+        ASSERT_EQ(r.rec.blocks.size(), 2u) << chunk;
+        EXPECT_EQ(r.rec.blocks[0], (delivered_block{1, 0, file_bytes(0, 32, 8) + file_bytes(1, 0, 8)}));
+        EXPECT_EQ(r.rec.blocks[1], (delivered_block{1, 16, file_bytes(1, 8, 16)}));
+        EXPECT_EQ(r.rec.disconnects, 0);
+        EXPECT_EQ(r.rec.source_down, 32);
+        EXPECT_EQ(r.http_left, 0u);
+    });
+}
+
+TEST(WebResponse, PlainOkWithLengthServesFromByteZero)
+{
+    torrent_fixture const t({{"g.bin", 32}});
+    std::string const body = file_bytes(0, 0, 32);
+    std::string const stream = "HTTP/1.1 200 OK\r\nContent-Length: 32\r\n\r\n" + body;
+    every_split(t, "http://h/g.bin", {req(0, 0, 32)}, stream, [&](run_result const& r, std::size_t chunk) {
+        ASSERT_EQ(r.rec.blocks.size(), 2u) << chunk;
+        EXPECT_EQ(r.rec.blocks[1].data, body.substr(16));
+    });
+}
+
+struct outcome_row
+{
+    char const* what;
+    std::string stream;
+    char const* url;
+    bool multi_file;
+    lt::error_code ec;
+    int severity;
+    std::vector<int> refused;
+    std::vector<std::string> redirects;
+    int erased;
+    std::int64_t source_down;
+};
+
+TEST(WebResponse, EveryPathOfTheStatusTable)
+{
+    namespace e = lt::errors;
+    std::vector<outcome_row> const rows = {
+        {"503", "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\n\r\n", "http://h/g.bin", false, e::http_error, 1, {503}, {}, 0, 0},
+        {"404", "HTTP/1.1 404 Not Found\r\n\r\n", "http://h/g.bin", false, e::http_error, 1, {404}, {}, 0, 0},
+        {"status known before the header ends", "HTTP/1.1 404 Not Found\r\nX-Half: ", "http://h/g.bin", false, e::http_error, 1, {404}, {}, 0, 0},
+        {"500 with body", "HTTP/1.0 500 Oops\r\nContent-Length: 3\r\n\r\nabc", "http://h/g.bin", false, e::http_error, 1, {500}, {}, 0, 0},
+        {"301 without location", "HTTP/1.1 301 Moved\r\n\r\n", "http://h/g.bin", false, e::missing_location, 2, {}, {}, 1, 0},
+        {"302 single-file: whole location", "HTTP/1.1 302 Found\r\nLocation: http://m/other.bin\r\n\r\n", "http://h/g.bin", false,
+            e::redirecting, 2, {}, {"http://m/other.bin"}, 0, 0},
+        {"302 multi-file: cut at the last file path",
+            "HTTP/1.1 302 Found\r\nlocation: http://m/G/a%20x.bin/mirror/G/a%20x.bin\r\n\r\n", "http://h/", true,
+            e::redirecting, 2, {}, {"http://m/G/a%20x.bin/mirror/"}, 0, 0},
+        {"302 multi-file without the file path", "HTTP/1.1 302 Found\r\nLocation: http://m/elsewhere\r\n\r\n", "http://h/", true,
+            e::invalid_redirection, 2, {}, {}, 1, 0},
+        {"206 end before start", "HTTP/1.1 206 Partial\r\nContent-Range: bytes 20-10/32\r\n\r\nxx", "http://h/g.bin", false,
+            e::invalid_range, 0, {}, {}, 1, 0},
+        {"206 negative start", "HTTP/1.1 206 Partial\r\nContent-Range: bytes -4-10/32\r\n\r\nxx", "http://h/g.bin", false,
+            e::invalid_range, 0, {}, {}, 1, 0},
+        {"206 without Content-Range", "HTTP/1.1 206 Partial\r\nContent-Length: 2\r\n\r\nxx", "http://h/g.bin", false,
+            e::invalid_range, 0, {}, {}, 1, 0},
+        {"200 without length", "HTTP/1.1 200 OK\r\n\r\nxxxx", "http://h/g.bin", false, e::no_content_length, 2, {}, {}, 1, 0},
+        // Its first body bytes count as payload before the range is found
+        // useless: as many as the first read brought (-1: one or more).
+        {"range ending before the data", response_206(0, 9, "0123456789", 32), "http://h/g.bin", false,
+            e::invalid_range, 2, {}, {}, 0, -1},
+        {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", "http://h/g.bin", false, e::http_parse_error, 2, {}, {}, 0, 0},
+    };
+    torrent_fixture const single({{"g.bin", 64}});
+    torrent_fixture const multi({{"G/a x.bin", 40}, {"G/b.bin", 60}});
+    for (auto const& r : rows) {
+        torrent_fixture const& t = r.multi_file ? multi : single;
+        // The "range ending before the data" row asks for piece 1 but gets
+        // bytes 0..9.
+        lt::peer_request const q = std::string(r.what).find("before the data") != std::string::npos ? req(1, 0, 32) : req(0, 0, 32);
+        every_split(t, r.url, {q}, r.stream, [&](run_result const& res, std::size_t chunk) {
+            EXPECT_EQ(res.rec.disconnect_ec, r.ec) << r.what << " chunk " << chunk << ": " << res.rec.disconnect_ec.message();
+            EXPECT_EQ(res.rec.severity, r.severity) << r.what;
+            EXPECT_EQ(res.rec.disconnects, 1) << r.what;
+            EXPECT_EQ(res.rec.refused, r.refused) << r.what;
+            EXPECT_EQ(res.rec.redirects, r.redirects) << r.what;
+            EXPECT_EQ(res.rec.erased, r.erased) << r.what;
+            if (r.source_down >= 0) EXPECT_EQ(res.rec.source_down, r.source_down) << r.what;
+            else EXPECT_GT(res.rec.source_down, 0) << r.what;
+            EXPECT_TRUE(res.rec.blocks.empty()) << r.what;
+        });
+    }
+}
+
+TEST(WebResponse, RefusalAlertCarriesStatusAndReason)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    run_result const r = run(t, "http://h/dl/", {req(0, 0, 32)}, "HTTP/1.1 404 Not Found\r\n\r\n", 0);
+    ASSERT_EQ(r.rec.alerts.size(), 1u);
+    EXPECT_EQ(r.rec.alerts[0], "http://h/dl/g.bin | 404 Not Found");
+}
+
+TEST(WebResponse, StatusLineSplitOverTwoReadsWaits)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    web_protocol w("http://h/g.bin", t.geo);
+    w.write_request(req(0, 0, 32), request_settings{});
+    web_protocol_recorder rec;
+    std::string const a = "HTTP/1.1 50", b = "3 Busy\r\n\r\n";
+    w.on_receive(lt::error_code(), a.data(), int(a.size()), rec);
+    EXPECT_EQ(rec.disconnects, 0);
+    EXPECT_TRUE(rec.refused.empty());
+    w.on_receive(lt::error_code(), b.data(), int(b.size()), rec);
+    EXPECT_EQ(rec.refused, std::vector<int>{503});
+    EXPECT_EQ(rec.protocol, std::int64_t(a.size() + b.size()));
+    EXPECT_EQ(rec.source_down, 0);
+}
+
+TEST(WebResponse, ResponseWithoutARequestDisconnectsAndKeepsTheSource)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    std::string const stream = response_206(0, 31, file_bytes(0, 0, 32), 64) + response_206(32, 63, file_bytes(0, 32, 32), 64);
+    run_result const r = run(t, "http://h/g.bin", {req(0, 0, 32)}, stream, 0);
+    EXPECT_EQ(r.rec.blocks.size(), 2u);
+    EXPECT_EQ(r.rec.disconnect_ec, lt::error_code(lt::errors::http_error));
+    EXPECT_EQ(r.rec.severity, 2);
+    EXPECT_EQ(r.rec.erased, 0);
+    EXPECT_TRUE(r.rec.refused.empty());
+}
+
+TEST(WebResponse, StopsWhenTheTorrentGoesAwayInsideADelivery)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    web_protocol w("http://h/g.bin", t.geo);
+    w.write_request(req(0, 0, 32), request_settings{});
+    web_protocol_recorder rec;
+    rec.torrent_alive = false;
+    std::string const s = response_206(0, 31, file_bytes(0, 0, 32), 64);
+    w.on_receive(lt::error_code(), s.data(), int(s.size()), rec);
+    EXPECT_EQ(rec.blocks.size(), 1u);
+}
+
+TEST(WebResponse, SentBytesAreTheSourcesUpload)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    web_protocol w("http://h/g.bin", t.geo);
+    web_protocol_recorder rec;
+    w.on_sent(lt::error_code(), 120, rec);
+    w.on_sent(lt::error_code(lt::errors::timed_out), 50, rec);
+    EXPECT_EQ(rec.source_up, 120);
+    EXPECT_EQ(rec.sent_protocol, 120);
+}
+
+TEST(WebResponse, HeaderTooLongIsAParseError)
+{
+    torrent_fixture const t({{"g.bin", 64}});
+    std::string s = "HTTP/1.1 206 Partial\r\nX: " + std::string(http_response_parser::max_header_size, 'x');
+    run_result const r = run(t, "http://h/g.bin", {req(0, 0, 32)}, s, 4096);
+    EXPECT_EQ(r.rec.disconnect_ec, lt::error_code(lt::errors::http_parse_error));
+}
+
+TEST(WebResponse, ErrorMessagesAreTheEnginesValues)
+{
+    namespace e = lt::errors;
+    struct row
+    {
+        e::error_code_enum ec;
+        int value;
+        char const* message;
+    } const rows[] = {
+        {e::invalid_torrent_handle, 20, "invalid torrent handle used"},
+        {e::unsupported_url_protocol, 24, "unsupported URL protocol"},
+        {e::invalid_hostname, 31, "invalid hostname"},
+        {e::invalid_port, 32, "invalid port"},
+        {e::port_blocked, 33, "port blocked by port-filter"},
+        {e::http_error, 83, "HTTP error"},
+        {e::missing_location, 84, "missing location header"},
+        {e::invalid_redirection, 85, "invalid redirection"},
+        {e::redirecting, 86, "redirecting"},
+        {e::invalid_range, 87, "invalid HTTP range"},
+        {e::no_content_length, 88, "missing content-length"},
+        {e::http_parse_error, 150, "Invalid HTTP header"},
+    };
+    for (auto const& r : rows) {
+        lt::error_code const ec(r.ec);
+        EXPECT_EQ(ec.value(), r.value) << r.message;
+        EXPECT_EQ(ec.message(), r.message) << r.value;
+    }
+}
+
+} // namespace
+} // namespace tg

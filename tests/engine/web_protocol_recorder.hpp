@@ -1,0 +1,67 @@
+// A web_protocol_host that records what the response machine does.
+#pragma once
+
+#include "engine/web_protocol.hpp"
+
+#include <string>
+#include <vector>
+
+namespace tg::test {
+
+struct delivered_block
+{
+    int piece;
+    int start;
+    std::string data;
+    bool operator==(delivered_block const& o) const { return piece == o.piece && start == o.start && data == o.data; }
+};
+
+class web_protocol_recorder : public web_protocol_host
+{
+public:
+    std::vector<delivered_block> blocks;
+    std::int64_t payload = 0, protocol = 0, sent_protocol = 0;
+    std::int64_t source_down = 0, source_up = 0;
+    std::int64_t fragments = 0;
+    std::vector<int> refused;
+    std::vector<std::string> redirects;
+    int erased = 0;
+    std::vector<std::string> alerts;
+    lt::error_code disconnect_ec;
+    int severity = -1;
+    int disconnects = 0;
+    bool torrent_alive = true;
+
+    void received_bytes(int p, int q) override
+    {
+        payload += p;
+        protocol += q;
+    }
+    void sent_bytes(int p, int q) override { sent_protocol += p + q; }
+    void add_source_traffic(int d, int u) override
+    {
+        source_down += d;
+        source_up += u;
+    }
+    void incoming_piece_fragment(int bytes) override { fragments += bytes; }
+    bool incoming_piece(lt::peer_request const& b, char const* data) override
+    {
+        blocks.push_back({int(b.piece), b.start, std::string(data, std::size_t(b.length))});
+        return torrent_alive;
+    }
+    void source_refused(int status) override { refused.push_back(status); }
+    void source_redirected(std::string const& url) override { redirects.push_back(url); }
+    void erase_source() override { ++erased; }
+    void url_seed_alert(std::string const& url, std::string const& message) override
+    {
+        alerts.push_back(url + " | " + message);
+    }
+    void disconnect(lt::error_code const& ec, int sev) override
+    {
+        disconnect_ec = ec;
+        severity = sev;
+        ++disconnects;
+    }
+};
+
+} // namespace tg::test

@@ -1,0 +1,174 @@
+"""A local game publisher on 127.0.0.1 for the demo and the whole-program
+tests: the game's files behind nginx, its .torrent, the report endpoint and
+the update server behind our scriptable HTTP server, opentracker, and a
+seeding peer of another client. It writes the program's folder
+(tollgrove.exe, tollgrove.dat, tollgrove.cache).
+
+Runs under Debian's python3 (python3-libtorrent)."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+import urllib.request
+
+import game
+import services
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TEST_SERVER = os.path.join(HERE, "..", "testserver", "http_server.py")
+UPDATE_PATH = "/update/tgupdate/tollgrove.exe"
+REPORT_PATH = "/report.php"
+
+
+def windows_path(host_path):
+    """The host's root is drive Z: under Wine."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+def http_date(mtime):
+    return time.strftime("%a, %d %b %Y %H:%M:%S GMT", time.gmtime(mtime))
+
+
+class ScriptedServer:
+    """Our scriptable HTTP server as a child process, driven over its
+    control endpoints."""
+
+    def __init__(self, max_seconds=3600):
+        self.work = services.tempfile.mkdtemp(prefix="tg-http-")
+        port_file = os.path.join(self.work, "port")
+        self.proc = subprocess.Popen(
+            [sys.executable, TEST_SERVER, "--port-file", port_file, "--max-seconds", str(max_seconds)],
+            stdout=subprocess.DEVNULL, stderr=sys.stderr)
+        deadline = time.time() + 20
+        while not os.path.exists(port_file):
+            if self.proc.poll() is not None or time.time() > deadline:
+                raise RuntimeError("the test HTTP server did not start")
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read())
+        self.service = services.Service("http", self.proc, self.port, self.work)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def _post(self, what, obj):
+        req = urllib.request.Request(self.url("/__control/" + what), data=json.dumps(obj).encode(),
+                                     method="POST", headers={"Content-Type": "application/json"})
+        urllib.request.urlopen(req, timeout=10).read()
+
+    def route(self, path, **response):
+        self._post("route", dict(path=path, **response))
+
+    def routes(self, path, responses):
+        self._post("route", {"path": path, "responses": responses})
+
+    def requests(self):
+        with urllib.request.urlopen(self.url("/__control/requests"), timeout=10) as r:
+            return json.loads(r.read())
+
+    def stop(self):
+        self.service.stop()
+
+
+class Publisher:
+    """files: [(relative path under the game folder, size)]."""
+
+    def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
+                 rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024):
+        self.root = os.path.abspath(root)
+        self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
+        self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
+        self.seeder_upload_limit, self.piece_size = seeder_upload_limit, piece_size
+        self.single_file = len(files) == 1 and "/" not in files[0][0]
+
+    def start(self):
+        served = os.path.join(self.root, "served")
+        os.makedirs(served, exist_ok=True)
+        if self.single_file:
+            game.make_game(served, ".", self.files)
+            self.content = os.path.join(served, self.files[0][0])
+        else:
+            self.content = game.make_game(served, self.folder, self.files)
+        self.nginx = services.start_nginx(served, rate_limit=self.rate_limit)
+        self.http = ScriptedServer()
+        tracker_port = services.free_port()
+        rel = os.path.relpath(self.content, served).replace(os.sep, "/")
+        # The file server address as the configuration gives it: for one file
+        # its URL without scheme; else a name in the folder that holds the
+        # game's folder (requests carry the torrent's paths, top folder first).
+        self.link_http = ("127.0.0.1:%d/%s" % (self.nginx.port, rel) if self.single_file
+                          else "http://127.0.0.1:%d/index" % self.nginx.port)
+        url_seeds = ["http://127.0.0.1:%d/%s" % (self.nginx.port, rel if self.single_file else "")]
+        self.torrent_file = os.path.join(self.root, "demo.torrent")
+        self.info_hash = game.make_torrent(
+            self.content, self.torrent_file, piece_size=self.piece_size,
+            trackers=["http://127.0.0.1:%d/announce" % tracker_port],
+            url_seeds=url_seeds if self.with_url_list else ())
+        self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
+        with open(self.torrent_file, "rb") as f:
+            self.http.route("/torrents/demo.torrent", body_hex=f.read().hex())
+        self.http.route(REPORT_PATH, body="OK")
+        self.served = served
+        self.seeder = None
+        if self.with_seeder:
+            self.start_seeder()
+        return self
+
+    def start_seeder(self):
+        """The seeding peer of another client; it announces to the tracker
+        once it has checked its data."""
+        self.seeder = services.start_seeder(self.torrent_file, self.served, upload_limit=self.seeder_upload_limit)
+
+    def serve_update(self, exe_path):
+        """The update server answers "up to date" for exe_path: the same
+        Last-Modified minute and the same size."""
+        st = os.stat(exe_path)
+        self.http.route(UPDATE_PATH, last_modified=http_date(st.st_mtime), body_size=st.st_size)
+
+    def write_program_folder(self, app_dir, exe_path, install_dir=None, extra=None, **overrides):
+        """Copies the program and writes tollgrove.dat (and tollgrove.cache
+        when install_dir is given). Returns the Windows path of the install folder."""
+        os.makedirs(app_dir, exist_ok=True)
+        shutil.copy2(exe_path, os.path.join(app_dir, "tollgrove.exe"))
+        settings = {
+            "GameName": self.game_name,
+            "GameCode": self.game_code,
+            "LinkTorrent": self.http.url("/torrents/demo.torrent"),
+            "LinkHttp": self.link_http,
+            "MinSpeed": 2048,
+            "MaxSpeed": 4096,
+            "MaxHttpConn": 4,
+            "LinkReport": "http://127.0.0.1:%d%s" % (self.http.port, REPORT_PATH),
+            "ShortcutFile": "game.exe",
+            "ShortcutName": "Demo",
+            "RunFile": "game.exe",
+            "ShortcutDelete": "Demo cũ",
+        }
+        settings.update(overrides)
+        if extra:
+            settings.update(extra)
+        services.write_ini(os.path.join(app_dir, "tollgrove.dat"), {"Setting": settings})
+        win_install = None
+        if install_dir is not None:
+            os.makedirs(install_dir, exist_ok=True)
+            win_install = windows_path(install_dir)
+            services.write_ini(os.path.join(app_dir, "tollgrove.cache"), {"Setup": {"InstallPath": win_install}})
+        return win_install
+
+    def installed_matches(self, install_dir):
+        """Every byte of the installed game equals the original."""
+        if self.single_file:
+            a = game.tree_digest(os.path.dirname(self.content))
+            name = os.path.basename(self.content)
+            b = game.tree_digest(install_dir)
+            return name in b and a[name] == b[name]
+        want = game.tree_digest(self.content)
+        got = game.tree_digest(install_dir)
+        return all(got.get(k) == v for k, v in want.items())
+
+    def stop(self):
+        for s in (self.seeder, self.tracker, self.http and self.http.service, self.nginx):
+            if s is not None:
+                s.stop()

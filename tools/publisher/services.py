@@ -1,0 +1,157 @@
+"""Real services on 127.0.0.1 for the demo and the whole-program tests:
+opentracker, nginx as the file server, and the seeding peer. Each start_*
+returns a Service that stop() ends (also at interpreter exit)."""
+import atexit
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+_running = []
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, timeout=20.0, proc=None):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("service ended before it listened on %d" % port)
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.1)
+    raise RuntimeError("nothing listens on 127.0.0.1:%d" % port)
+
+
+class Service:
+    def __init__(self, name, proc, port=None, workdir=None):
+        self.name, self.proc, self.port, self.workdir = name, proc, port, workdir
+        _running.append(self)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self in _running:
+            _running.remove(self)
+        if self.workdir:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+@atexit.register
+def _stop_all():
+    for s in list(reversed(_running)):
+        s.stop()
+
+
+def start_tracker(info_hashes, port=None):
+    """Debian's opentracker serves only the torrents on its white list:
+    info_hashes are their hex v1 hashes. The port may be chosen before the
+    .torrent that names the tracker is made."""
+    port = port or free_port()
+    work = tempfile.mkdtemp(prefix="tg-tracker-")
+    with open(os.path.join(work, "whitelist"), "w") as f:
+        f.write("".join(h + "\n" for h in info_hashes))
+    # It drops to an unprivileged user before it reads the list.
+    os.chmod(work, 0o755)
+    os.chmod(os.path.join(work, "whitelist"), 0o644)
+    proc = subprocess.Popen(
+        ["opentracker", "-i", "127.0.0.1", "-p", str(port), "-P", str(port),
+         "-w", os.path.join(work, "whitelist")],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=work)
+    wait_port(port, proc=proc)
+    s = Service("opentracker", proc, port, work)
+    s.announce_url = "http://127.0.0.1:%d/announce" % port
+    return s
+
+
+NGINX_CONF = """
+{user}
+daemon off;
+worker_processes 1;
+pid {work}/nginx.pid;
+error_log {work}/error.log warn;
+events {{ worker_connections 256; }}
+http {{
+    log_format conn '$connection $status $request_length $bytes_sent "$request" "$http_range"';
+    access_log {work}/access.log conn;
+    client_body_temp_path {work}/body;
+    proxy_temp_path {work}/proxy;
+    fastcgi_temp_path {work}/fastcgi;
+    uwsgi_temp_path {work}/uwsgi;
+    scgi_temp_path {work}/scgi;
+    sendfile on;
+    keepalive_requests 100000;
+    keepalive_timeout 65;
+    server {{
+        listen 127.0.0.1:{port};
+        root {root};
+        location / {{
+            {limit}
+        }}
+    }}
+}}
+"""
+
+
+def start_nginx(root, rate_limit=None):
+    """Serves `root` with range support; rate_limit (bytes/s per connection)
+    slows each connection down, e.g. so the connection rule has work."""
+    port = free_port()
+    work = tempfile.mkdtemp(prefix="tg-nginx-")
+    limit = "limit_rate %d;" % rate_limit if rate_limit else ""
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        # As root, nginx's workers would run as nobody and not read private temp folders.
+        user = "user root;" if os.geteuid() == 0 else ""
+        f.write(NGINX_CONF.format(user=user, work=work, port=port, root=os.path.abspath(root), limit=limit))
+    proc = subprocess.Popen(["nginx", "-c", conf, "-p", work], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    wait_port(port, proc=proc)
+    s = Service("nginx", proc, port, work)
+    s.access_log = os.path.join(work, "access.log")
+    return s
+
+
+def start_seeder(torrent, save_path, upload_limit=0, python="/usr/bin/python3"):
+    work = tempfile.mkdtemp(prefix="tg-seeder-")
+    port_file = os.path.join(work, "port")
+    proc = subprocess.Popen(
+        [python, os.path.join(HERE, "seeder.py"), torrent, save_path, "--port-file", port_file,
+         "--upload-limit", str(upload_limit)],
+        stdout=subprocess.DEVNULL, stderr=sys.stderr)
+    deadline = time.time() + 120
+    while not os.path.exists(port_file):
+        if proc.poll() is not None or time.time() > deadline:
+            raise RuntimeError("the seeder did not start seeding")
+        time.sleep(0.1)
+    with open(port_file) as f:
+        port = int(f.read())
+    return Service("seeder", proc, port, work)
+
+
+def write_ini(path, sections):
+    """Writes an INI file as UTF-16LE with a byte-order mark, which the
+    profile API reads with Vietnamese text intact."""
+    lines = []
+    for section, values in sections.items():
+        lines.append("[%s]" % section)
+        for k, v in values.items():
+            lines.append("%s=%s" % (k, v))
+        lines.append("")
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))

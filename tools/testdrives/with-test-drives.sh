@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# with-test-drives.sh EXE [ARGS...]: ctest's emulator for the tests that need
+# real small and removable drives. Runs EXE under Wine in a prefix of its own
+# (build folder's wineprefix-drives) where
+#   T: is a 256 KiB tmpfs, a fixed drive with little room, and
+#   R: is a 256 KiB tmpfs that Wine reports as removable (its drive type
+#      "floppy" in HKLM\Software\Wine\Drives, read when the wineserver starts).
+# The tmpfs mounts need root; without them the tests are told by
+# TG_TEST_DRIVES=none and skip. Users are serialised by a lock; the mounts
+# are made for each run and removed after it.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$1
+for a in "$@"; do
+  # Listing the tests needs no drives.
+  [ "$a" = --gtest_list_tests ] && exec "$here/../wine-run.sh" "$@"
+done
+
+d=$(cd "$(dirname "$exe")" && pwd)
+while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+prefix=$d/wineprefix-drives
+drives=$d/test-drives
+mkdir -p "$drives/fixed" "$drives/removable"
+exec 8>"$drives.lock"
+flock 8
+
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml="}
+if [ ! -f "$prefix/.tollgrove-drives" ]; then
+  "$here/../wine-prefix.sh" "$prefix" || exit 1
+  ln -sfn "$drives/fixed" "$prefix/dosdevices/t:"
+  ln -sfn "$drives/removable" "$prefix/dosdevices/r:"
+  wine reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f </dev/null >/dev/null 2>&1
+  wineserver -k
+  wineserver -w
+  touch "$prefix/.tollgrove-drives"
+fi
+
+mounted=()
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  for m in "${mounted[@]}"; do umount "$m" >/dev/null 2>&1; done
+}
+trap cleanup EXIT INT TERM
+export TG_TEST_DRIVES=mounted
+for m in "$drives/fixed" "$drives/removable"; do
+  if mount -t tmpfs -o size=256k tmpfs "$m" >/dev/null 2>&1; then
+    mounted+=("$m")
+  else
+    export TG_TEST_DRIVES=none
+  fi
+done
+
+# Start Wine's background processes detached from ctest's output pipes.
+wine cmd /c exit </dev/null >/dev/null 2>&1
+wine "$@"

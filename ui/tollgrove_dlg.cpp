@@ -1,0 +1,305 @@
+#include "ui/tollgrove_dlg.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "download/download_error.h"
+#include "download/ini_file.h"
+#include "download/worker_thread.h"
+#include "ui/window_messages.h"
+
+wchar_t g_szModuleDir[MAX_PATH];
+PeerInfoList g_peerInfoList;
+
+namespace {
+
+// The icon record up to and including guidItem, with the balloon fields:
+// the size every shell since Windows XP takes.
+static_assert(NOTIFYICONDATAW_V3_SIZE == 952, "NOTIFYICONDATAW layout");
+
+const wchar_t kTitle[] = L"Tollgrove 3.0";
+
+struct Column
+{
+    const wchar_t* heading;
+    int width;
+};
+const Column kPeerColumns[] = {
+    {L"Địa chỉ", 95}, {L"Tốc độ", 75}, {L"Dung lượng", 70}, {L"Máy khách", 95}, {L"Trạng thái", 80},
+};
+
+const UINT kIndicators[] = {IDS_PANE_PORT, IDS_PANE_PEERS, IDS_PANE_RATES, IDS_PANE_TOTALS};
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_SYSCOMMAND()
+    ON_BN_CLICKED(IDC_BTN_EXIT, &CTollgroveDlg::OnExitButton)
+    ON_BN_CLICKED(IDC_BTN_ACTION, &CTollgroveDlg::OnActionButton)
+    ON_BN_CLICKED(IDC_BTN_TOGGLE, &CTollgroveDlg::OnToggleSizeButton)
+    ON_MESSAGE(WM_TRAY_NOTIFY, &CTollgroveDlg::OnTrayNotify)
+    ON_MESSAGE(WM_WORKER_FINISHED, &CTollgroveDlg::OnWorkerFinished)
+    ON_MESSAGE(WM_REFRESH_STATUS, &CTollgroveDlg::OnRefreshStatus)
+    ON_MESSAGE(WM_PICTURE_CLICKED, &CTollgroveDlg::OnPictureClicked)
+END_MESSAGE_MAP()
+
+CTollgroveDlg::CTollgroveDlg()
+    : CDialog(IDD_MAIN_DIALOG, nullptr), m_bInTray(FALSE), m_trayData(), m_bExpanded(FALSE)
+{
+    m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+void CTollgroveDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_PEER_LIST, m_peerList);
+    DDX_Control(pDX, IDC_PICTURE, m_picture);
+}
+
+BOOL CTollgroveDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SetWindowText(kTitle);
+
+    // The program's folder, without its trailing backslash.
+    DWORD n = ::GetModuleFileNameW(nullptr, g_szModuleDir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        g_szModuleDir[0] = L'\0'; // a path the buffer cannot hold is not used cut
+    if (wchar_t* slash = wcsrchr(g_szModuleDir, L'\\'))
+        *slash = L'\0';
+
+    m_trayData = NOTIFYICONDATAW();
+    m_trayData.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    m_trayData.hWnd = m_hWnd;
+    m_trayData.uID = 1;
+    m_trayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
+    m_trayData.uCallbackMessage = WM_TRAY_NOTIFY;
+    m_trayData.hIcon = m_hIcon;
+    m_trayData.uTimeout = 10000;
+    m_trayData.dwInfoFlags = NIIF_INFO;
+    lstrcpynW(m_trayData.szInfoTitle, kTitle, ARRAYSIZE(m_trayData.szInfoTitle));
+    lstrcpynW(m_trayData.szTip, kTitle, ARRAYSIZE(m_trayData.szTip));
+    lstrcpynW(m_trayData.szInfo, L"Chương trình đang hoạt động.", ARRAYSIZE(m_trayData.szInfo));
+
+    m_bExpanded = TRUE;
+    m_strVersion = GetExeVersionString();
+
+    m_progress.SetRange(0, 100);
+    m_statusCallback.m_pOwner = m_hWnd;
+    m_progress.SetPos(0);
+
+    m_peerList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(kPeerColumns)); ++i)
+        m_peerList.InsertColumn(i, kPeerColumns[i].heading, LVCFMT_LEFT, kPeerColumns[i].width);
+
+    m_statusBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, AFX_IDW_STATUS_BAR);
+    m_statusBar.SetIndicators(kIndicators, ARRAYSIZE(kIndicators));
+    m_statusBar.SetPaneInfo(0, IDS_PANE_PORT, SBPS_NORMAL, 45);
+    m_statusBar.SetPaneInfo(1, IDS_PANE_PEERS, SBPS_NORMAL, 90);
+    m_statusBar.SetPaneInfo(2, IDS_PANE_RATES, SBPS_NORMAL, 150);
+    m_statusBar.SetPaneInfo(3, IDS_PANE_TOTALS, SBPS_STRETCH, 145);
+    RepositionBars(AFX_IDW_CONTROLBAR_FIRST, AFX_IDW_CONTROLBAR_LAST, 0);
+
+    OnActionButton(); // the first attempt starts at once
+    return TRUE;
+}
+
+void CTollgroveDlg::OnOK()
+{
+    // Enter must never close the window.
+}
+
+void CTollgroveDlg::OnCancel()
+{
+    // Escape, the close box and the minimise box hide the window into the
+    // notification area; the dialog goes on.
+    ShowWindow(SW_HIDE);
+    m_bInTray = ::Shell_NotifyIconW(NIM_ADD, &m_trayData);
+    if (!m_bInTray) // no icon to bring it back with: keep the window
+        ShowWindow(SW_SHOW);
+}
+
+void CTollgroveDlg::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    if (nID == SC_CLOSE || nID == SC_MINIMIZE)
+        OnCancel();
+    else
+        CDialog::OnSysCommand(nID, lParam);
+}
+
+LRESULT CTollgroveDlg::OnTrayNotify(WPARAM, LPARAM lParam)
+{
+    if (lParam == WM_LBUTTONDOWN) {
+        ShowWindow(SW_SHOW);
+        m_bInTray = !::Shell_NotifyIconW(NIM_DELETE, &m_trayData);
+    }
+    return 1;
+}
+
+void CTollgroveDlg::OnActionButton()
+{
+    if (lstrcmpiW(GetDlgItemText(IDC_BTN_ACTION).c_str(), L"Chơi ngay") == 0) {
+        OnPlay();
+        return;
+    }
+    m_bBusy = TRUE;
+    m_bStopRequested = FALSE;
+    GetDlgItem(IDC_BTN_ACTION).EnableWindow(FALSE);
+    SetDlgItemText(IDC_BTN_EXIT, L"Dừng lại");
+    SetDlgItemText(IDC_TXT_HEADLINE, L"Đang tải dữ liệu...");
+    m_hWorker = ::CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr);
+    if (!m_hWorker) {
+        // No worker: say so and go back to the idle state instead of
+        // waiting for a result that never comes.
+        OnWorkerFinished(0, WR_FAILED);
+    }
+}
+
+void CTollgroveDlg::OnExitButton()
+{
+    if (m_bBusy && !m_bStopRequested) {
+        m_bStopRequested = TRUE;
+        SetDlgItemText(IDC_BTN_EXIT, L"Thoát ra");
+        return;
+    }
+    if (m_bBusy)
+        return; // still stopping: the worker saves its state and then reports; never end before it
+    if (!m_strInstallPath.empty())
+        WriteInstallPath(m_strCachePath, m_strInstallPath);
+    ::PostQuitMessage(0);
+}
+
+LRESULT CTollgroveDlg::OnWorkerFinished(WPARAM, LPARAM lParam)
+{
+    if (m_hWorker) {
+        ::WaitForSingleObject(m_hWorker, INFINITE);
+        ::CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+    if (m_bInTray) {
+        ShowWindow(SW_SHOW);
+        m_bInTray = !::Shell_NotifyIconW(NIM_DELETE, &m_trayData);
+    }
+    const std::wstring& f = m_strTorrentFileName;
+    const std::wstring& g = m_strGameName;
+    switch (static_cast<int>(lParam)) {
+    case WR_COMPLETED:
+        OnDownloadCompleted();
+        SetDlgItemText(IDC_BTN_ACTION, L"Chơi ngay");
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Đã tải thành công nội dung tập tin [" + f + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Đã tải thành công dữ liệu [" + g + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút Chơi ngay để vào game.");
+        break;
+    case WR_STOPPED:
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Bạn đã hủy quá trình tải dữ liệu [" + g + L"].").c_str());
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Bạn đã hủy quá trình tải nội dung tập tin [" + f + L"].").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    case WR_TORRENT_FETCH_FAILED:
+        SetDlgItemText(IDC_TXT_HEADLINE, (L"Tải tập tin torrent [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Quá trình tải nội dung tập tin [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    default:
+        SetDlgItemText(IDC_TXT_HEADLINE, L"Lỗi");
+        SetDlgItemText(IDC_TXT_DETAIL, (L"Quá trình tải tập tin [" + f + L"] thất bại.").c_str());
+        SetDlgItemText(IDC_TXT_HINT, L"Vui lòng bấm vào nút thử lại để tiếp tục quá trình tải.");
+        break;
+    }
+    m_bBusy = FALSE;
+    GetDlgItem(IDC_BTN_ACTION).EnableWindow(TRUE);
+    SetDlgItemText(IDC_BTN_EXIT, L"Thoát ra");
+    return 1;
+}
+
+LRESULT CTollgroveDlg::OnPictureClicked(WPARAM, LPARAM)
+{
+    return 0; // the picture is decoration: a click changes nothing
+}
+
+void CTollgroveDlg::OnToggleSizeButton()
+{
+    RECT rect;
+    GetWindowRect(&rect);
+    if (m_bExpanded) {
+        rect.bottom -= 246;
+        SetDlgItemText(IDC_BTN_TOGGLE, L"Mở rộng");
+    } else {
+        rect.bottom += 246;
+        SetDlgItemText(IDC_BTN_TOGGLE, L"Thu nhỏ");
+    }
+    MoveWindow(rect, TRUE);
+    m_bExpanded = !m_bExpanded;
+}
+
+void CTollgroveDlg::ShowProgress(double percent)
+{
+    m_progress.SetPos(static_cast<int>(percent));
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%.2lf %%", percent);
+    SetDlgItemText(IDC_TXT_PERCENT, text);
+}
+
+void CTollgroveDlg::ShowSpeed(uint32_t bytesPerSecond)
+{
+    wchar_t size[32] = {};
+    ::StrFormatByteSizeW(static_cast<LONGLONG>(bytesPerSecond), size, 32);
+    SetDlgItemText(IDC_TXT_SPEED, (std::wstring(size) + L"/s").c_str());
+}
+
+void CTollgroveDlg::ShowRemainingTime(uint32_t seconds)
+{
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%02u:%02u:%02u", seconds / 3600, (seconds % 3600) / 60, seconds % 60);
+    SetDlgItemText(IDC_TXT_TIME_LEFT, text);
+}
+
+std::wstring GetExeVersionString()
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return {};
+    DWORD handle = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(path, &handle);
+    if (size == 0)
+        return {};
+    std::vector<unsigned char> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT len = 0;
+    if (!::GetFileVersionInfoW(path, 0, size, block.data()) ||
+        !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info)
+        return {};
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%d.%d.%d.%d", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                  HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+    return text;
+}
+
+void CTollgroveDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (rect.bottom - rect.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+}
+
+HCURSOR CTollgroveDlg::OnQueryDragIcon()
+{
+    return reinterpret_cast<HCURSOR>(m_hIcon);
+}

@@ -1,0 +1,82 @@
+// The main window: a modal dialog on IDD_MAIN_DIALOG.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <libtorrent/torrent_status.hpp>
+
+#include "download/download_state.h"
+#include "framework/framework.h"
+#include "resource.h"
+#include "ui/status_callback.h"
+
+namespace libtorrent {
+class session;
+}
+namespace tg {
+class torrent_handle;
+}
+
+// The main window owns the download state (its base) that the worker of
+// each attempt reads and writes (see download_state.h for the sharing rules).
+class CTollgroveDlg : public CDialog, public DownloadState
+{
+public:
+    enum { IDD = IDD_MAIN_DIALOG };
+
+    // GUI thread: constructs the window object without a parent; the window
+    // itself exists only while DoModal runs.
+    CTollgroveDlg();
+
+    // Worker thread: the attempt's BitTorrent download (set-up, loop, stop
+    // sequence); returns the WorkerResult. Sends messages to this window.
+    int RunDownload();
+
+    // Worker thread: set the progress bar and labels 1007, 1005, 1006
+    // through messages sent to the GUI thread.
+    void ShowProgress(double percent);
+    void ShowSpeed(uint32_t bytesPerSecond);
+    void ShowRemainingTime(uint32_t seconds);
+
+protected:
+    // Handlers run on the GUI thread.
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnExitButton();
+    void OnActionButton();
+    void OnToggleSizeButton();
+    LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWorkerFinished(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRefreshStatus(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPictureClicked(WPARAM wParam, LPARAM lParam);
+
+    // Worker thread, inside RunDownload.
+    void ShowState(const lt::torrent_status& st, lt::session& session, const tg::torrent_handle& torrent,
+                   bool& headlineShown, bool& running);
+    void MarkPeerRowsFinished();
+
+    // GUI thread: after a completed download (work files, shortcut), and
+    // the Play button.
+    void OnDownloadCompleted();
+    void OnPlay();
+
+    DECLARE_MESSAGE_MAP()
+
+    CStatusCallback m_statusCallback; // progress sink; owner set by OnInitDialog
+    CProgressCtrl m_progress;   // control 1002, range 0 to 100
+    CStatusBar m_statusBar;     // four panes along the bottom
+    CListCtrl m_peerList;       // control 1014, peers and sources
+    BOOL m_bInTray;             // the notification-area icon is shown
+    CStatic m_picture;          // control 1017
+    HICON m_hIcon;              // icon 128: window and notification area
+    NOTIFYICONDATAW m_trayData; // the notification-area icon, its tip and balloon
+    BOOL m_bExpanded;           // the peer list part of the window is shown
+};
+
+// The program's file version, "3.0.0.2"; empty when it cannot be read.
+std::wstring GetExeVersionString();
