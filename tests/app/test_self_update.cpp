@@ -283,6 +283,19 @@ TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
 }
 
+// A test build without a server of its own has no update host at all: its
+// self-update fails at once and nothing leaves the machine.
+TEST_F(SelfUpdateTest, TestBuildWithoutAHostFailsAtStepTwo)
+{
+    Install(L"tollgrove.exe", Program(100), Utc(10, 0, 0));
+    SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", nullptr);
+    int32_t step = 0, error = 0;
+    EXPECT_EQ(SelfUpdate(L"tollgrove.exe", &step, &error), UPDATE_FAILED);
+    EXPECT_EQ(step, UPDATE_STEP_REMOTE_STAMP);
+    EXPECT_NE(error, 0); // the URL "http:///..." is refused before any connection
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
 TEST_F(SelfUpdateTest, MissingLocalProgramFailsAtStepOne)
 {
     Serve({{200, kNow, Program(100)}});
