@@ -118,6 +118,7 @@ int CTollgroveDlg::RunDownload()
         // The loop: once a second until a stop request or seeding.
         bool running = true;
         bool headlineShown = false;
+        bool storageFailed = false;
         lt::torrent_status last;
         for (;;) {
             if (m_bStopRequested)
@@ -142,6 +143,13 @@ int CTollgroveDlg::RunDownload()
 
             last = torrent.status();
             ShowState(last, session, torrent, headlineShown, running);
+            // A torrent the engine stopped on an error (a full or failing
+            // drive) would never progress: end the attempt as failed instead
+            // of showing "downloading" until the user gives up.
+            if (last.errc && (last.flags & lt::torrent_flags::paused)) {
+                storageFailed = true;
+                running = false;
+            }
 
             if (!running)
                 break;
@@ -157,7 +165,7 @@ int CTollgroveDlg::RunDownload()
         m_nBytesDownloaded = static_cast<std::uint32_t>(last.total_download);
         if (m_bStopRequested)
             return WR_STOPPED;
-        return last.state == lt::torrent_status::seeding ? WR_COMPLETED : WR_FAILED;
+        return last.state == lt::torrent_status::seeding && !storageFailed ? WR_COMPLETED : WR_FAILED;
     } catch (const std::exception&) {
         return WR_EXCEPTION;
     }

@@ -139,6 +139,17 @@ torrent_handle direct_http_engine::add_torrent(lt::add_torrent_params atp, lt::s
 
     auto t = std::make_shared<torrent_sources>(h, m_core->clock);
     std::lock_guard<std::recursive_mutex> l(m_core->mutex);
+    // The engine hands back the torrent it already has when the same one is
+    // added again: the new sources replace the old ones, so no URL is served
+    // twice by two registries.
+    auto& v = m_core->torrents;
+    for (auto const& old : v) {
+        if (old->handle != h) continue;
+        old->removed = true;
+        auto const connections = old->connections;
+        for (auto const& c : connections) c->disconnect(lt::errors::duplicate_torrent, 0);
+    }
+    v.erase(std::remove_if(v.begin(), v.end(), [&](auto const& old) { return old->handle == h; }), v.end());
     for (auto const& u : urls) t->registry.add_url_seed(u);
     m_core->torrents.push_back(t);
     return torrent_handle(m_core, t);

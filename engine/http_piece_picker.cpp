@@ -32,9 +32,11 @@ std::vector<int> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t
         int const p = it->first;
         if (m_have[std::size_t(p)]) {
             it = m_delivered.erase(it);
-        } else if (m_engine_queue.count(p) != 0) {
+        } else if (m_engine_queue.count(p) != 0 && ++it->second < 15) {
             ++it; // still being written or checked
-        } else if (++it->second >= 2) {
+        } else if (m_engine_queue.count(p) != 0 || ++it->second >= 2) {
+            // A piece that stays in the queue far longer than a write and a
+            // hash take is fetched again too: the engine skips what it has.
             // Neither had nor in the engine's queue at two reads in a row:
             // the hash check failed and the engine dropped the piece.
             rejected.push_back(p);

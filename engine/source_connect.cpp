@@ -101,10 +101,9 @@ void on_proxy_name_lookup(lookup l, lt::error_code const& ec, results const& ent
     start_lookup(l, c.host, c.port < 0 ? default_port(c.protocol) : c.port, &on_name_lookup);
 }
 
-// From the rotating start point on, the first address no other source (or
-// this one's previous connection) holds; when all of those are held, the
-// first address before the start point that is free, else the start point.
-std::size_t choose_address(torrent_sources& t, std::vector<lt::tcp::endpoint> const& list)
+} // namespace
+
+std::size_t choose_url_seed_address(source_registry& reg, std::vector<lt::tcp::endpoint> const& list)
 {
     std::size_t const k = list.size();
     std::size_t start = 0;
@@ -115,11 +114,13 @@ std::size_t choose_address(torrent_sources& t, std::vector<lt::tcp::endpoint> co
         s_url_seed_address_rotation = 0;
     }
     for (std::size_t i = start; i < k; ++i)
-        if (!t.registry.direct_http_address_in_use(list[i])) return i;
+        if (!reg.direct_http_address_in_use(list[i])) return i;
     for (std::size_t i = 0; i < start; ++i)
-        if (!t.registry.direct_http_address_in_use(list[i])) return i;
+        if (!reg.direct_http_address_in_use(list[i])) return i;
     return start;
 }
+
+namespace {
 
 void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
 {
@@ -128,8 +129,13 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     auto t = still_current(l, s);
     if (!t) return;
     std::string const url = s->url;
-    lt::torrent_status const st = t->handle.status({});
-    if ((st.flags & lt::torrent_flags::paused) || core.settings.session_paused) {
+    bool torrent_paused = false;
+    try {
+        torrent_paused = bool(t->handle.status({}).flags & lt::torrent_flags::paused);
+    } catch (std::exception const&) {
+        return; // the engine dropped the torrent meanwhile
+    }
+    if (torrent_paused || core.settings.session_paused) {
         // Paused meanwhile: back to idle, so the first tick after the pause
         // connects it again instead of leaving it resolving for good.
         s->state = direct_http_source::idle;
@@ -142,7 +148,7 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     }
     std::vector<lt::tcp::endpoint> list;
     for (auto const& e : entries) list.push_back(e.endpoint());
-    lt::tcp::endpoint const chosen = list[choose_address(*t, list)];
+    lt::tcp::endpoint const chosen = list[choose_url_seed_address(t->registry, list)];
     if (core.settings.ip_filter.access(chosen.address()) & lt::ip_filter::blocked) {
         core.write_log("Direct HTTP source " + std::to_string(l.id) + ": " + chosen.address().to_string()
             + " blocked by the IP filter");

@@ -109,9 +109,17 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
 void source_tick(engine_core& core)
 {
     if (core.shutting_down) return;
-    read_settings(core);
+    // The engine throws when a torrent or the session goes away between two
+    // calls; the network thread must not end on that, so the pass catches it
+    // and goes on with the next torrent.
+    try {
+        read_settings(core);
+    } catch (std::exception const& e) {
+        core.write_log(std::string("Direct HTTP tick: ") + e.what());
+        return;
+    }
     std::vector<std::shared_ptr<torrent_sources>> const torrents = core.torrents;
-    for (auto const& t : torrents) {
+    for (auto const& t : torrents) try {
         if (t->removed || !t->handle.is_valid()) continue;
         lt::torrent_status const st = t->handle.status(lt::torrent_handle::query_pieces);
         if (!t->info && st.has_metadata) set_up_metadata(*t);
@@ -131,6 +139,8 @@ void source_tick(engine_core& core)
 
         auto const connections = t->connections;
         for (auto const& c : connections) c->request_pieces();
+    } catch (std::exception const& e) {
+        core.write_log(std::string("Direct HTTP tick: ") + e.what());
     }
 }
 

@@ -137,4 +137,9 @@ void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> con
 // The process-wide start point of the address choice.
 extern std::int16_t s_url_seed_address_rotation;
 
+// The address choice: from the rotating start point on, the first entry no
+// source that is not removing holds; when every entry from there on is
+// held, the first free entry before the start point, else the start point.
+std::size_t choose_url_seed_address(source_registry& reg, std::vector<lt::tcp::endpoint> const& list);
+
 } // namespace tg

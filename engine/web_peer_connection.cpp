@@ -163,6 +163,10 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
         disconnect(ec, 0);
         return;
     }
+    if (t->removed || !t->handle.is_valid()) {
+        disconnect(lt::errors::invalid_torrent_handle, 0);
+        return;
+    }
     request_pieces();
     read_more();
 }
@@ -230,8 +234,13 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
         auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
         if (it != m_pieces.end()) m_pieces.erase(it);
         // The engine checks the piece's hash and writes it; a piece it
-        // rejects is picked again after the next reads of its state.
-        t->handle.add_piece(block.piece, std::move(whole));
+        // rejects is picked again after the next reads of its state. It
+        // throws when its torrent is gone: then so is this connection's.
+        try {
+            t->handle.add_piece(block.piece, std::move(whole));
+        } catch (std::exception const&) {
+            return false;
+        }
     }
     return true;
 }

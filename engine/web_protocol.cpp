@@ -114,8 +114,8 @@ bool web_protocol::range_contains(range64 const& r, lt::peer_request const& b) c
 
 void web_protocol::cut_receive_buffer(int size)
 {
-    size = std::min(size, int(m_recv.size()));
-    m_recv.erase(m_recv.begin(), m_recv.begin() + size);
+    // Cut bytes are dropped once per read (in on_receive), not per block.
+    m_recv_start += std::size_t(std::max(0, std::min(size, int(recv_size()))));
 }
 
 void web_protocol::on_sent(lt::error_code const& ec, int n, web_protocol_host& host)
@@ -166,15 +166,17 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
         host.received_bytes(0, n);
         return;
     }
+    m_recv.erase(m_recv.begin(), m_recv.begin() + std::ptrdiff_t(m_recv_start));
+    m_recv_start = 0;
     m_recv.insert(m_recv.end(), data, data + n);
 
     for (;;) {
         // Guards against a loop that consumes nothing (an input no rule
         // below moves forward on).
-        auto const before = std::make_tuple(m_recv.size(), n, m_body_offset, m_body_received,
+        auto const before = std::make_tuple(recv_size(), n, m_body_offset, m_body_received,
             m_response_parser.header_finished(), m_block_requests.size());
 
-        lt::span<char const> buffer(m_recv.data(), std::ptrdiff_t(m_recv.size()));
+        lt::span<char const> buffer(recv_data(), std::ptrdiff_t(recv_size()));
         if (!m_response_parser.header_finished()) {
             int const consumed = m_response_parser.incoming(buffer);
             host.received_bytes(0, consumed);
@@ -201,8 +203,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
             m_range_position = 0;
         }
 
-        char const* body = m_recv.data() + m_body_offset;
-        std::int64_t body_size = std::int64_t(m_recv.size()) - m_body_offset;
+        char const* body = recv_data() + m_body_offset;
+        std::int64_t body_size = std::int64_t(recv_size()) - m_body_offset;
         if (body_size <= 0) return;
 
         std::int64_t start = 0, end = 0;
@@ -275,8 +277,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
                 m_block_position -= front.length;
                 cut_receive_buffer(m_body_offset);
                 m_body_offset = 0;
-                body = m_recv.data();
-                body_size = std::int64_t(m_recv.size());
+                body = recv_data();
+                body_size = std::int64_t(recv_size());
                 m_partial_block.clear();
             }
         }
@@ -293,8 +295,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
             m_body_received += b.length;
             cut_receive_buffer(b.length + m_body_offset);
             m_body_offset = 0;
-            body = m_recv.data();
-            body_size = std::int64_t(m_recv.size());
+            body = recv_data();
+            body_size = std::int64_t(recv_size());
         }
 
         // Tail: the response ends inside the front block; its bytes wait for
@@ -323,7 +325,7 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
             continue;
         }
         if (n == 0) return;
-        auto const after = std::make_tuple(m_recv.size(), n, m_body_offset, m_body_received,
+        auto const after = std::make_tuple(recv_size(), n, m_body_offset, m_body_received,
             m_response_parser.header_finished(), m_block_requests.size());
         if (before == after) return;
     }

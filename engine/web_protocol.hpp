@@ -97,7 +97,7 @@ public:
     std::string const& url_host() const { return m_url_host; }
     // Bytes received toward blocks that were never delivered.
     int block_position() const { return m_block_position; }
-    std::size_t receive_buffer_size() const { return m_recv.size(); }
+    std::size_t receive_buffer_size() const { return recv_size(); }
 
 private:
     struct range64
@@ -128,7 +128,11 @@ private:
     std::int64_t m_body_received = 0;
     std::int64_t m_range_position = 0;
     int m_block_position = 0;
+    // The receive buffer: bytes not yet cut start at m_recv_start.
+    char const* recv_data() const { return m_recv.data() + m_recv_start; }
+    std::size_t recv_size() const { return m_recv.size() - m_recv_start; }
     std::vector<char> m_recv;
+    std::size_t m_recv_start = 0;
 };
 
 } // namespace tg

@@ -39,7 +39,9 @@ class http_test_server
 {
 public:
     // A script answers a request with response pieces, or nothing to serve
-    // the file. An empty vector closes the connection without an answer.
+    // the file. An empty vector closes the connection without an answer;
+    // {hold} keeps the answer back and writes it together with the next
+    // request's answer, in one write.
     using script = std::function<std::optional<std::vector<std::string>>(http_request const&)>;
 
     explicit http_test_server(std::filesystem::path root) : m_root(std::move(root))
@@ -84,6 +86,7 @@ public:
         return m_requests;
     }
     int connections() const { return m_connections; }
+    static constexpr char const* hold = "\x01hold";
 
     // Ready-made response texts.
     static std::string status(int code, std::string const& reason, std::string const& fields = "")
@@ -142,6 +145,7 @@ private:
     void serve_connection(boost::asio::ip::tcp::socket& s, int id)
     {
         boost::asio::streambuf buf;
+        std::string held;
         for (;;) {
             boost::system::error_code ec;
             std::size_t const n = boost::asio::read_until(s, buf, "\r\n\r\n", ec);
@@ -164,7 +168,15 @@ private:
             }
             std::optional<std::vector<std::string>> pieces;
             if (sc) pieces = sc(r);
+            if (pieces && pieces->size() == 1 && (*pieces)[0] == hold) {
+                held += serve(r);
+                continue;
+            }
             if (!pieces) pieces = std::vector<std::string>{serve(r)};
+            if (!held.empty() && !pieces->empty()) {
+                (*pieces)[0] = held + (*pieces)[0];
+                held.clear();
+            }
             if (pieces->empty()) {
                 s.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
                 return;

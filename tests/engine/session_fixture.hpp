@@ -30,7 +30,7 @@ inline lt::settings_pack loopback_settings()
     return s;
 }
 
-struct file_spec
+struct test_file
 {
     std::string path; // inside the torrent, "/" separated
     std::int64_t size;
@@ -48,7 +48,7 @@ inline char content_byte(std::uint32_t file_index, std::int64_t offset)
 // (single-file) and builds the .torrent's bencoded entry. `edit` may change
 // the entry (url-list and httpseeds forms) before it is encoded.
 inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::string const& name,
-    std::vector<file_spec> const& files, int piece_length,
+    std::vector<test_file> const& files, int piece_length,
     std::function<void(lt::entry&)> const& edit = {})
 {
     lt::file_storage fs;

@@ -215,6 +215,19 @@ TEST_F(DirectHttpEngine, TorrentFileSourceThenTheJobsOwn)
     EXPECT_EQ(s[1].state, direct_http_source::idle);
 }
 
+TEST_F(DirectHttpEngine, AddingTheSameTorrentAgainReplacesItsSources)
+{
+    std::vector<char> const file = torrent_bytes([](lt::entry& e) { e["url-list"] = "http://t/"; });
+    torrent_handle first = engine.add_torrent(params(file), file);
+    first.add_url_seed("http://job/");
+    lt::torrent_handle const native = first.native_handle();
+    torrent_handle second = engine.add_torrent(params(file), file);
+    EXPECT_EQ(second.native_handle(), native);
+    EXPECT_FALSE(first.is_valid());
+    EXPECT_THROW(first.num_url_seeds(), libtorrent_exception);
+    EXPECT_EQ(urls_by_id(second), strings{"http://t/"});
+}
+
 TEST_F(DirectHttpEngine, WithoutFileBytesTheEnginesParseIsUsed)
 {
     std::vector<char> const file = torrent_bytes([](lt::entry& e) {

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace tg {
@@ -60,9 +63,13 @@ protected:
         lt::add_torrent_params atp;
         atp.ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
         atp.save_path = leech.path().u8string();
-        atp.flags |= lt::torrent_flags::paused | lt::torrent_flags::auto_managed;
+        // Paused until every source is in, so that all of them connect in
+        // the same pass rather than after the download has ended.
+        atp.flags |= lt::torrent_flags::paused;
+        atp.flags &= ~lt::torrent_flags::auto_managed;
         torrent_handle h = engine.add_torrent(atp, file);
         for (auto const& u : urls) h.add_url_seed(u);
+        h.native_handle().resume();
         return h;
     }
 
@@ -134,6 +141,145 @@ TEST_F(DirectHttpTransfer, MultiFileWithBlocksAcrossFileBoundaries)
     for (auto const& r : server.requests())
         EXPECT_TRUE(r.target == "/Game/data/a%20b.pak" || r.target == "/Game/c.bin" || r.target == "/Game/sub/d.bin")
             << r.target;
+}
+
+class DirectHttpStatusPaths : public DirectHttpTransfer
+{
+protected:
+    std::vector<char> single = test::make_torrent(served.path(), "game.bin", {{"", 300000}}, 32 * 1024);
+    std::vector<char> multi = test::make_torrent(served.path(), "Game", {{"a.bin", 50001}, {"c d.bin", 70000}}, 32 * 1024);
+
+    // Answers the first request with `pieces`, the rest normally.
+    void first_answer(std::vector<std::string> pieces)
+    {
+        server.set_script([pieces](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+            if (r.index == 0) return pieces;
+            return std::nullopt;
+        });
+    }
+    void every_answer(std::string text)
+    {
+        server.set_script([text](test::http_request const&) -> std::optional<std::vector<std::string>> {
+            return std::vector<std::string>{text};
+        });
+    }
+    bool erased(torrent_handle const& h)
+    {
+        return wait_until([&] { return h.num_url_seeds() == 0; }, 30s);
+    }
+};
+
+TEST_F(DirectHttpStatusPaths, ServiceUnavailableRetriesUnderTheSameNumber)
+{
+    first_answer({test::http_test_server::status(503, "Service Unavailable")});
+    torrent_handle h = add(single, {server.url("/game.bin")});
+    ASSERT_TRUE(complete(h)) << log_text();
+    expect_same_files("game.bin");
+    auto const s = h.sources();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].id, 1);
+    EXPECT_NE(log_text().find("503 Service Unavailable"), std::string::npos) << log_text();
+    // A new connection (the first one's pipelined requests died with it),
+    // whose first request again names the User-Agent and the first piece.
+    auto const reqs = server.requests();
+    auto const next = std::find_if(reqs.begin(), reqs.end(), [](auto const& r) { return r.connection > 0; });
+    ASSERT_NE(next, reqs.end());
+    EXPECT_NE(next->text.find("User-Agent: "), std::string::npos);
+    EXPECT_EQ(next->range, "bytes=0-32767");
+}
+
+TEST_F(DirectHttpStatusPaths, RefusalsEraseTheSource)
+{
+    struct row
+    {
+        char const* what;
+        std::string answer;
+        char const* logged; // empty: nothing logged for the answer itself
+    } const rows[] = {
+        {"404", test::http_test_server::status(404, "Not Found"), "404 Not Found"},
+        {"301 without location", test::http_test_server::status(301, "Moved Permanently"), "missing location header"},
+        {"206 with an impossible range", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 900-100/300000\r\n\r\nxxxx",
+            "invalid HTTP range"},
+        {"200 without length", "HTTP/1.1 200 OK\r\n\r\nxxxx", "missing content-length"},
+    };
+    for (auto const& r : rows) {
+        every_answer(r.answer);
+        std::size_t const before = server.requests().size();
+        auto const file = test::make_torrent(served.path(), std::string("g-") + std::to_string(&r - rows) + ".bin",
+            {{"", 100000}}, 32 * 1024);
+        torrent_handle h = add(file, {server.url("/game.bin")});
+        EXPECT_TRUE(erased(h)) << r.what;
+        EXPECT_NE(log_text().find(r.logged), std::string::npos) << r.what << "\n" << log_text();
+        EXPECT_GT(server.requests().size(), before) << r.what;
+        engine.remove_torrent(h);
+    }
+}
+
+TEST_F(DirectHttpStatusPaths, RedirectSingleFileTakesTheWholeLocation)
+{
+    std::filesystem::create_directories(served / "mirror");
+    std::filesystem::copy_file(served / "game.bin", served / "mirror" / "game.bin");
+    first_answer({test::http_test_server::status(302, "Found", "Location: " + server.url("/mirror/game.bin") + "\r\n")});
+    torrent_handle h = add(single, {server.url("/game.bin")});
+    ASSERT_TRUE(complete(h)) << log_text();
+    expect_same_files("game.bin");
+    auto const s = h.sources();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].id, 1);
+    EXPECT_EQ(s[0].url, server.url("/mirror/game.bin"));
+    // The first connection's pipelined requests named the old URL; every
+    // later connection names the new one.
+    for (auto const& r : server.requests()) EXPECT_EQ(r.target, r.connection == 0 ? "/game.bin" : "/mirror/game.bin");
+    // The old URL no longer retires it.
+    h.remove_url_seed(server.url("/game.bin"));
+    EXPECT_EQ(h.sources()[0].state, direct_http_source::connected);
+}
+
+TEST_F(DirectHttpStatusPaths, RedirectMultiFileCutsAtTheFilePath)
+{
+    std::filesystem::create_directories(served / "m");
+    std::filesystem::copy(served / "Game", served / "m" / "Game", std::filesystem::copy_options::recursive);
+    first_answer({test::http_test_server::status(302, "Found", "Location: " + server.url("/m/Game/a.bin") + "\r\n")});
+    torrent_handle h = add(multi, {server.url("/")});
+    ASSERT_TRUE(complete(h)) << log_text();
+    expect_same_files("Game/a.bin");
+    expect_same_files("Game/c d.bin");
+    EXPECT_EQ(h.sources()[0].url, server.url("/m/"));
+    for (auto const& r : server.requests())
+        if (r.connection > 0)
+            EXPECT_TRUE(r.target == "/m/Game/a.bin" || r.target == "/m/Game/c%20d.bin") << r.target;
+}
+
+TEST_F(DirectHttpStatusPaths, SplitStatusLineAndTwoResponsesInOneRead)
+{
+    server.set_script([this](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        std::string const full = server.serve(r);
+        if (r.index == 0) return std::vector<std::string>{full.substr(0, 11), full.substr(11)}; // "HTTP/1.1 20" | "6 ..."
+        if (r.index == 1) return std::vector<std::string>{test::http_test_server::hold};
+        return std::nullopt; // answers 1 and 2 leave in one write
+    });
+    torrent_handle h = add(single, {server.url("/game.bin")});
+    ASSERT_TRUE(complete(h)) << log_text();
+    expect_same_files("game.bin");
+    EXPECT_EQ(server.connections(), 1) << log_text();
+    EXPECT_EQ(h.sources()[0].id, 1);
+}
+
+TEST_F(DirectHttpStatusPaths, CorruptedRangeIsRejectedAndFetchedAgain)
+{
+    std::atomic<int> corrupted{0};
+    server.set_script([&](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        std::string text = server.serve(r);
+        if (r.range == "bytes=65536-98303" && corrupted++ == 0) text[text.size() - 100] ^= 0x5a;
+        return std::vector<std::string>{text};
+    });
+    torrent_handle h = add(single, {server.url("/game.bin")});
+    ASSERT_TRUE(complete(h, 90s)) << log_text();
+    expect_same_files("game.bin");
+    EXPECT_NE(log_text().find("piece 2 rejected"), std::string::npos) << log_text();
+    int asked = 0;
+    for (auto const& r : server.requests()) asked += r.range == "bytes=65536-98303";
+    EXPECT_EQ(asked, 2);
 }
 
 } // namespace

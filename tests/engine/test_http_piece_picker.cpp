@@ -1,0 +1,95 @@
+// Piece picking for the Direct-HTTP connections and the verdicts on the
+// pieces handed to the engine.
+#include "engine/http_piece_picker.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace tg {
+namespace {
+
+struct engine_view
+{
+    lt::typed_bitfield<lt::piece_index_t> have;
+    std::set<int> queue;
+    std::vector<lt::download_priority_t> priorities;
+
+    explicit engine_view(int n) : priorities(std::size_t(n), lt::default_priority) { have.resize(n, false); }
+};
+
+class HttpPiecePicker : public ::testing::Test
+{
+protected:
+    http_piece_picker picker;
+    engine_view view{6};
+    void SetUp() override { picker.init(6, 32, 20, 16); }
+    std::vector<int> refresh() { return picker.refresh(view.have, view.queue, view.priorities); }
+};
+
+TEST_F(HttpPiecePicker, LowestFreePieceFirstSkippingWhatOthersHold)
+{
+    view.have.set_bit(lt::piece_index_t(0));
+    view.queue = {1};                           // a peer is fetching it
+    view.priorities[2] = lt::dont_download;     // not wanted
+    refresh();
+    EXPECT_EQ(picker.pick(), 3);
+    EXPECT_EQ(picker.pick(), 4);
+    EXPECT_EQ(picker.pick(), 5);
+    // Only the peers' piece is left: taken as a last resort, once.
+    EXPECT_EQ(picker.pick(), 1);
+    EXPECT_EQ(picker.pick(), -1);
+    picker.release(4);
+    EXPECT_EQ(picker.pick(), 4);
+}
+
+TEST_F(HttpPiecePicker, BlocksBecomeAPieceOnceAndAwaitTheVerdict)
+{
+    refresh();
+    ASSERT_EQ(picker.pick(), 0);
+    std::vector<char> piece;
+    std::string const a(16, 'a'), b(16, 'b');
+    EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece));
+    EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece)); // repeated block
+    EXPECT_FALSE(picker.block_received(1, 0, a.data(), 16, piece));  // piece not taken
+    EXPECT_FALSE(picker.block_received(0, 8, a.data(), 16, piece));  // not a block start
+    ASSERT_TRUE(picker.block_received(0, 0, a.data(), 16, piece));
+    EXPECT_EQ(std::string(piece.begin(), piece.end()), a + b);
+    EXPECT_TRUE(picker.waiting_for_verdict(0));
+    EXPECT_EQ(picker.pick(), 1); // not picked again while it waits
+
+    // The last piece is shorter.
+    ASSERT_EQ(picker.piece_size(5), 20);
+}
+
+TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
+{
+    refresh();
+    std::vector<char> piece;
+    std::string const block(16, 'x');
+    for (int p : {0, 1, 2}) {
+        ASSERT_EQ(picker.pick(), p);
+        picker.block_received(p, 0, block.data(), 16, piece);
+        picker.block_received(p, 16, block.data(), 16, piece);
+    }
+    // Piece 0 passed; 1 is still being checked; 2 vanished from the engine.
+    view.have.set_bit(lt::piece_index_t(0));
+    view.queue = {1};
+    EXPECT_TRUE(refresh().empty()); // one read without 2 is not yet a verdict
+    EXPECT_EQ(refresh(), std::vector<int>{2});
+    EXPECT_FALSE(picker.waiting_for_verdict(0));
+    EXPECT_TRUE(picker.waiting_for_verdict(1));
+    EXPECT_EQ(picker.rejected_pieces(), 1);
+    view.queue.clear();
+    EXPECT_EQ(picker.pick(), 2);
+    // A piece stuck in the engine's queue far longer than a check takes is
+    // fetched again too.
+    view.queue = {1};
+    std::vector<int> again;
+    for (int i = 0; i < 20 && again.empty(); ++i) again = refresh();
+    EXPECT_EQ(again, std::vector<int>{1});
+}
+
+} // namespace
+} // namespace tg
