@@ -328,6 +328,24 @@ TEST_F(SelfUpdateTest, NameOutsideTheAnsiCodePageIsNotHandedToTheReplacer)
     EXPECT_TRUE(ReplacerChildren().empty());
 }
 
+// Only test builds can be pointed at another update server: the shipped
+// program does not even carry the variable's name.
+TEST(UpdateHostOverride, IsInTheTestBuildOnly)
+{
+    const std::string name = "TOLLGROVE_TEST_UPDATE_HOST";
+    std::string wide;
+    for (char c : name) {
+        wide += c;
+        wide += '\0';
+    }
+    const std::string shipped = ReadWholeFile(HostPath(TG_SHIPPED_EXE));
+    const std::string test = ReadWholeFile(HostPath(TG_TEST_EXE));
+    ASSERT_FALSE(shipped.empty());
+    ASSERT_FALSE(test.empty());
+    EXPECT_EQ(shipped.find(wide), std::string::npos);
+    EXPECT_NE(test.find(wide), std::string::npos);
+}
+
 TEST(FormatFileTimeStamp, IsTheFileTimeHalvesOrEmpty)
 {
     SYSTEMTIME t = Utc(10, 1, 0);
