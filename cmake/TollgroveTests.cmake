@@ -1,7 +1,8 @@
-# tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock]): one
-# GoogleTest program whose cases ctest lists one by one (run through Wine in
-# the Windows build). Cases that share a lock never run at the same time
-# (tollgrove_program: they start tollgrove.exe, a single-instance program).
+# tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock] [SERIAL]):
+# one GoogleTest program whose cases ctest lists one by one (run through Wine
+# in the Windows build). Cases that share a lock never run at the same time;
+# SERIAL cases run alone (they open the program's windows, which take the
+# focus from the dialogs other tests drive).
 if(BUILD_TESTING AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -13,7 +14,7 @@ function(tg_add_test name)
   if(TOLLGROVE_FUZZ)
     return() # the fuzz build holds only harnesses
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TG_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TG_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -23,6 +24,9 @@ function(tg_add_test name)
   set(lock)
   if(T_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  if(T_SERIAL)
+    list(APPEND lock RUN_SERIAL TRUE)
   endif()
   # An empty ENVIRONMENT would take the next property's name as its value.
   if(T_ENV)
