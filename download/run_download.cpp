@@ -18,6 +18,7 @@
 #include "engine/load_file.hpp"
 #include "option_file.h"
 #include "saved_state.h"
+#include "support_routines.h"
 #include "test_hooks.h"
 #include "torrent_placement.h"
 #include "ui/tollgrove_dlg.h"
@@ -64,6 +65,9 @@ int CTollgroveDlg::RunDownload()
         lt::session session(std::move(params));
         tg::direct_http_engine sources(session);
         sources.set_max_half_open_connections(options.limits.maxHalfOpen);
+        // The sources' decisions (errors, redirects, back-offs) go to the log.
+        const std::wstring moduleDir = g_szModuleDir;
+        sources.set_log([moduleDir](const std::string& line) { WriteLogLineIn(moduleDir, FromUtf8(line)); });
 
         g_peerInfoList.clear();
         for (auto& text : m_strPaneText)

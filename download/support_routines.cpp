@@ -34,10 +34,16 @@ std::string ToAnsi(const std::wstring& text)
 
 void WriteUpdateLog(const std::wstring& text)
 {
+    WriteLogLineIn(std::wstring(), text);
+}
+
+void WriteLogLineIn(const std::wstring& folder, const std::wstring& text)
+{
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     const LocalTimeFields t = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(UpdateLogFileName(t).c_str(), L"at"));
+    const std::wstring name = folder.empty() ? UpdateLogFileName(t) : folder + L"\\" + UpdateLogFileName(t);
+    std::unique_ptr<FILE, FileCloser> file(_wfopen(name.c_str(), L"at"));
     if (!file)
         return;
     const std::string line = UpdateLogLine(t, ToAnsi(text));

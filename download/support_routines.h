@@ -12,6 +12,11 @@
 // outside the ANSI code page become '?'.
 void WriteUpdateLog(const std::wstring& text);
 
+// The same line into the log folder below `folder` (an absolute folder, so
+// the download's lines land beside the program while the install folder is
+// the current directory). Any thread.
+void WriteLogLineIn(const std::wstring& folder, const std::wstring& text);
+
 // Deletes the folder with everything below it, clearing read-only files
 // first; whatever fails to delete stays (and so does its folder).
 void DeleteDirectoryTree(const std::wstring& folder);

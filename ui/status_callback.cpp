@@ -16,15 +16,15 @@ int CStatusCallback::OnProgress(uint32_t done, uint32_t total)
     if (!m_pOwner)
         return TRUE;
     if (total == 0) {
-        SendMessageW(GetDlgItem(m_pOwner, IDC_PROGRESS), PBM_SETPOS, 0, 0);
-        SetDlgItemTextW(m_pOwner, IDC_TXT_PERCENT, L"0 %");
+        m_pOwner->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, 0, 0);
+        m_pOwner->SetDlgItemText(IDC_TXT_PERCENT, L"0 %");
         return TRUE;
     }
     const int32_t percent = ProgressPercent(done, total);
     if (percent == m_nLastPercent)
         return TRUE;
     m_nLastPercent = percent;
-    SendMessageW(GetDlgItem(m_pOwner, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
-    SetDlgItemTextW(m_pOwner, IDC_TXT_PERCENT, PercentText(percent).c_str());
+    m_pOwner->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    m_pOwner->SetDlgItemText(IDC_TXT_PERCENT, PercentText(percent).c_str());
     return TRUE;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "framework/wnd.h"
 #include "progress_sink.h" // IStatusCallback (download/)
 
 class CStatusCallback : public IStatusCallback
@@ -20,8 +21,9 @@ public:
     // is set.
     int OnProgress(uint32_t done, uint32_t total) override;
 
-    // The main window dialog; set by its initialisation, not owned.
-    HWND m_pOwner = nullptr;
+    // The main window dialog (CTollgroveDlg), whose bar and label are set;
+    // null until its initialisation sets it; not owned.
+    CWnd* m_pOwner = nullptr;
     // The percentage last shown by OnProgress (a reset report leaves it).
     int32_t m_nLastPercent = 0;
 };

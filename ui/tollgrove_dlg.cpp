@@ -76,6 +76,15 @@ BOOL CTollgroveDlg::OnInitDialog()
     if (wchar_t* slash = wcsrchr(g_szModuleDir, L'\\'))
         *slash = L'\0';
 
+    // The picture: placed, told where clicks go, loaded and shown (it sizes
+    // itself to the picture).
+    m_picture.MoveWindow(13, 160, 20, 30, FALSE);
+    m_picture.m_hNotifyWnd = m_hWnd;
+    if (m_picture.LoadFromResource()) {
+        m_picture.Play();
+        m_picture.SetupTooltip();
+    }
+
     m_trayData = NOTIFYICONDATAW();
     m_trayData.cbSize = NOTIFYICONDATAW_V3_SIZE;
     m_trayData.hWnd = m_hWnd;
@@ -93,7 +102,7 @@ BOOL CTollgroveDlg::OnInitDialog()
     m_strVersion = GetExeVersionString();
 
     m_progress.SetRange(0, 100);
-    m_statusCallback.m_pOwner = m_hWnd;
+    m_statusCallback.m_pOwner = this;
     m_progress.SetPos(0);
 
     m_peerList.SetExtendedStyle(LVS_EX_FULLROWSELECT);

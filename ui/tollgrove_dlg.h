@@ -8,6 +8,7 @@
 #include "download/download_state.h"
 #include "framework/framework.h"
 #include "resource.h"
+#include "ui/picture_ex.h"
 #include "ui/status_callback.h"
 
 namespace libtorrent {
@@ -72,7 +73,7 @@ protected:
     CStatusBar m_statusBar;     // four panes along the bottom
     CListCtrl m_peerList;       // control 1014, peers and sources
     BOOL m_bInTray;             // the notification-area icon is shown
-    CStatic m_picture;          // control 1017
+    CPictureEx m_picture;       // control 1017
     HICON m_hIcon;              // icon 128: window and notification area
     NOTIFYICONDATAW m_trayData; // the notification-area icon, its tip and balloon
     BOOL m_bExpanded;           // the peer list part of the window is shown

@@ -185,21 +185,27 @@ def scenario_stop_resume(args, work):
 
 
 def scenario_connection_rule(args, work):
-    """A slow file server and no peer: the rule (run every 3 s here) adds
-    sources until MaxHttpConn, and no more."""
+    """A slow file server, no peer and no url-list: the rule (run every 3 s
+    here) adds sources one a run, 1 -> 4, until MaxHttpConn, and no more."""
     pub = publisher.Publisher(work, [("data/big.pak", 64 << 20), ("game.exe", 40000)], seeder=False,
-                              rate_limit=64 << 10).start()
+                              url_list=False, rate_limit=32 << 10).start()
     args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
-    prog, install = start_program(args, pub, work, MaxHttpConn=3)
+    prog, install = start_program(args, pub, work, MaxHttpConn=4)
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        counts = []
         deadline = time.time() + 90
-        while time.time() < deadline and len(nginx_connections(pub)) < 3:
-            time.sleep(1)
-        time.sleep(8)  # further rule runs must not add a fourth
+        while time.time() < deadline and len(nginx_connections(pub)) < 4:
+            n = len(nginx_connections(pub))
+            if not counts or counts[-1] != n:
+                counts.append(n)
+            time.sleep(0.5)
+        time.sleep(8)  # further rule runs must not add a fifth
         conns = nginx_connections(pub)
-        log("file server connections:", len(conns))
-        assert len(conns) == 3, conns
+        counts.append(len(conns))
+        log("file server connections over time:", counts)
+        assert len(conns) == 4, conns
+        assert counts == sorted(counts) and counts[0] <= 1, counts
         prog.click(IDC_BTN_EXIT)
         prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
     finally:
@@ -260,7 +266,164 @@ def scenario_bad_state_files(args, work):
         pub.stop()
 
 
+def nginx_bytes(pub):
+    """Body bytes the file server sent (access log: connection, status, request length, bytes sent)."""
+    total = 0
+    with open(pub.nginx.access_log) as f:
+        for line in f:
+            parts = line.split(" ")
+            if len(parts) > 3 and parts[1] in ("200", "206"):
+                total += int(parts[3])
+    return total
+
+
+def scenario_http_only(args, work):
+    """HTTP sources alone (no peer, no url-list): a multi-file game
+    completes from nginx with every byte equal."""
+    pub = publisher.Publisher(work, [("data/big.pak", 8 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              seeder=False, url_list=False).start()
+    prog, install = start_program(args, pub, work)
+    try:
+        try:
+            prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+        except AssertionError:
+            with open(pub.nginx.access_log) as f:
+                log("file server log:\n" + "".join(f.readlines()[-12:]))
+            raise
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        assert nginx_bytes(pub) >= 8 << 20
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_kill_resume(args, work):
+    """SIGKILL in the middle of an HTTP-only download; the next start checks
+    what is on disk and completes, fetching only what was missing."""
+    size = 32 << 20
+    pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
+                              rate_limit=96 << 10).start()
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        deadline = time.time() + 120
+        while nginx_bytes(pub) < size // 4 and time.time() < deadline:
+            time.sleep(0.5)
+        prog.kill()
+        first = nginx_bytes(pub)
+        log("killed after", first, "bytes from the file server")
+        assert first < size, "the kill came too late"
+        # The second run: a fast server now, so it ends soon.
+        pub.nginx.stop()
+        pub.nginx = publisher.services.start_nginx(pub.served, port=pub.nginx.port)
+        prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+        prog.start()
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        second = nginx_bytes(pub)
+        log("second run fetched", second, "bytes")
+        assert second < size - first // 2, "the second run fetched what the first had completed"
+        prog.click(IDC_BTN_EXIT)
+        prog.wait_exit()
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_http_faults(args, work):
+    """The file server answers 503 for a while, then redirects to another
+    server, which serves: the download completes from HTTP alone."""
+    pub = publisher.Publisher(work, [("data/big.pak", 6 << 20), ("game.exe", 40000)], seeder=False,
+                              url_list=False).start()
+    front = publisher.ScriptedServer()
+    try:
+        for rel in ("Demo/data/big.pak", "Demo/game.exe"):
+            front.routes("/" + rel, [{"status": 503, "body": "busy"}] * 3 + [
+                {"status": 302, "redirect": "http://127.0.0.1:%d/%s" % (pub.nginx.port, rel)}])
+        prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port)
+        try:
+            prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 180)
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            statuses = [r["request_line"] for r in front.requests()]
+            log("front server saw", len(statuses), "requests")
+            assert len(statuses) >= 4
+        finally:
+            prog.kill()
+    finally:
+        front.stop()
+        pub.stop()
+
+
+def scenario_corrupt_range(args, work):
+    """The file server corrupts the first answer for a range: the engine
+    rejects the piece, it is fetched again, and the files come out right."""
+    files = [("data/a.pak", 1 << 20), ("game.exe", 4000)]
+    pub = publisher.Publisher(work, files, seeder=False, url_list=False, piece_size=64 * 1024).start()
+    front = publisher.ScriptedServer()
+    try:
+        for rel, _ in files:
+            with open(os.path.join(pub.content, rel), "rb") as f:
+                data = f.read()
+            bad = bytearray(data)
+            bad[70000 % len(bad)] ^= 0xFF  # one byte in the second piece
+            front.routes("/Demo/" + rel, [{"body_hex": bytes(bad).hex(), "ranges": True},
+                                          {"body_hex": data.hex(), "ranges": True}])
+        prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port)
+        try:
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 180)
+            except AssertionError:
+                log("front server requests:", [r["request_line"] for r in front.requests()][:10])
+                raise
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            big = [r for r in front.requests() if r["target"] == "/Demo/data/a.pak"]
+            log("requests for the corrupted file:", len(big))
+            assert len(big) >= 2, "the rejected piece was not fetched again"
+        finally:
+            prog.kill()
+    finally:
+        front.stop()
+        pub.stop()
+
+
+def scenario_full_drive(args, work):
+    """The install folder on a small drive that fills up: the attempt ends
+    failed ("Lỗi") instead of hanging; after the drive is replaced by one
+    with room, Retry completes."""
+    if os.geteuid() != 0:
+        log("skipped: mounting a small drive needs root")
+        return
+    install = os.path.join(work, "install")
+    os.makedirs(install)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", install], check=True)
+    pub = publisher.Publisher(work, [("data/big.pak", 12 << 20), ("game.exe", 40000)], seeder=False).start()
+    prog = None
+    try:
+        pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install)
+        prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+        prog.start()
+        prog.wait_text(IDC_TXT_HEADLINE, "Lỗi", 180)
+        log("full drive:", prog.text(IDC_TXT_DETAIL))
+        subprocess.run(["umount", "-l", install], check=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", install], check=True)
+        with open(pub.torrent_file, "rb") as src, open(os.path.join(install, "demo.torrent"), "wb") as dst:
+            dst.write(src.read())
+        prog.click(IDC_BTN_ACTION)
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 180)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+    finally:
+        if prog:
+            prog.kill()
+        pub.stop()
+        subprocess.run(["umount", "-l", install])
+
+
 SCENARIOS = {
+    "http_only": scenario_http_only,
+    "kill_resume": scenario_kill_resume,
+    "http_faults": scenario_http_faults,
+    "corrupt_range": scenario_corrupt_range,
+    "full_drive": scenario_full_drive,
     "hybrid": scenario_hybrid,
     "stop_resume": scenario_stop_resume,
     "connection_rule": scenario_connection_rule,
@@ -277,6 +440,10 @@ def main():
     ap.add_argument("--keep", action="store_true")
     args = ap.parse_args()
     args.env = {"TOLLGROVE_TEST_LOOPBACK": "1"}
+    # Wine's background processes start with the first program and keep the
+    # descriptors they inherit: start them detached from our pipes.
+    subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
     work = tempfile.mkdtemp(prefix="tg-e2e-")
     try:
         SCENARIOS[args.scenario](args, work)
@@ -284,6 +451,10 @@ def main():
         return 0
     except AssertionError as e:
         log(args.scenario, "FAILED:", e)
+        for base, _, names in os.walk(os.path.join(work, "app", "logs")):
+            for n in names:
+                with open(os.path.join(base, n), errors="replace") as f:
+                    log("program log", n, ":\n" + f.read()[-6000:])
         return 1
     finally:
         if not args.keep:

@@ -55,10 +55,12 @@ protected:
         g_labelProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingLabel)));
         g_setPos = g_setText = 0;
-        sink.m_pOwner = owner;
+        ownerWnd.m_hWnd = owner; // names the window, owns nothing
+        sink.m_pOwner = &ownerWnd;
     }
     void TearDown() override
     {
+        ownerWnd.m_hWnd = nullptr;
         if (owner)
             DestroyWindow(owner);
     }
@@ -71,6 +73,7 @@ protected:
     }
 
     HWND owner = nullptr, bar = nullptr, label = nullptr;
+    CWnd ownerWnd;
     CStatusCallback sink;
 };
 

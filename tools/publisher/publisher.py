@@ -130,7 +130,7 @@ class Publisher:
     def write_program_folder(self, app_dir, exe_path, install_dir=None, extra=None, **overrides):
         """Copies the program and writes tollgrove.dat (and tollgrove.cache
         when install_dir is given). Returns the Windows path of the install folder."""
-        os.makedirs(app_dir, exist_ok=True)
+        os.makedirs(os.path.join(app_dir, "logs"), exist_ok=True)
         shutil.copy2(exe_path, os.path.join(app_dir, "tollgrove.exe"))
         settings = {
             "GameName": self.game_name,

@@ -108,10 +108,10 @@ http {{
 """
 
 
-def start_nginx(root, rate_limit=None):
+def start_nginx(root, rate_limit=None, port=None):
     """Serves `root` with range support; rate_limit (bytes/s per connection)
     slows each connection down, e.g. so the connection rule has work."""
-    port = free_port()
+    port = port or free_port()
     work = tempfile.mkdtemp(prefix="tg-nginx-")
     limit = "limit_rate %d;" % rate_limit if rate_limit else ""
     conf = os.path.join(work, "nginx.conf")
