@@ -1,5 +1,8 @@
-# tg_add_test(name SOURCES ... LIBS ... [ENV ...]): one GoogleTest program
-# whose cases ctest lists one by one (run through Wine in the Windows build).
+# tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock] [SERIAL]):
+# one GoogleTest program whose cases ctest lists one by one (run through Wine
+# in the Windows build). Cases that share a lock never run at the same time;
+# SERIAL cases run alone (they open the program's windows, which take the
+# focus from the dialogs other tests drive).
 if(BUILD_TESTING AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -11,15 +14,28 @@ function(tg_add_test name)
   if(TOLLGROVE_FUZZ)
     return() # the fuzz build holds only harnesses
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TG_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TG_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+  set(lock)
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  if(T_SERIAL)
+    list(APPEND lock RUN_SERIAL TRUE)
+  endif()
+  # An empty ENVIRONMENT would take the next property's name as its value.
+  if(T_ENV)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}" ${lock})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      PROPERTIES TIMEOUT ${T_TIMEOUT} ${lock})
+  endif()
 endfunction()
 
 # tg_add_fuzzer(name SOURCES ... LIBS ...): a libFuzzer harness (fuzz preset

@@ -1,0 +1,303 @@
+#include "self_update.h"
+
+#include <wininet.h>
+
+#include <vector>
+
+#include "file_stamps.h"
+#include "resource.h"
+#include "support_routines.h"
+#include "update_host.h"
+#include "update_request.h"
+#include "win_handles.h"
+
+const wchar_t kUpdateFolder[] = L"updatetollgrove\\";
+const wchar_t kReplacerFileName[] = L"engine.dat";
+
+namespace {
+
+// INTERNET_FLAG_RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION | PRAGMA_NOCACHE:
+// the size and the file always come from the server, never from a cache.
+const DWORD kFreshRequestFlags = 0x84400100;
+const DWORD kDownloadChunk = 65536;
+
+void Store(int32_t* slot, DWORD value)
+{
+    if (slot)
+        *slot = static_cast<int32_t>(value);
+}
+
+void StoreLastError(int32_t* slot)
+{
+    Store(slot, GetLastError());
+}
+
+bool IsEmpty(const wchar_t* text)
+{
+    return !text || !*text;
+}
+
+// One request of the update URL: its own Internet handle, the explicit Host
+// header, both handles closed when the request goes. The last error of a
+// failed open is stored.
+class UpdateRequest {
+public:
+    UpdateRequest(DWORD flags, int32_t* error)
+        : m_session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
+          m_url(OpenUrl(m_session.Get(), flags, error))
+    {
+    }
+
+    bool IsOpen() const { return m_url.IsValid(); }
+    HINTERNET Url() const { return m_url.Get(); }
+
+    // A numeric header of the answer; false (last error stored) when missing.
+    bool QueryNumber(DWORD info, DWORD& value, int32_t* error) const
+    {
+        DWORD length = sizeof(value);
+        DWORD index = 0;
+        value = 0;
+        if (HttpQueryInfoW(m_url.Get(), info | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index))
+            return true;
+        StoreLastError(error);
+        return false;
+    }
+
+    // The status must be 200 or 206 (else it is stored), then the Content-Length.
+    bool QueryAcceptedLength(DWORD& contentLength, int32_t* error) const
+    {
+        DWORD status = 0;
+        if (!QueryNumber(HTTP_QUERY_STATUS_CODE, status, error))
+            return false;
+        if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+            Store(error, status);
+            return false;
+        }
+        return QueryNumber(HTTP_QUERY_CONTENT_LENGTH, contentLength, error);
+    }
+
+private:
+    static HINTERNET OpenUrl(HINTERNET session, DWORD flags, int32_t* error)
+    {
+        if (!session) {
+            StoreLastError(error);
+            return nullptr;
+        }
+        const std::wstring host = UpdateHost();
+        const std::wstring url = UpdateUrl(host);
+        const std::wstring header = UpdateRequestHeader(host);
+        HINTERNET opened = InternetOpenUrlW(session, url.c_str(), header.empty() ? nullptr : header.c_str(),
+            static_cast<DWORD>(header.size()), flags, 0);
+        if (!opened)
+            StoreLastError(error);
+        return opened;
+    }
+
+    InternetHandle m_session; // declared first: opened first, closed last
+    InternetHandle m_url;
+};
+
+// The replacer names files in the ANSI code page: a name that the code page
+// cannot carry would never be found by it.
+bool SurvivesAnsiCodePage(const wchar_t* name)
+{
+    if (GetACP() == CP_UTF8)
+        return true; // carries every name (and refuses the lossy-flag query)
+    BOOL lossy = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
+    return size > 0 && !lossy;
+}
+
+} // namespace
+
+SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* error)
+{
+    if (IsEmpty(exeName))
+        return UPDATE_FAILED;
+    std::wstring remoteStamp;
+    switch (CheckForUpdate(exeName, remoteStamp, step, error)) {
+    case UPDATE_CHECK_CURRENT:
+        return UPDATE_NOT_NEEDED;
+    case UPDATE_CHECK_AVAILABLE:
+        break;
+    default:
+        return UPDATE_FAILED;
+    }
+
+    const std::wstring folder = WithTrailingBackslash(kUpdateFolder);
+    // Checked before downloading: with a name the replacer cannot carry, every
+    // start would download again and end without a window.
+    if (!SurvivesAnsiCodePage(exeName)) {
+        *step = UPDATE_STEP_START_REPLACER;
+        Store(error, ERROR_NO_UNICODE_TRANSLATION);
+        return UPDATE_FAILED;
+    }
+
+    const std::wstring target = folder + exeName;
+    if (!DownloadUpdateFile(target.c_str(), error)) {
+        *step = UPDATE_STEP_DOWNLOAD;
+        return UPDATE_FAILED;
+    }
+    // The stamp makes the next start find the same minute; a failure here
+    // only costs a size request next time.
+    SetFileTimeFromStamp(remoteStamp, target);
+
+    const std::wstring replacer = folder + kReplacerFileName;
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_REPLACER), L"DATA");
+    if (!resource || !WriteResourceToFile(resource, replacer)) {
+        *step = UPDATE_STEP_WRITE_REPLACER;
+        StoreLastError(error);
+        return UPDATE_FAILED;
+    }
+
+    if (!StartHiddenProcess(replacer.c_str(), ReplacerArguments(folder, exeName).c_str())) {
+        *step = UPDATE_STEP_START_REPLACER;
+        StoreLastError(error);
+        return UPDATE_FAILED;
+    }
+    return UPDATE_STARTED;
+}
+
+int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* step, int32_t* error)
+{
+    *step = UPDATE_STEP_NONE;
+    remoteStamp.clear();
+    Store(error, 0);
+    if (IsEmpty(exeName))
+        return UPDATE_CHECK_ERROR;
+
+    std::wstring localStamp;
+    uint64_t localSize = 0;
+    if (!GetLocalFileStamp(exeName, localStamp, localSize)) {
+        *step = UPDATE_STEP_LOCAL_STAMP;
+        StoreLastError(error);
+        return UPDATE_CHECK_ERROR;
+    }
+    SYSTEMTIME lastModified;
+    if (!QueryRemoteLastModified(&lastModified, error)) {
+        *step = UPDATE_STEP_REMOTE_STAMP;
+        return UPDATE_CHECK_ERROR;
+    }
+    remoteStamp = FormatFileTimeStamp(lastModified);
+    if (remoteStamp.empty()) {
+        *step = UPDATE_STEP_STAMP_FORMAT;
+        return UPDATE_CHECK_ERROR;
+    }
+    if (!CompareFileStamps(localStamp, remoteStamp))
+        return UPDATE_CHECK_AVAILABLE; // the size is not asked
+    const uint64_t remoteSize = QueryRemoteContentLength(error);
+    if (remoteSize == 0) {
+        *step = UPDATE_STEP_REMOTE_SIZE;
+        return UPDATE_CHECK_ERROR;
+    }
+    return remoteSize == localSize ? UPDATE_CHECK_CURRENT : UPDATE_CHECK_AVAILABLE;
+}
+
+bool GetLocalFileStamp(const wchar_t* fileName, std::wstring& stamp, uint64_t& size)
+{
+    stamp.clear();
+    size = 0;
+    if (IsEmpty(fileName))
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(fileName, GetFileExInfoStandard, &data))
+        return false;
+    stamp = FormatFileStamp((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error)
+{
+    Store(error, 0);
+    ZeroMemory(lastModified, sizeof(*lastModified));
+    UpdateRequest request(0, error);
+    if (!request.IsOpen())
+        return false;
+    DWORD length = sizeof(*lastModified);
+    DWORD index = 0;
+    if (!HttpQueryInfoW(request.Url(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, lastModified, &length,
+            &index)) {
+        StoreLastError(error);
+        return false;
+    }
+    return true;
+}
+
+std::wstring FormatFileTimeStamp(const SYSTEMTIME& time)
+{
+    FILETIME fileTime;
+    if (!SystemTimeToFileTime(&time, &fileTime))
+        return std::wstring();
+    return FormatFileStamp((static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime);
+}
+
+uint64_t QueryRemoteContentLength(int32_t* error)
+{
+    Store(error, 0);
+    UpdateRequest request(kFreshRequestFlags, error);
+    DWORD contentLength = 0;
+    if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
+        return 0;
+    return contentLength;
+}
+
+bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error)
+{
+    Store(error, 0);
+    UpdateRequest request(kFreshRequestFlags, error);
+    DWORD contentLength = 0;
+    if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
+        return false;
+
+    FileHandle file(CreateFileW(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        StoreLastError(error);
+        return false;
+    }
+    std::vector<unsigned char> buffer(kDownloadChunk);
+    unsigned char head[2] = {};
+    uint64_t total = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.Url(), buffer.data(), kDownloadChunk, &got)) {
+            StoreLastError(error);
+            return false;
+        }
+        if (got == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), buffer.data(), got, &written, nullptr) || written != got) {
+            StoreLastError(error);
+            return false;
+        }
+        for (DWORD i = 0; i < got && total + i < sizeof(head); ++i)
+            head[total + i] = buffer[i];
+        total += got;
+    }
+    FlushFileBuffers(file.Get());
+    // A body that is not a program (an empty answer, an error page sent
+    // with status 200) would leave no working program behind the replacer.
+    return total == contentLength && LooksLikeProgramImage(head, total < sizeof(head) ? total : sizeof(head));
+}
+
+bool StartHiddenProcess(const wchar_t* programPath, const wchar_t* arguments)
+{
+    if (!programPath || !arguments)
+        return false;
+    std::wstring text = std::wstring(programPath) + arguments;
+    std::vector<wchar_t> commandLine(text.begin(), text.end()); // CreateProcessW writes into it
+    commandLine.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof(process));
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+            &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}

@@ -1,0 +1,72 @@
+// The self-update: compares the program's executable with the update
+// server's copy and, when they differ, downloads the copy into the update
+// folder and starts the replacer program, which puts it in place once this
+// process has ended.
+//
+// Main thread only, at start-up before any window exists: every routine
+// blocks on WinINet or the file system and none sends a window message.
+// Relative paths resolve against the current directory, which start-up has
+// made the executable's folder.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The update folder, relative to the current directory.
+extern const wchar_t kUpdateFolder[];
+// The replacer's file name inside the update folder.
+extern const wchar_t kReplacerFileName[];
+
+enum SelfUpdateResult {
+    UPDATE_STARTED = 16,    // the replacer runs: end without a window
+    UPDATE_FAILED = 17,     // the step slot says which step failed
+    UPDATE_NOT_NEEDED = 18, // the executable is the server's copy
+};
+
+enum UpdateCheckResult {
+    UPDATE_CHECK_CURRENT = 0,   // same minute and same size
+    UPDATE_CHECK_AVAILABLE = 1, // modification time or size differs
+    UPDATE_CHECK_ERROR = 2,
+};
+
+// Written into the step slot; 0 when no step failed (7 is not used).
+enum UpdateStep {
+    UPDATE_STEP_NONE = 0,
+    UPDATE_STEP_LOCAL_STAMP = 1,     // local attributes unreadable: system error
+    UPDATE_STEP_REMOTE_STAMP = 2,    // Last-Modified request failed: system error
+    UPDATE_STEP_REMOTE_SIZE = 3,     // Content-Length request gave 0: system error, HTTP status or 0
+    UPDATE_STEP_DOWNLOAD = 4,        // download failed: system error, HTTP status or 0
+    UPDATE_STEP_WRITE_REPLACER = 5,  // replacer resource missing or not written whole: system error
+    UPDATE_STEP_START_REPLACER = 6,  // replacer cannot run: system error
+    UPDATE_STEP_STAMP_FORMAT = 8,    // Last-Modified not convertible to a file time: 0
+};
+
+// The step slot is required; every error slot may be null (nothing stored).
+// An error value is 0, a system error code (WinINet's included) or an HTTP
+// status other than 200 and 206.
+SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* error);
+
+// 0, 1 or 2 (UpdateCheckResult); remoteStamp receives the server's stamp.
+int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* step, int32_t* error);
+
+// The file's last-write time as a stamp and its size; false (empty, 0)
+// when its attributes cannot be read.
+bool GetLocalFileStamp(const wchar_t* fileName, std::wstring& stamp, uint64_t& size);
+
+// First request: the server's Last-Modified (any status that carries one).
+bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error);
+
+// "%lu:%lu" of the time as a file time; empty when it cannot be converted.
+std::wstring FormatFileTimeStamp(const SYSTEMTIME& time);
+
+// Second request: the Content-Length of a 200 or 206 answer; 0 on any failure.
+uint64_t QueryRemoteContentLength(int32_t* error);
+
+// Third request: the body into the target file (replaced); true when the
+// bytes written equal the Content-Length. A partial file stays behind.
+bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error);
+
+// Starts programPath + arguments (arguments begin with their own blank)
+// without a console window and without waiting; true when it was created.
+bool StartHiddenProcess(const wchar_t* programPath, const wchar_t* arguments);
