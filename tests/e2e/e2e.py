@@ -106,6 +106,8 @@ def scenario_hybrid(args, work):
         assert any("status=5" in r for r in reports), "no start report"
         assert any("rs=<OK;TG>" in r for r in reports), "no OK outcome report"
         assert any("status=6" in r for r in reports), "no completed status report"
+        updates = [r for r in pub.http.requests() if r["target"] == publisher.UPDATE_PATH]
+        assert len(updates) == 2, "the up-to-date check takes two requests, not %d" % len(updates)
         prog.click(IDC_BTN_EXIT)
         assert prog.wait_exit() == 0
     finally:
@@ -142,8 +144,12 @@ def nginx_connections(pub):
 
 def start_program(args, pub, work, **settings):
     install = os.path.join(work, "install")
-    pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install, **settings)
-    prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+    app = os.path.join(work, "app")
+    pub.write_program_folder(app, args.exe, install_dir=install, **settings)
+    # The update server answers "up to date", as a publisher's would.
+    pub.serve_update(os.path.join(app, "tollgrove.exe"))
+    args.env["TOLLGROVE_TEST_UPDATE_HOST"] = "127.0.0.1:%d" % pub.http.port
+    prog = Program(args.exe, args.probe, app, args.env)
     prog.start()
     return prog, install
 
