@@ -94,10 +94,7 @@ def scenario_hybrid(args, work):
     every byte equal; the reports arrive."""
     pub = publisher.Publisher(work, [("data/big.pak", 24 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
                               rate_limit=4 << 20).start()
-    install = os.path.join(work, "install")
-    pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install)
-    prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
-    prog.start()
+    prog, install = start_program(args, pub, work)
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
         assert pub.installed_matches(install), "installed files differ from the originals"
@@ -107,7 +104,7 @@ def scenario_hybrid(args, work):
         assert any("rs=<OK;TG>" in r for r in reports), "no OK outcome report"
         assert any("status=6" in r for r in reports), "no completed status report"
         updates = [r for r in pub.http.requests() if r["target"] == publisher.UPDATE_PATH]
-        assert len(updates) == 2, "the up-to-date check takes two requests, not %d" % len(updates)
+        assert len(updates) == 2, "the up-to-date check takes two requests: %s" % [r["target"] for r in pub.http.requests()]
         prog.click(IDC_BTN_EXIT)
         assert prog.wait_exit() == 0
     finally:
@@ -142,13 +139,17 @@ def nginx_connections(pub):
         return {line.split(" ", 1)[0] for line in f if line.strip()}
 
 
+def answer_update_check(args, pub, app):
+    """The update server answers "up to date", as a publisher's would."""
+    pub.serve_update(os.path.join(app, "tollgrove.exe"))
+    args.env["TOLLGROVE_TEST_UPDATE_HOST"] = "127.0.0.1:%d" % pub.http.port
+
+
 def start_program(args, pub, work, **settings):
     install = os.path.join(work, "install")
     app = os.path.join(work, "app")
     pub.write_program_folder(app, args.exe, install_dir=install, **settings)
-    # The update server answers "up to date", as a publisher's would.
-    pub.serve_update(os.path.join(app, "tollgrove.exe"))
-    args.env["TOLLGROVE_TEST_UPDATE_HOST"] = "127.0.0.1:%d" % pub.http.port
+    answer_update_check(args, pub, app)
     prog = Program(args.exe, args.probe, app, args.env)
     prog.start()
     return prog, install
@@ -410,6 +411,7 @@ def scenario_full_drive(args, work):
     prog = None
     try:
         pub.write_program_folder(os.path.join(work, "app"), args.exe, install_dir=install)
+        answer_update_check(args, pub, os.path.join(work, "app"))
         prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
         prog.start()
         prog.wait_text(IDC_TXT_HEADLINE, "Lỗi", 180)
@@ -481,6 +483,7 @@ def scenario_finishing(args, work):
     shutil.copy2(args.marker, os.path.join(install, "tg-play.exe"))
     app = os.path.join(work, "app")
     pub.write_program_folder(app, args.exe, install_dir=None, RunFile="tg-play.exe")
+    answer_update_check(args, pub, app)
     prog = Program(args.exe, args.probe, app, args.env)
     prog.start()
     try:

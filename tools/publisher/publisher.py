@@ -125,7 +125,9 @@ class Publisher:
         """The update server answers "up to date" for exe_path: the same
         Last-Modified minute and the same size."""
         st = os.stat(exe_path)
-        self.http.route(UPDATE_PATH, last_modified=http_date(st.st_mtime), body_size=st.st_size)
+        # Only the head is read for the check: announce the size, send no body.
+        self.http.route(UPDATE_PATH, last_modified=http_date(st.st_mtime), body="", content_length=st.st_size,
+                        cut_after=0)
 
     def write_program_folder(self, app_dir, exe_path, install_dir=None, extra=None, **overrides):
         """Copies the program and writes tollgrove.dat (and tollgrove.cache
