@@ -98,7 +98,6 @@ void web_peer_connection::request_pieces()
     auto t = torrent();
     if (!t || t->removed || !t->picker.ready()) return;
     int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
-    std::string text;
     while (int(m_pieces.size()) < pipeline) {
         int const p = t->picker.pick();
         if (p < 0) break;
@@ -108,7 +107,11 @@ void web_peer_connection::request_pieces()
         r.start = 0;
         r.length = t->picker.piece_size(p);
         // One send per request text, as the engine would send it.
-        send(m_protocol.write_request(r, m_core.settings.request));
+        std::string text = m_protocol.write_request(r, m_core.settings.request);
+        if (!text.empty()) send(std::move(text));
+        // Pad bytes at the head of the queue are filled at once; a piece
+        // of pad bytes alone completes here.
+        if (!m_protocol.fill_pad_bytes(*this)) return;
     }
 }
 

@@ -48,6 +48,7 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
     }
 
     int const pl = m_geo.piece_length;
+    std::int64_t const first_block = m_blocks_written;
     for (int remaining = r.length; remaining > 0;) {
         int const offset = r.start + r.length - remaining;
         lt::peer_request b;
@@ -55,6 +56,7 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
         b.start = offset % pl;
         b.length = std::min(m_geo.block_size, remaining);
         m_block_requests.push_back(b);
+        ++m_blocks_written;
         remaining -= b.length;
     }
 
@@ -91,7 +93,14 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
         m_http_requests.push_back(0);
         return text;
     }
+    std::int64_t const r_position = position(int(r.piece), r.start);
     for (lt::file_slice const& f : m_geo.files->map_block(r.piece, r.start, r.length)) {
+        if (m_geo.files->pad_file_at(f.file_index)) {
+            // Pad files hold zeros and are not on the server.
+            std::int64_t const at = m_geo.files->file_offset(f.file_index) + f.offset;
+            m_pad_ranges.push_back({first_block + (at - r_position) / m_geo.block_size, at, f.size});
+            continue;
+        }
         text += "GET ";
         if (proxy) text += m_full_url + escape_path(file_path(int(f.file_index)));
         else text += escape_path(m_url_path + file_path(int(f.file_index)));
@@ -110,6 +119,53 @@ bool web_protocol::range_contains(range64 const& r, lt::peer_request const& b) c
     std::int64_t const rs = position(r.piece, r.start);
     std::int64_t const bs = position(int(b.piece), b.start);
     return rs <= bs && rs + r.length >= bs + b.length;
+}
+
+bool web_protocol::deliver_partial_block(web_protocol_host& host)
+{
+    lt::peer_request const front = m_block_requests.front();
+    bool const alive = host.incoming_piece(front, m_partial_block.data());
+    m_block_requests.pop_front();
+    if (!alive) return false;
+    m_block_position -= front.length - m_partial_pad;
+    m_partial_block.clear();
+    m_partial_pad = 0;
+    return true;
+}
+
+bool web_protocol::fill_pad_bytes(web_protocol_host& host)
+{
+    while (!m_pad_ranges.empty()) {
+        pad_range& z = m_pad_ranges.front();
+        std::int64_t const front_block = m_blocks_written - std::int64_t(m_block_requests.size());
+        if (m_block_requests.empty() || z.block < front_block) {
+            m_pad_ranges.pop_front(); // its block is gone
+            continue;
+        }
+        if (z.block > front_block) return true;
+        lt::peer_request const& front = m_block_requests.front();
+        std::int64_t const at = position(int(front.piece), front.start) + std::int64_t(m_partial_block.size());
+        if (at < z.start) return true; // the server's bytes before the pad are still to come
+        if (at > z.start) {
+            // Bytes the server sent stand in the pad's place: the hash check
+            // judges the block.
+            m_pad_ranges.pop_front();
+            continue;
+        }
+        int const c = int(std::min<std::int64_t>(front.length - int(m_partial_block.size()), z.length));
+        m_partial_block.insert(m_partial_block.end(), std::size_t(c), '\0');
+        m_partial_pad += c;
+        z.start += c;
+        z.length -= c;
+        if (int(m_partial_block.size()) == front.length) {
+            ++z.block; // what is left of the pad starts the next block
+            if (z.length == 0) m_pad_ranges.pop_front();
+            if (!deliver_partial_block(host)) return false;
+        } else if (z.length == 0) {
+            m_pad_ranges.pop_front();
+        }
+    }
+    return true;
 }
 
 void web_protocol::cut_receive_buffer(int size)
@@ -271,15 +327,11 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
                 host.incoming_piece_fragment(c);
             }
             if (int(m_partial_block.size()) == front.length) {
-                bool const alive = host.incoming_piece(front, m_partial_block.data());
-                m_block_requests.pop_front();
-                if (!alive) return;
-                m_block_position -= front.length;
+                if (!deliver_partial_block(host)) return;
                 cut_receive_buffer(m_body_offset);
                 m_body_offset = 0;
                 body = recv_data();
                 body_size = std::int64_t(recv_size());
-                m_partial_block.clear();
             }
         }
 
@@ -322,6 +374,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
             m_response_parser.reset();
             m_body_offset = 0;
             m_body_received = 0;
+            // Pad bytes that follow this response need no server.
+            if (!fill_pad_bytes(host)) return;
             continue;
         }
         if (n == 0) return;

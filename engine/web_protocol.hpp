@@ -73,8 +73,16 @@ public:
     web_protocol(std::string url, torrent_geometry const& geometry);
 
     // The request text (one or several GETs) for r, a run of blocks of one
-    // piece. Completes the URL on the first call.
+    // piece. Completes the URL on the first call. Pad files are never asked
+    // for: their ranges are kept, and their zeros filled in by
+    // fill_pad_bytes. Empty when r holds pad bytes only.
     std::string write_request(lt::peer_request const& r, request_settings const& settings);
+
+    // Puts zeros where the assembly has reached a pad range, delivering the
+    // blocks they complete. The response machine calls it after each
+    // response; the caller calls it after write_request, for pads that come
+    // before any response. False when the torrent is gone.
+    bool fill_pad_bytes(web_protocol_host& host);
 
     // `data` has just arrived: appended to the receive buffer and parsed.
     void on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host);
@@ -108,6 +116,7 @@ private:
     };
     std::int64_t position(int piece, int start) const { return std::int64_t(piece) * m_geo.piece_length + start; }
     bool range_contains(range64 const& r, lt::peer_request const& b) const;
+    bool deliver_partial_block(web_protocol_host& host);
     void cut_receive_buffer(int size);
     void failure_path(int n, web_protocol_host& host);
     void redirect_path(int n, web_protocol_host& host);
@@ -124,6 +133,17 @@ private:
     std::string m_full_url;
     bool m_first_request_pending = true;
     std::vector<char> m_partial_block;
+    int m_partial_pad = 0; // pad zeros in m_partial_block
+    // Pad bytes not yet filled in, in request order: their position in the
+    // torrent and the number of the block request that holds their start.
+    struct pad_range
+    {
+        std::int64_t block;
+        std::int64_t start;
+        std::int64_t length;
+    };
+    std::deque<pad_range> m_pad_ranges;
+    std::int64_t m_blocks_written = 0; // block requests ever queued
     int m_body_offset = 0;
     std::int64_t m_body_received = 0;
     std::int64_t m_range_position = 0;

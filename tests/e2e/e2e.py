@@ -303,6 +303,9 @@ def scenario_http_only(args, work):
             raise
         assert pub.installed_matches(install), "installed files differ from the originals"
         assert nginx_bytes(pub) >= 8 << 20
+        with open(pub.nginx.access_log) as f:
+            asked_pads = [line for line in f if "/.pad/" in line]
+        assert not asked_pads, "pad files were asked for: " + asked_pads[0]
     finally:
         prog.kill()
         pub.stop()

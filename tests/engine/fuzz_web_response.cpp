@@ -10,7 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     if (size < 4) return 0;
-    bool const multi = data[0] & 1;
+    bool const pads = data[0] & 2;
+    bool const multi = (data[0] & 1) || pads;
     int const requests = 1 + (data[1] % 4);
     std::size_t const chunk = 1 + data[2];
     int const first_piece = data[3] % 3;
@@ -18,7 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     size -= 4;
 
     lt::file_storage fs;
-    if (multi) {
+    if (pads) {
+        // Pad files after each file, one of them a whole piece and more.
+        fs.add_file("G/a x.bin", 8);
+        fs.add_file("G/.pad/56", 56, lt::file_storage::flag_pad_file);
+        fs.add_file("G/b.bin", 20);
+        fs.add_file("G/.pad/12", 12, lt::file_storage::flag_pad_file);
+        fs.add_file("G/c.bin", 24);
+    } else if (multi) {
         fs.add_file("G/a x.bin", 40);
         fs.add_file("G/b.bin", 60);
     } else {
@@ -41,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         w.write_request(r, tg::request_settings{"UA", 0, "", ""});
     }
     tg::test::web_protocol_recorder rec;
+    w.fill_pad_bytes(rec);
     for (std::size_t i = 0; i < size && rec.disconnects == 0; i += chunk) {
         std::size_t const n = std::min(chunk, size - i);
         w.on_receive(lt::error_code(), reinterpret_cast<char const*>(data + i), int(n), rec);

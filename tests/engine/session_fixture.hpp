@@ -46,10 +46,12 @@ inline char content_byte(std::uint32_t file_index, std::int64_t offset)
 
 // Writes the files under dir/<name>/... (multi-file) or dir/<name>
 // (single-file) and builds the .torrent's bencoded entry. `edit` may change
-// the entry (url-list and httpseeds forms) before it is encoded.
+// the entry (url-list and httpseeds forms) before it is encoded. Version-1
+// torrents without pad files, as publishers make them, unless `flags` say
+// otherwise (no flags: the engine's default hybrid torrent with pad files).
 inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::string const& name,
     std::vector<test_file> const& files, int piece_length,
-    std::function<void(lt::entry&)> const& edit = {})
+    std::function<void(lt::entry&)> const& edit = {}, lt::create_flags_t flags = lt::create_torrent::v1_only)
 {
     lt::file_storage fs;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -61,8 +63,7 @@ inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::str
         write_file(p, data);
         fs.add_file(rel, files[i].size);
     }
-    // Version-1 torrents without pad files, as publishers make them.
-    lt::create_torrent ct(fs, piece_length, lt::create_torrent::v1_only);
+    lt::create_torrent ct(fs, piece_length, flags);
     lt::set_piece_hashes(ct, dir.u8string());
     lt::entry e = ct.generate();
     if (edit) edit(e);

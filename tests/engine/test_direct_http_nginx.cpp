@@ -24,6 +24,7 @@ protected:
     test::temp_dir leech{"leech"};
     lt::session session{test::loopback_settings()};
     direct_http_engine engine{session};
+    std::string error_log; // nginx's, kept after it stops
 
     bool download(std::vector<char> const& file, std::string const& url, int connections)
     {
@@ -46,7 +47,8 @@ protected:
         while (!h.status().is_seeding && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
         lt::torrent_status const st = h.status();
-        EXPECT_TRUE(st.is_seeding) << nginx.error_log();
+        error_log = nginx.error_log();
+        EXPECT_TRUE(st.is_seeding) << error_log;
         EXPECT_EQ(h.num_url_seeds(), connections);
         // Every source was connected and has its own row and traffic.
         std::vector<peer_record> rows;
@@ -79,6 +81,24 @@ TEST_F(DirectHttpNginx, MultiFileFromThreeConnections)
         {"data/tr\xc3\xb2 ch\xc6\xa1i.pak", 5 * 1024 * 1024 + 17}, {"readme.txt", 999}, {"bin/game.exe", 3 * 1024 * 1024 + 1}};
     auto const file = test::make_torrent(served.path(), "Game", files, 128 * 1024);
     ASSERT_TRUE(download(file, "/", 3));
+    std::this_thread::sleep_for(300ms);
+    for (auto const& f : files)
+        EXPECT_EQ(test::read_file(leech / ("Game/" + f.path)), test::read_file(served / ("Game/" + f.path))) << f.path;
+}
+
+TEST_F(DirectHttpNginx, HybridTorrentWithPadFiles)
+{
+    // The engine's default torrent: each file padded to the next piece with
+    // pad files, which are not on the server and never asked for.
+    std::vector<test::test_file> const files = {{"data/big.pak", 5 * 1024 * 1024 + 17}, {"readme.txt", 999},
+        {"bin/game.exe", 3 * 1024 * 1024 + 1}, {"data/tail.bin", 64 * 1024 + 5}};
+    auto const file = test::make_torrent(served.path(), "Game", files, 64 * 1024, {}, lt::create_flags_t{});
+    lt::torrent_info const ti(file, lt::from_span);
+    int pads = 0;
+    for (auto const i : ti.files().file_range()) pads += ti.files().pad_file_at(i) ? 1 : 0;
+    ASSERT_GE(pads, 3) << "the torrent has no pad files";
+    ASSERT_TRUE(download(file, "/", 3));
+    EXPECT_EQ(error_log.find(".pad"), std::string::npos) << error_log;
     std::this_thread::sleep_for(300ms);
     for (auto const& f : files)
         EXPECT_EQ(test::read_file(leech / ("Game/" + f.path)), test::read_file(served / ("Game/" + f.path))) << f.path;

@@ -149,6 +149,46 @@ TEST(WebRequest, MultiFileSpanningTwoFilesIsTwoGetsInOneText)
     EXPECT_EQ(w.full_url(), "http://h/pub/");
 }
 
+TEST(WebRequest, PadFilesAreNeverAskedFor)
+{
+    // A hybrid torrent's layout: each file padded to the next piece.
+    lt::file_storage fs;
+    std::pair<char const*, std::int64_t> const files[] = {{"Game/a.pak", 40000}, {"Game/.pad/25536", 25536},
+        {"Game/b.txt", 999}, {"Game/.pad/31769", 31769}, {"Game/c.exe", 50000}, {"Game/.pad/15536", 15536}};
+    for (auto const& [path, size] : files)
+        fs.add_file(path, size, std::strstr(path, "/.pad/") ? lt::file_storage::flag_pad_file : lt::file_flags_t{});
+    fs.set_piece_length(32768);
+    fs.set_num_pieces(5);
+    web_protocol w("http://h/pub/", geometry(fs, "Game"));
+    // Piece 1: the end of a, then pad bytes; piece 4: the end of c, then pad.
+    EXPECT_EQ(w.write_request(req(1, 0, 32768), ua()),
+        "GET /pub/Game/a.pak HTTP/1.1\r\nHost: h\r\nUser-Agent: Tollgrove/3\r\n"
+        "Range: bytes=32768-39999\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(w.write_request(req(2, 0, 32768), ua()),
+        "GET /pub/Game/b.txt HTTP/1.1\r\nHost: h\r\nRange: bytes=0-998\r\n\r\n");
+    EXPECT_EQ(w.write_request(req(4, 0, 32768), ua()),
+        "GET /pub/Game/c.exe HTTP/1.1\r\nHost: h\r\nRange: bytes=32768-49999\r\n\r\n");
+    EXPECT_EQ(w.http_requests(), (std::deque<int>{0, 2, 4}));
+    // The pad bytes' blocks are still asked of the assembly.
+    EXPECT_EQ(w.block_requests().size(), 6u);
+
+    // A piece of pad bytes alone: no GET, and the first real one still
+    // carries the first request's fields.
+    lt::file_storage only_pad;
+    only_pad.add_file("P/a.bin", 10);
+    only_pad.add_file("P/.pad/32758", 32758, lt::file_storage::flag_pad_file);
+    only_pad.add_file("P/.pad/32768", 32768, lt::file_storage::flag_pad_file);
+    only_pad.add_file("P/b.bin", 10);
+    only_pad.set_piece_length(32768);
+    only_pad.set_num_pieces(3);
+    web_protocol p("http://h/", geometry(only_pad, "P"));
+    EXPECT_EQ(p.write_request(req(1, 0, 32768), ua()), "");
+    EXPECT_TRUE(p.http_requests().empty());
+    EXPECT_EQ(p.write_request(req(2, 0, 10), ua()),
+        "GET /P/b.bin HTTP/1.1\r\nHost: h\r\nUser-Agent: Tollgrove/3\r\nRange: bytes=0-9\r\n"
+        "Connection: keep-alive\r\n\r\n");
+}
+
 TEST(WebRequest, ProxyFormsAndBasicAuth)
 {
     lt::file_storage fs = make_files({{"G/a.bin", 100}, {"G/b.bin", 100}}, 16384);

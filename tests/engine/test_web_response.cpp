@@ -34,7 +34,9 @@ struct torrent_fixture
     {
         std::int64_t total = 0;
         for (auto const& [p, s] : files) {
-            fs.add_file(p, s);
+            // Paths under ".pad/" are pad files, as the engine names them.
+            bool const pad = p.find("/.pad/") != std::string::npos;
+            fs.add_file(p, s, pad ? lt::file_storage::flag_pad_file : lt::file_flags_t{});
             total += s;
         }
         fs.set_piece_length(piece_length);
@@ -75,7 +77,10 @@ run_result run(torrent_fixture const& t, std::string const& url, std::vector<lt:
 {
     run_result r;
     web_protocol w(url, t.geo);
-    for (auto const& q : requests) w.write_request(q, request_settings{"UA", 0, "", ""});
+    for (auto const& q : requests) {
+        w.write_request(q, request_settings{"UA", 0, "", ""});
+        w.fill_pad_bytes(r.rec);
+    }
     if (chunk == 0) chunk = stream.size();
     for (std::size_t i = 0; i < stream.size() && r.rec.disconnects == 0; i += chunk) {
         std::size_t const n = std::min(chunk, stream.size() - i);
@@ -154,6 +159,83 @@ TEST(WebResponse, PlainOkWithLengthServesFromByteZero)
         ASSERT_EQ(r.rec.blocks.size(), 2u) << chunk;
         EXPECT_EQ(r.rec.blocks[1].data, body.substr(16));
     });
+}
+
+std::string zeros(int n) { return std::string(std::size_t(n), '\0'); }
+
+// Torrents with pad files, as hybrid torrents carry them: the pads' bytes
+// are zeros that no response brings.
+struct pad_row
+{
+    char const* what;
+    torrent_fixture const& t;
+    std::vector<lt::peer_request> requests;
+    std::string stream;
+    std::vector<delivered_block> blocks;
+    std::int64_t payload;
+};
+
+TEST(WebResponse, PadBytesAreZerosInTheirPlace)
+{
+    // a 0..39, pad 40..63, c 64..113, pad 114..127, d 128..137: pieces 1
+    // and 3 end in pads, piece 1's second block is pad bytes alone.
+    torrent_fixture const tails({{"G/a.bin", 40}, {"G/.pad/24", 24}, {"G/c.bin", 50}, {"G/.pad/14", 14}, {"G/d.bin", 10}});
+    // a 0..7, pad 8..63, b 64..79: piece 1 is pad bytes alone.
+    torrent_fixture const whole({{"G/a.bin", 8}, {"G/.pad/56", 56}, {"G/b.bin", 16}});
+    auto a = [](int o, int n) { return file_bytes(0, o, n); };
+    auto c = [](int o, int n) { return file_bytes(2, o, n); };
+    auto d = [](int o, int n) { return file_bytes(4, o, n); };
+    auto b = [](int o, int n) { return file_bytes(2, o, n); };
+    std::vector<pad_row> const rows = {
+        {"pieces ending in pads", tails, {req(1, 0, 32), req(3, 0, 32)},
+            response_206(32, 39, a(32, 8), 40) + response_206(32, 49, c(32, 18), 50),
+            {{1, 0, a(32, 8) + zeros(8)}, {1, 16, zeros(16)}, {3, 0, c(32, 16)}, {3, 16, c(48, 2) + zeros(14)}}, 26},
+        {"requested out of order", tails, {req(3, 0, 32), req(1, 0, 32)},
+            response_206(32, 49, c(32, 18), 50) + response_206(32, 39, a(32, 8), 40),
+            {{3, 0, c(32, 16)}, {3, 16, c(48, 2) + zeros(14)}, {1, 0, a(32, 8) + zeros(8)}, {1, 16, zeros(16)}}, 26},
+        {"every piece", tails, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 32), req(4, 0, 10)},
+            response_206(0, 31, a(0, 32), 40) + response_206(32, 39, a(32, 8), 40) + response_206(0, 31, c(0, 32), 50)
+                + response_206(32, 49, c(32, 18), 50) + response_206(0, 9, d(0, 10), 10),
+            {{0, 0, a(0, 16)}, {0, 16, a(16, 16)}, {1, 0, a(32, 8) + zeros(8)}, {1, 16, zeros(16)}, {2, 0, c(0, 16)},
+                {2, 16, c(16, 16)}, {3, 0, c(32, 16)}, {3, 16, c(48, 2) + zeros(14)}, {4, 0, d(0, 10)}},
+            100},
+        {"a piece of pad bytes between two", whole, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 16)},
+            response_206(0, 7, a(0, 8), 8) + response_206(0, 15, b(0, 16), 16),
+            {{0, 0, a(0, 8) + zeros(8)}, {0, 16, zeros(16)}, {1, 0, zeros(16)}, {1, 16, zeros(16)}, {2, 0, b(0, 16)}}, 24},
+        {"a piece of pad bytes after the last response", whole, {req(2, 0, 16), req(1, 0, 32), req(0, 0, 32)},
+            response_206(0, 15, b(0, 16), 16) + response_206(0, 7, a(0, 8), 8),
+            {{2, 0, b(0, 16)}, {1, 0, zeros(16)}, {1, 16, zeros(16)}, {0, 0, a(0, 8) + zeros(8)}, {0, 16, zeros(16)}}, 24},
+    };
+    for (auto const& row : rows) {
+        every_split(row.t, "http://h/", row.requests, row.stream, [&](run_result const& r, std::size_t chunk) {
+            EXPECT_EQ(r.rec.blocks, row.blocks) << row.what << " chunk " << chunk;
+            EXPECT_EQ(r.rec.disconnects, 0) << row.what;
+            EXPECT_EQ(r.rec.payload, row.payload) << row.what;
+            EXPECT_EQ(r.rec.source_down, row.payload) << row.what;
+            EXPECT_EQ(r.blocks_left, 0u) << row.what;
+            EXPECT_EQ(r.http_left, 0u) << row.what;
+        });
+    }
+}
+
+TEST(WebResponse, PieceOfPadBytesAloneCompletesWithoutARequest)
+{
+    torrent_fixture const t({{"G/a.bin", 8}, {"G/.pad/56", 56}, {"G/b.bin", 16}});
+    web_protocol w("http://h/", t.geo);
+    web_protocol_recorder rec;
+    EXPECT_EQ(w.write_request(req(1, 0, 32), request_settings{"UA", 0, "", ""}), "");
+    EXPECT_TRUE(w.http_requests().empty());
+    ASSERT_TRUE(w.fill_pad_bytes(rec));
+    EXPECT_EQ(rec.blocks, (std::vector<delivered_block>{{1, 0, zeros(16)}, {1, 16, zeros(16)}}));
+    EXPECT_TRUE(w.block_requests().empty());
+    EXPECT_EQ(w.block_position(), 0);
+    // Filling twice adds nothing; a torrent gone stops the filling.
+    ASSERT_TRUE(w.fill_pad_bytes(rec));
+    EXPECT_EQ(rec.blocks.size(), 2u);
+    w.write_request(req(1, 0, 32), request_settings{});
+    rec.torrent_alive = false;
+    EXPECT_FALSE(w.fill_pad_bytes(rec));
+    EXPECT_EQ(rec.blocks.size(), 3u);
 }
 
 struct outcome_row
