@@ -10,13 +10,27 @@
 #include <libtorrent/settings_pack.hpp>
 #include <libtorrent/torrent_info.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tg::test {
+
+// Polls `pred` until it holds or `limit` passes; whether it held.
+template <class Pred, class Rep, class Period>
+bool wait_until(Pred pred, std::chrono::duration<Rep, Period> limit)
+{
+    auto const deadline = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 inline lt::settings_pack loopback_settings()
 {

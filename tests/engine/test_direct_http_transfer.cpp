@@ -20,16 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class Pred>
-bool wait_until(Pred pred, std::chrono::seconds limit)
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
+using test::wait_until;
 
 class DirectHttpTransfer : public ::testing::Test
 {

@@ -20,16 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using state = direct_http_source::state_t;
 
-template <class Pred>
-bool wait_until(Pred pred, std::chrono::milliseconds limit)
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using test::wait_until;
 
 class SourceTick : public ::testing::Test
 {
