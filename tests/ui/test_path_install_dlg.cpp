@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -21,15 +22,19 @@ using namespace dialog_driver;
 const wchar_t kCaption[] = L"Chọn đường dẫn làm nơi chứa source game";
 const wchar_t kErrorCaption[] = L"Lỗi chọn thư mục";
 
-// A fresh folder under the prefix's temporary folder, removed afterwards.
+// A fresh folder under the prefix's temporary folder (or the base given),
+// removed afterwards.
 class TempFolder
 {
 public:
-    TempFolder()
+    explicit TempFolder(std::wstring base = {})
     {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        m_path = std::wstring(temp) + L"tg-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+        if (base.empty()) {
+            wchar_t temp[MAX_PATH] = {};
+            ::GetTempPathW(MAX_PATH, temp);
+            base = temp;
+        }
+        m_path = base + L"tg-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                  std::to_wstring(s_counter++);
         ::CreateDirectoryW(m_path.c_str(), nullptr);
     }
@@ -57,6 +62,29 @@ std::wstring MissingDrive()
         if (!(drives & (1u << (d - L'A'))))
             return std::wstring(1, d) + L":";
     return L"";
+}
+
+// Whether the browser tree's selected item comes to be the leaf: the
+// browser expands towards its preselection level by level, so an OK pressed
+// early would take a folder on the way.
+bool WaitForTreeSelection(HWND browser, const std::wstring& leaf, DWORD ms = kWaitMs)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (HWND tree = ::FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr)) {
+            wchar_t text[MAX_PATH] = {};
+            TVITEMW item = {};
+            item.mask = TVIF_TEXT;
+            item.hItem = TreeView_GetSelection(tree);
+            item.pszText = text;
+            item.cchTextMax = MAX_PATH;
+            if (item.hItem && TreeView_GetItem(tree, &item) && _wcsicmp(text, leaf.c_str()) == 0)
+                return true;
+        }
+        if (::GetTickCount() - start > ms)
+            return false;
+        ::Sleep(50);
+    }
 }
 
 bool Exists(const std::wstring& p)
@@ -250,7 +278,9 @@ TEST(CreateDirectoryTree, WalksEveryLevel)
 
 TEST(PathInstallDlg, BrowseStartsInTheCurrentFolderAndAppendsTheGameName)
 {
-    TempFolder temp;
+    // Under the drive's root: Wine's browser does not always walk its tree
+    // down into the profile's folders, and would stop at the user's folder.
+    TempFolder temp(L"C:\\");
     wchar_t before[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, before);
     ASSERT_TRUE(::SetCurrentDirectoryW(temp.Path().c_str()));
@@ -264,7 +294,8 @@ TEST(PathInstallDlg, BrowseStartsInTheCurrentFolderAndAppendsTheGameName)
         HWND browser = WaitForDialog(nullptr, dialog);
         ASSERT_NE(browser, nullptr) << "no folder browser";
         browserOwner = ::GetWindow(browser, GW_OWNER);
-        ::Sleep(300); // the browser preselects in its initialisation
+        const std::wstring leaf = temp.Path().substr(temp.Path().rfind(L'\\') + 1);
+        EXPECT_TRUE(WaitForTreeSelection(browser, leaf)) << "the browser never reached the current folder";
         Press(browser, IDOK);
         ASSERT_TRUE(WaitGone(browser));
         ::Sleep(100);
