@@ -277,6 +277,56 @@ def scenario_bad_state_files(args, work):
         pub.stop()
 
 
+def scenario_bad_configuration(args, work):
+    """A configuration file that is not an INI file at all reads as one
+    without keys: no torrent address, so the fetch fails (16), nothing is
+    reported and the file is left as it was. One whose values are malformed
+    (numbers that are text or negative, a scheme in mixed case, a name far
+    longer than the reads keep) still downloads the game with the defaults,
+    reports to the address without its scheme and makes no shortcut whose
+    name was cut."""
+    pub = publisher.Publisher(work, [("data/a.pak", 2 << 20), ("game.exe", 4000)]).start()
+    app = os.path.join(work, "app")
+    config = os.path.join(app, "tollgrove.dat")
+    try:
+        install = os.path.join(work, "install")
+        pub.write_program_folder(app, args.exe, install_dir=install)
+        garbage = bytes(range(256)) * 8 + b"\r\n[Setting\r\nLinkTorrent\r\n=\r\n\x00\xff"
+        with open(config, "wb") as f:
+            f.write(garbage)
+        answer_update_check(args, pub, app)
+        prog = Program(args.exe, args.probe, app, args.env)
+        prog.start()
+        try:
+            prog.wait_text(IDC_TXT_HEADLINE, "Tải tập tin torrent [] thất bại.", 120)
+            prog.click(IDC_BTN_EXIT)
+            assert prog.wait_exit() == 0
+        finally:
+            prog.kill()
+        with open(config, "rb") as f:
+            assert f.read() == garbage, "the unreadable configuration was changed"
+        assert report_targets(pub) == [], report_targets(pub)
+
+        long_name = "Đ" * 3000
+        report = "HtTp://127.0.0.1:%d%s" % (pub.http.port, publisher.REPORT_PATH)
+        prog, install = start_program(args, pub, work, MinSpeed="nhanh", MaxSpeed=-7, MaxHttpConn="0x10",
+                                      LinkReport=report, TotalTimeDL="zz", TotalSizeDL="-",
+                                      ShortcutName=long_name, ShortcutDelete=long_name)
+        try:
+            prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            ok = [t for t in report_targets(pub) if "rs=<OK;TG>" in t]
+            assert ok, "no OK report at the address without its scheme: %s" % report_targets(pub)
+            links = [n for n in os.listdir(prefix_desktop()) if n.startswith("Đ")]
+            assert links == [], links
+            prog.click(IDC_BTN_EXIT)
+            assert prog.wait_exit() == 0
+        finally:
+            prog.kill()
+    finally:
+        pub.stop()
+
+
 def nginx_bytes(pub):
     """Body bytes the file server sent (access log: connection, status, request length, bytes sent)."""
     total = 0
@@ -582,6 +632,7 @@ SCENARIOS = {
     "connection_rule": scenario_connection_rule,
     "bad_torrent": scenario_bad_torrent,
     "bad_state_files": scenario_bad_state_files,
+    "bad_configuration": scenario_bad_configuration,
     "finishing": scenario_finishing,
 }
 
