@@ -11,32 +11,18 @@ cd "$root"
 
 demo=$root/build/demo
 mkdir -p "$demo"
-pids=()
-cleanup() {
-  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-  for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1; done
-}
-trap cleanup EXIT
+# shellcheck source=tools/wine-session.sh
+. "$root/tools/wine-session.sh"
+trap stop_wine_session EXIT
 trap 'exit 130' INT TERM
-
-if [ -z "${DISPLAY:-}" ]; then
-  . "$root/tools/xvfb.sh"
-  start_xvfb || exit 1
-  pids+=("$XVFB_PID")
-  TG_WINE_FRAMES=1
-fi
-
-export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-"$root/tools/wine-prefix.sh" "$WINEPREFIX" || exit 1
+start_wine_session "$demo/wineprefix" || exit 1
 # No window manager runs on a private display: let Wine draw the window
 # frames (caption, icon) itself there; a real display's manager draws them.
-if [ -n "${TG_WINE_FRAMES:-}" ]; then
+if [ -n "${TG_PRIVATE_DISPLAY:-}" ]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 else
   wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Decorated /f >/dev/null 2>&1
 fi
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
 
 # The test build of the program: the same code, with its network kept on
 # 127.0.0.1 and the update host pointed at the local publisher.

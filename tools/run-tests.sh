@@ -7,30 +7,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/tools/build.sh" native fuzz windows || exit 1
 
-pids=()
-cleanup() {
-  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-  for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1; done
-}
-trap cleanup EXIT INT TERM
-
-if [ -z "${DISPLAY:-}" ]; then
-  # shellcheck source=tools/xvfb.sh
-  . "$root/tools/xvfb.sh"
-  start_xvfb || exit 1
-  pids+=("$XVFB_PID")
-fi
-
-export WINEPREFIX=$root/build/windows/wineprefix
-"$root/tools/wine-prefix.sh" "$WINEPREFIX" || exit 1
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-# One persistent wineserver for the whole run: each test process starts in
-# milliseconds instead of half a second.
-wineserver -p
-# Wine's background processes (services, explorer) start with the first
-# program and keep the fds they inherit: start them here, detached from
-# ctest's output pipes, or ctest waits on those pipes until its time-out.
-wine cmd /c exit </dev/null >/dev/null 2>&1
+# shellcheck source=tools/wine-session.sh
+. "$root/tools/wine-session.sh"
+trap stop_wine_session EXIT INT TERM
+start_wine_session "$root/build/windows/wineprefix" || exit 1
 
 status=0
 echo "== native tests"
