@@ -47,6 +47,18 @@ void PlaceFiles(lt::torrent_info& ti, const std::wstring& installPath)
     }
 }
 
+// The bytes of the game itself: pad files only align files to pieces, are
+// never written and never count as downloaded, so a total with them would
+// stay above the downloaded figure at 100 %.
+std::int64_t GameBytes(const lt::file_storage& files)
+{
+    std::int64_t bytes = 0;
+    for (lt::file_index_t i : files.file_range())
+        if (!files.pad_file_at(i))
+            bytes += files.file_size(i);
+    return bytes;
+}
+
 } // namespace
 
 int CTollgroveDlg::RunDownload()
@@ -111,7 +123,7 @@ int CTollgroveDlg::RunDownload()
             sourceUrl = NarrowForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
             torrent.add_url_seed(sourceUrl);
 
-            SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSize(ti->total_size()).c_str());
+            SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSize(GameBytes(ti->files())).c_str());
             m_strPaneText[0] = std::to_wstring(session.listen_port());
             SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PANE_PORT);
         } catch (const std::exception&) {

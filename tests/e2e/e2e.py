@@ -23,6 +23,7 @@ import publisher  # noqa: E402
 
 IDC_BTN_EXIT, IDC_BTN_ACTION = 1000, 1001
 IDC_TXT_DETAIL, IDC_TXT_HINT, IDC_TXT_HEADLINE = 1003, 1008, 1015
+IDC_TXT_TOTAL_SIZE, IDC_TXT_DOWNLOADED = 1004, 1012
 IDC_EDIT_PATH = 1018
 INSTALL_CAPTION = "Chọn đường dẫn làm nơi chứa source game"
 
@@ -98,6 +99,9 @@ def scenario_hybrid(args, work):
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
         assert pub.installed_matches(install), "installed files differ from the originals"
+        # The .torrent has pad files: they count in neither figure.
+        done, total = prog.text(IDC_TXT_DOWNLOADED), prog.text(IDC_TXT_TOTAL_SIZE)
+        assert done == total, "downloaded %r of %r at the end" % (done, total)
         reports = [r["target"] for r in pub.http.requests() if r["target"].startswith(publisher.REPORT_PATH)]
         log("reports:", reports)
         assert any("status=5" in r for r in reports), "no start report"
