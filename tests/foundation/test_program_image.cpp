@@ -129,3 +129,30 @@ TEST(ProgramImage, ImportsOnlySystemDlls)
         EXPECT_EQ(subsystem, path == kExe ? IMAGE_SUBSYSTEM_WINDOWS_GUI : IMAGE_SUBSYSTEM_WINDOWS_CUI);
     }
 }
+
+// The shipped image carries no debug sections, only the link to the file
+// beside it that holds them.
+TEST(ProgramImage, ShipsWithoutDebugInformation)
+{
+    auto img = ReadFileBytes(kExe);
+    ASSERT_GT(img.size(), 1024u);
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(img.data());
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(img.data() + dos->e_lfanew);
+    auto sections = IMAGE_FIRST_SECTION(nt);
+    // Names longer than eight characters stand in the COFF string table as "/offset".
+    const size_t strings = nt->FileHeader.PointerToSymbolTable + nt->FileHeader.NumberOfSymbols * 18u;
+    std::string link;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        std::string name(reinterpret_cast<const char*>(sections[i].Name), strnlen(reinterpret_cast<const char*>(sections[i].Name), 8));
+        if (!name.empty() && name[0] == '/') {
+            const size_t at = strings + std::stoul(name.substr(1));
+            ASSERT_LT(at, img.size());
+            name = reinterpret_cast<const char*>(img.data() + at);
+        }
+        EXPECT_NE(name.rfind(".debug", 0), 0u) << name << " is in the shipped image";
+        if (name == ".gnu_debuglink" && sections[i].PointerToRawData < img.size())
+            link = reinterpret_cast<const char*>(img.data() + sections[i].PointerToRawData);
+    }
+    EXPECT_EQ(link, "tollgrove.exe.debug");
+    EXPECT_NE(GetFileAttributesW((kExe + L".debug").c_str()), INVALID_FILE_ATTRIBUTES);
+}
