@@ -5,8 +5,12 @@
 //   direct_http_bench FILE URL CONNECTIONS WORKDIR
 // FILE is the served file (its .torrent is made from it), URL where the
 // server serves it; the copy lands in WORKDIR.
+//   direct_http_bench --swarm TORRENT WORKDIR PORT...
+// The same figures for a download from seeding peers on 127.0.0.1 alone.
 #include "engine/direct_http_engine.hpp"
+#include "engine/load_file.hpp"
 
+#include <libtorrent/address.hpp>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/torrent_status.hpp>
@@ -43,21 +47,28 @@ double cpu_seconds()
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s FILE URL CONNECTIONS WORKDIR\n", argv[0]);
+    bool const swarm = argc >= 5 && std::string(argv[1]) == "--swarm";
+    if (!swarm && argc != 5) {
+        std::fprintf(stderr, "usage: %s FILE URL CONNECTIONS WORKDIR\n       %s --swarm TORRENT WORKDIR PORT...\n",
+            argv[0], argv[0]);
         return 2;
     }
-    std::filesystem::path const file = argv[1];
-    std::string const url = argv[2];
-    int const connections = std::atoi(argv[3]);
-    std::filesystem::path const work = argv[4];
+    std::filesystem::path const work = swarm ? argv[3] : argv[4];
 
-    lt::file_storage fs;
-    lt::add_files(fs, file.string());
-    lt::create_torrent ct(fs, 1024 * 1024, lt::create_torrent::v1_only);
-    lt::set_piece_hashes(ct, file.parent_path().string());
     std::vector<char> buf;
-    lt::bencode(std::back_inserter(buf), ct.generate());
+    if (swarm) {
+        if (tg::load_file(argv[2], buf) != 0) {
+            std::fprintf(stderr, "cannot read %s\n", argv[2]);
+            return 2;
+        }
+    } else {
+        std::filesystem::path const file = argv[1];
+        lt::file_storage fs;
+        lt::add_files(fs, file.string());
+        lt::create_torrent ct(fs, 1024 * 1024, lt::create_torrent::v1_only);
+        lt::set_piece_hashes(ct, file.parent_path().string());
+        lt::bencode(std::back_inserter(buf), ct.generate());
+    }
 
     lt::settings_pack s;
     s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
@@ -65,6 +76,7 @@ int main(int argc, char** argv)
     s.set_bool(lt::settings_pack::enable_lsd, false);
     s.set_bool(lt::settings_pack::enable_upnp, false);
     s.set_bool(lt::settings_pack::enable_natpmp, false);
+    s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
     lt::session session(s);
     tg::direct_http_engine engine(session);
 
@@ -74,7 +86,13 @@ int main(int argc, char** argv)
     double const cpu0 = cpu_seconds();
     auto const t0 = std::chrono::steady_clock::now();
     tg::torrent_handle h = engine.add_torrent(atp, buf);
-    for (int i = 0; i < connections; ++i) h.add_url_seed(url);
+    if (swarm) {
+        for (int i = 4; i < argc; ++i)
+            h.native_handle().connect_peer(
+                lt::tcp::endpoint(lt::make_address_v4("127.0.0.1"), static_cast<unsigned short>(std::atoi(argv[i]))));
+    } else {
+        for (int i = 0; i < std::atoi(argv[3]); ++i) h.add_url_seed(argv[2]);
+    }
     auto const deadline = t0 + std::chrono::minutes(10);
     std::chrono::steady_clock::time_point first{};
     for (;;) {

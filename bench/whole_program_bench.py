@@ -196,25 +196,31 @@ def run_aria2(pub, work, conns):
             "wineserver": None}
 
 
-def run_engine(bench, pub, work, conns, wine):
-    """The program's Direct-HTTP sources alone (no window, no peers), built
+def run_engine(bench, pub, work, wine, conns=None, seeders=()):
+    """The program's download code without its window: the Direct-HTTP
+    sources alone (conns) or the engine with the seeding peers alone, built
     natively or for Windows and run under Wine: what Wine costs on the same
     code."""
-    out = os.path.join(work, "engine-x%d" % conns)
+    out = os.path.join(work, "engine")
     os.makedirs(out)
-    src = os.path.join(pub.content, BIG)
-    if wine:
-        cmd = ["wine", bench, publisher.windows_path(src), big_file_url(pub), str(conns), publisher.windows_path(out)]
+    host = publisher.windows_path if wine else (lambda p: p)
+    if seeders:
+        args = ["--swarm", host(pub.torrent_file), host(out)] + [str(sd.port) for sd in seeders]
+        copy = os.path.join(out, pub.folder, BIG)
+        what = "swarm"
     else:
-        cmd = [bench, src, big_file_url(pub), str(conns), out]
+        src = os.path.join(pub.content, BIG)
+        args = [host(src), big_file_url(pub), str(conns), host(out)]
+        copy = os.path.join(out, os.path.basename(BIG))
+        what = "HTTP x%d" % conns
     ws0 = wineserver_cpu()
-    stdout, _, peak, peak_anon = run_child(cmd)
+    stdout, _, peak, peak_anon = run_child((["wine"] if wine else []) + [bench] + args)
     _, wall, cpu = stdout.split()  # wall from its first payload byte; its own CPU
-    ok = same_bytes(pub, os.path.join(out, os.path.basename(BIG)))
+    ok = same_bytes(pub, copy)
     shutil.rmtree(out, ignore_errors=True)
     if not ok:
         raise RuntimeError("the engine's copy differs")
-    return {"label": "engine %s x%d" % ("under Wine" if wine else "native", conns), "wall": float(wall),
+    return {"label": "engine %s %s" % ("under Wine" if wine else "native", what), "wall": float(wall),
             "cpu": float(cpu), "peak": peak, "peak_anon": peak_anon,
             "wineserver": wineserver_cpu() - ws0 if wine else None}
 
@@ -256,9 +262,9 @@ def main():
         rows.append(run_aria2(pub, work, 4))
         for n in (1, 4):
             if args.native_bench:
-                rows.append(run_engine(args.native_bench, pub, work, n, wine=False))
+                rows.append(run_engine(args.native_bench, pub, work, wine=False, conns=n))
             if args.wine_bench:
-                rows.append(run_engine(args.wine_bench, pub, work, n, wine=True))
+                rows.append(run_engine(args.wine_bench, pub, work, wine=True, conns=n))
         print("starting two seeding peers...", flush=True)
         seeders = [services.start_seeder(pub.torrent_file, pub.served) for _ in range(2)]
         # A LinkHttp without "/" gives a multi-file game no source address.
@@ -266,6 +272,10 @@ def main():
         if swarm["http_requests"]:
             raise RuntimeError("the swarm-only run asked the file server %d times" % swarm["http_requests"])
         rows.append(swarm)
+        if args.native_bench:
+            rows.append(run_engine(args.native_bench, pub, work, wine=False, seeders=seeders))
+        if args.wine_bench:
+            rows.append(run_engine(args.wine_bench, pub, work, wine=True, seeders=seeders))
         rows.append(run_tollgrove(args, pub, work, "Tollgrove hybrid (x4 + 2)", rule_ms=1000, MaxHttpConn=4,
                                   **always_slow))
         print()
@@ -278,13 +288,14 @@ def main():
                   "peak memory %.1f (anonymous %.1f)" % (
                       n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"], (tg["cpu"] + tg["wineserver"]) / ar["cpu"],
                       tg["peak"] / ar["peak"], tg["peak_anon"] / ar["peak_anon"]))
-        for n in (1, 4):
-            native, wine = by.get("engine native x%d" % n), by.get("engine under Wine x%d" % n)
+        gib = size / float(1 << 30)
+        for what in ("HTTP x1", "HTTP x4", "swarm"):
+            native, wine = by.get("engine native " + what), by.get("engine under Wine " + what)
             if native and wine:
-                print("Wine on the same code, x%d: the engine under Wine takes %.1f times its native time "
+                print("Wine on the same code, %s: under Wine it takes %.1f times its native time "
                       "(%.1f s/GiB of its own CPU against %.1f, and %.1f s/GiB in the wineserver)" % (
-                          n, wine["wall"] / native["wall"], wine["cpu"] / (size / float(1 << 30)),
-                          native["cpu"] / (size / float(1 << 30)), wine["wineserver"] / (size / float(1 << 30))))
+                          what, wine["wall"] / native["wall"], wine["cpu"] / gib, native["cpu"] / gib,
+                          wine["wineserver"] / gib))
         print("peak MiB: the most resident memory seen, sampled every 100 ms; it counts the pages of the game's "
               "files that the engine maps to write them, which Wine keeps as anonymous memory")
         print("seconds: from the first \"downloading\" headline to the completed one (the program's loop "
