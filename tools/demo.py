@@ -52,7 +52,7 @@ def main():
     # A file server slow enough per connection that the connection rule has
     # work to do, and a seeding peer of another client beside it.
     pub = publisher.Publisher(os.path.join(work, "publisher"), files, rate_limit=16 << 20,
-                              seeder_upload_limit=8 << 20).start()
+                              seeder_upload_limit=8 << 20, seeder_client="aria2c").start()
     app = os.path.join(work, "app")
     install = os.path.join(work, "install")
     pub.write_program_folder(app, args.exe, install_dir=install)

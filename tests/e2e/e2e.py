@@ -116,6 +116,25 @@ def scenario_hybrid(args, work):
         pub.stop()
 
 
+def scenario_swarm_aria2(args, work):
+    """An independent client, aria2c, seeding alone (no HTTP source, no
+    url-list): the game completes from it with every byte equal and nothing
+    asked of the file server."""
+    pub = publisher.Publisher(work, [("data/big.pak", 12 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              url_list=False, seeder_client="aria2c").start()
+    # A LinkHttp without "/" gives a multi-file game no source address.
+    prog, install = start_program(args, pub, work, LinkHttp="nohost")
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        assert nginx_bytes(pub) == 0, "the file server was asked"
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def report_targets(pub):
     return [r["target"] for r in pub.http.requests() if r["target"].startswith(publisher.REPORT_PATH)]
 
@@ -632,6 +651,7 @@ SCENARIOS = {
     "corrupt_range": scenario_corrupt_range,
     "full_drive": scenario_full_drive,
     "hybrid": scenario_hybrid,
+    "swarm_aria2": scenario_swarm_aria2,
     "stop_resume": scenario_stop_resume,
     "connection_rule": scenario_connection_rule,
     "bad_torrent": scenario_bad_torrent,

@@ -28,12 +28,14 @@ def make_game(root, name, files, seed=1):
     return folder
 
 
-def make_torrent(path, out_file, piece_size=256 * 1024, trackers=(), url_seeds=(), http_seeds=()):
+def make_torrent(path, out_file, piece_size=256 * 1024, trackers=(), url_seeds=(), http_seeds=(), v1_only=False):
     """Creates a .torrent of the file or folder `path` (its name becomes the
-    torrent's name) and writes it to out_file. Returns the info-hash text."""
+    torrent's name) and writes it to out_file. Returns the info-hash text.
+    By default a hybrid v1/v2 torrent, whose files are aligned to pieces by
+    pad files; v1_only makes one without them."""
     fs = lt.file_storage()
     lt.add_files(fs, path)
-    ct = lt.create_torrent(fs, piece_size)
+    ct = lt.create_torrent(fs, piece_size, flags=lt.create_torrent.v1_only if v1_only else 0)
     for t in trackers:
         ct.add_tracker(t)
     for u in url_seeds:

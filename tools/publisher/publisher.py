@@ -76,11 +76,15 @@ class Publisher:
     """files: [(relative path under the game folder, size)]."""
 
     def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
-                 rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024):
+                 rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024,
+                 seeder_client="libtorrent"):
         self.root = os.path.abspath(root)
         self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
         self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
         self.seeder_upload_limit, self.piece_size = seeder_upload_limit, piece_size
+        # "libtorrent" (python3-libtorrent) or "aria2c"; aria2c needs a
+        # torrent without pad files.
+        self.seeder_client = seeder_client
         self.single_file = len(files) == 1 and "/" not in files[0][0]
 
     def start(self):
@@ -105,7 +109,7 @@ class Publisher:
         self.info_hash = game.make_torrent(
             self.content, self.torrent_file, piece_size=self.piece_size,
             trackers=["http://127.0.0.1:%d/announce" % tracker_port],
-            url_seeds=url_seeds if self.with_url_list else ())
+            url_seeds=url_seeds if self.with_url_list else (), v1_only=self.seeder_client == "aria2c")
         self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
         with open(self.torrent_file, "rb") as f:
             self.http.route("/torrents/demo.torrent", body_hex=f.read().hex())
@@ -119,7 +123,8 @@ class Publisher:
     def start_seeder(self):
         """The seeding peer of another client; it announces to the tracker
         once it has checked its data."""
-        self.seeder = services.start_seeder(self.torrent_file, self.served, upload_limit=self.seeder_upload_limit)
+        start = services.start_aria2_seeder if self.seeder_client == "aria2c" else services.start_seeder
+        self.seeder = start(self.torrent_file, self.served, upload_limit=self.seeder_upload_limit)
 
     def serve_update(self, exe_path):
         """The update server answers "up to date" for exe_path: the same

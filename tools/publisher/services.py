@@ -144,6 +144,23 @@ def start_seeder(torrent, save_path, upload_limit=0, python="/usr/bin/python3"):
     return Service("seeder", proc, port, work)
 
 
+def start_aria2_seeder(torrent, save_path, upload_limit=0):
+    """A seeding aria2c, an independent client, bound to 127.0.0.1. It
+    checks the data, then seeds until stopped. aria2c takes BEP 47 pad files
+    for files of the game, so the torrent must have none (v1 only)."""
+    work = tempfile.mkdtemp(prefix="tg-aria2-")
+    port = free_port()
+    proc = subprocess.Popen(
+        ["aria2c", "--check-integrity=true", "--seed-ratio=0.0", "--dir", save_path, "--listen-port=%d" % port,
+         "--interface=127.0.0.1", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
+         "--enable-peer-exchange=false", "--file-allocation=none", "--max-upload-limit=%d" % upload_limit,
+         "--console-log-level=error", "--summary-interval=0", "--log=" + os.path.join(work, "aria2.log"),
+         "--log-level=notice", torrent],
+        stdout=subprocess.DEVNULL, stderr=sys.stderr, cwd=work)
+    wait_port(port, timeout=60, proc=proc)
+    return Service("aria2c seeder", proc, port, work)
+
+
 def write_ini(path, sections):
     """Writes an INI file as UTF-16LE with a byte-order mark, which the
     profile API reads with Vietnamese text intact."""
