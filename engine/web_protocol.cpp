@@ -216,6 +216,20 @@ void web_protocol::redirect_path(int n, web_protocol_host& host)
     host.disconnect(errors::redirecting, 2);
 }
 
+int web_protocol::take_into_partial_block(lt::peer_request const& block, char const*& body, std::int64_t& body_size,
+    std::int64_t range_length)
+{
+    int const c = int(std::min<std::int64_t>(
+        {std::int64_t(block.length) - std::int64_t(m_partial_block.size()), body_size, range_length - m_body_received}));
+    if (c <= 0) return 0;
+    m_partial_block.insert(m_partial_block.end(), body, body + c);
+    body += c;
+    body_size -= c;
+    m_body_received += c;
+    m_body_offset += c;
+    return c;
+}
+
 void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host)
 {
     if (ec) {
@@ -316,16 +330,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
 
         // Head: the response begins inside the front block.
         if (!range_contains(R, front)) {
-            int const c = int(std::min<std::int64_t>({std::int64_t(front.length) - std::int64_t(m_partial_block.size()),
-                body_size, range_length - m_body_received}));
-            if (c > 0) {
-                m_partial_block.insert(m_partial_block.end(), body, body + c);
-                body += c;
-                body_size -= c;
-                m_body_received += c;
-                m_body_offset += c;
+            if (int const c = take_into_partial_block(front, body, body_size, range_length))
                 host.incoming_piece_fragment(c);
-            }
             if (int(m_partial_block.size()) == front.length) {
                 if (!deliver_partial_block(host)) return;
                 cut_receive_buffer(m_body_offset);
@@ -355,17 +361,8 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
         // the next response.
         if (!m_block_requests.empty()) {
             lt::peer_request const& fr = m_block_requests.front();
-            if (r_end < position(int(fr.piece), fr.start) + fr.length && m_body_received + body_size >= range_length) {
-                int const c = int(std::min<std::int64_t>(
-                    {std::int64_t(fr.length) - std::int64_t(m_partial_block.size()), body_size, range_length - m_body_received}));
-                if (c > 0) {
-                    m_partial_block.insert(m_partial_block.end(), body, body + c);
-                    body += c;
-                    body_size -= c;
-                    m_body_received += c;
-                    m_body_offset += c;
-                }
-            }
+            if (r_end < position(int(fr.piece), fr.start) + fr.length && m_body_received + body_size >= range_length)
+                take_into_partial_block(fr, body, body_size, range_length);
         }
 
         if (m_body_received == range_length) {

@@ -117,6 +117,10 @@ private:
     std::int64_t position(int piece, int start) const { return std::int64_t(piece) * m_geo.piece_length + start; }
     bool range_contains(range64 const& r, lt::peer_request const& b) const;
     bool deliver_partial_block(web_protocol_host& host);
+    // Moves the response's next bytes, up to what `block` still lacks, from
+    // the receive buffer into the partial block; how many it moved.
+    int take_into_partial_block(lt::peer_request const& block, char const*& body, std::int64_t& body_size,
+        std::int64_t range_length);
     void cut_receive_buffer(int size);
     void failure_path(int n, web_protocol_host& host);
     void redirect_path(int n, web_protocol_host& host);
