@@ -1,6 +1,7 @@
 // Whole downloads from Direct-HTTP sources alone against nginx's own range
 // and keep-alive serving, several connections to one URL, every byte checked.
 #include "engine/direct_http_engine.hpp"
+#include "engine_fixture.hpp"
 #include "nginx_server.hpp"
 #include "session_fixture.hpp"
 
@@ -33,19 +34,9 @@ protected:
             ADD_FAILURE() << "nginx did not start";
             return false;
         }
-        lt::add_torrent_params atp;
-        atp.ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
-        atp.save_path = leech.path().u8string();
-        // Paused until every source is in, so that all of them connect in
-        // the same pass rather than after the download has ended.
-        atp.flags |= lt::torrent_flags::paused;
-        atp.flags &= ~lt::torrent_flags::auto_managed;
-        torrent_handle h = engine.add_torrent(atp, file);
-        for (int i = 0; i < connections; ++i) h.add_url_seed(nginx.url(url));
-        h.native_handle().resume();
-        auto const deadline = std::chrono::steady_clock::now() + 120s;
-        while (!h.status().is_seeding && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(50ms);
+        torrent_handle h = test::add_with_sources(engine, file, leech.path(),
+            std::vector<std::string>(std::size_t(connections), nginx.url(url)));
+        test::wait_until([&] { return h.status().is_seeding; }, 120s);
         lt::torrent_status const st = h.status();
         error_log = nginx.error_log();
         EXPECT_TRUE(st.is_seeding) << error_log;

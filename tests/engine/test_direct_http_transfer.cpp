@@ -2,6 +2,7 @@
 // server on 127.0.0.1: every byte checked, the request texts captured, and
 // each response path seen through a real connection.
 #include "engine/direct_http_engine.hpp"
+#include "engine_fixture.hpp"
 #include "http_test_server.hpp"
 #include "session_fixture.hpp"
 
@@ -51,17 +52,7 @@ protected:
 
     torrent_handle add(std::vector<char> const& file, std::vector<std::string> const& urls)
     {
-        lt::add_torrent_params atp;
-        atp.ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
-        atp.save_path = leech.path().u8string();
-        // Paused until every source is in, so that all of them connect in
-        // the same pass rather than after the download has ended.
-        atp.flags |= lt::torrent_flags::paused;
-        atp.flags &= ~lt::torrent_flags::auto_managed;
-        torrent_handle h = engine.add_torrent(atp, file);
-        for (auto const& u : urls) h.add_url_seed(u);
-        h.native_handle().resume();
-        return h;
+        return test::add_with_sources(engine, file, leech.path(), urls);
     }
 
     bool complete(torrent_handle const& h, std::chrono::seconds limit = 60s)
