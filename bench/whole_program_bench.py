@@ -76,20 +76,23 @@ class MemorySampler(threading.Thread):
         return self.peak, self.peak_anon
 
 
-def run_child(cmd, env=None, timeout=1800):
+def run_child(cmd, timeout=1800):
     """Runs cmd and returns (stdout, CPU seconds, peak MiB, peak anonymous MiB)."""
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-    sampler = MemorySampler(proc.pid)
-    timer = threading.Timer(timeout, proc.kill)
-    timer.start()
-    out = proc.stdout.read()
-    err = proc.stderr.read()
-    _, status, usage = os.wait4(proc.pid, 0)
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    timer.cancel()
-    peak, peak_anon = sampler.stop()
-    if proc.returncode != 0:
-        raise RuntimeError("%s failed: %s" % (os.path.basename(cmd[0]), err.decode(errors="replace")[-500:]))
+    with tempfile.TemporaryFile() as err:
+        # stderr to a file: a pipe read only after stdout could fill and stall the child.
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err)
+        sampler = MemorySampler(proc.pid)
+        timer = threading.Timer(timeout, proc.kill)
+        timer.start()
+        out = proc.stdout.read()
+        # wait4, not wait: it gives the child's own CPU.
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        timer.cancel()
+        peak, peak_anon = sampler.stop()
+        if proc.returncode != 0:
+            err.seek(0)
+            raise RuntimeError("%s failed: %s" % (os.path.basename(cmd[0]), err.read().decode(errors="replace")[-500:]))
     # Not ru_maxrss: a child's starts from this process's size at the fork.
     return out.decode(), usage.ru_utime + usage.ru_stime, peak, peak_anon
 
@@ -108,18 +111,13 @@ def pids_named(name):
     return found
 
 
-def windows_process(app_dir):
-    """The Unix process that runs the Windows program of app_dir (Wine names
-    it after the executable)."""
-    for pid in pids_named("tollgrove.exe"):
-        try:
-            with open("/proc/%d/cmdline" % pid, "rb") as f:
-                cmd = f.read().decode("utf-8", "replace")
-        except OSError:
-            continue
-        if "tollgrove.exe" in cmd:
-            return pid
-    raise RuntimeError("no process of the program")
+def windows_process():
+    """The Unix process that runs the Windows program: Wine names it after
+    the executable, and one runs at a time."""
+    pids = pids_named("tollgrove.exe")
+    if not pids:
+        raise RuntimeError("no process of the program")
+    return pids[0]
 
 
 def wineserver_cpu():
@@ -154,7 +152,7 @@ def run_tollgrove(args, pub, work, label, rule_ms=None, **settings):
     launched = time.time()
     prog, install = e2e.start_program(run_args, pub, run, **settings)
     try:
-        pid = windows_process(os.path.join(run, "app"))
+        pid = windows_process()
         sampler = MemorySampler(pid)
         prog.wait_text(e2e.IDC_TXT_HEADLINE, "Đang tải: [", 300)
         t0, cpu0, ws0 = time.time(), cpu_seconds(pid), wineserver_cpu()
