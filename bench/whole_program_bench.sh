@@ -7,7 +7,15 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/tools/build.sh" windows || exit 1
+assignments=$("$root/tools/setup.sh") || exit 1
+eval "$assignments"
+export TOLLGROVE_DEPS TOLLGROVE_DEPS64 TOLLGROVE_HOST_RUNS_32BIT
+# shellcheck source=tools/windows-build.sh
+. "$root/tools/windows-build.sh"
+choose_windows_build
+[ "$TG_WIN_PRESET" = windows ] || echo "bench: the Windows figures are of the x86-64 build under 64-bit Wine ($TG_WIN_WHY)"
+"$root/tools/build.sh" "$TG_WIN_PRESET" || exit 1
+win=$root/build/$TG_WIN_PRESET
 # The native engine, optimised and without sanitizers, apart from the test builds.
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null &&
   cmake --build "$root/build/bench" --target direct_http_bench >/dev/null || exit 1
@@ -21,7 +29,7 @@ start_wine_session "$root/build/bench/wineprefix" || exit 1
 # The test build: the same program, its network kept on 127.0.0.1 and its
 # connection rule's period settable.
 /usr/bin/python3 "$root/bench/whole_program_bench.py" --size-mib "${1:-1024}" \
-  --exe "$root/build/windows/bin/tollgrove-test.exe" \
-  --probe "$root/build/windows/tests/e2e/tg-probe.exe" \
+  --exe "$win/bin/tollgrove-test.exe" \
+  --probe "$win/tests/e2e/tg-probe.exe" \
   --native-bench "$root/build/bench/bench/direct_http_bench" \
-  --wine-bench "$root/build/windows/bench/direct_http_bench.exe"
+  --wine-bench "$win/bench/direct_http_bench.exe"

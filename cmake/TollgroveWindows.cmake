@@ -20,8 +20,18 @@ add_compile_options(-Wall -Wextra)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 # Tests run through Wine with a prefix of their own under the build folder.
+# The x86-64 build (for hosts that cannot execute 32-bit code) runs under
+# Wine's 64-bit loader: its emulators take --win64, and tests that call
+# Wine themselves find the loader's folder first on PATH.
 set(TOLLGROVE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TOLLGROVE_WINE_ARGS --win64)
+  set(TOLLGROVE_WINE_PATH ${CMAKE_SOURCE_DIR}/tools/wine64)
+else()
+  set(TOLLGROVE_WINE_ARGS)
+  set(TOLLGROVE_WINE_PATH)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${TOLLGROVE_WINE_ARGS})
 
 # The program ships without its debug information (a fifth of the size, and
 # the self-update downloads the whole file); the information stays beside

@@ -10,9 +10,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# With this GCC, alignof(std::max_align_t) depends on whether <cstdint> or
-# <cstddef> comes first; forcing stddef.h first keeps every translation unit
-# (the engine's and ours) agreeing on the layout of its classes.
-set(CMAKE_C_FLAGS_INIT "-include stddef.h")
-set(CMAKE_CXX_FLAGS_INIT "-include stddef.h")
-set(CMAKE_RC_FLAGS_INIT "-c 65001")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-target-flags.cmake)

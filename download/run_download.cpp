@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <libtorrent/error_code.hpp>
+#include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_status.hpp>
@@ -74,6 +75,11 @@ int CTollgroveDlg::RunDownload()
         const SessionOptions options = ReadOptionFile();
         lt::session_params params = ReadDhtState(m_strDhtStatePath);
         params.settings = MakeSessionSettings(options, hooks.loopbackOnly);
+        // The engine picks its disk back end by pointer size: the shipped
+        // 32-bit program gets the file-per-call one, 64-bit builds memory
+        // maps. The 64-bit build (for hosts without 32-bit execution) takes
+        // the shipped one, so that its tests exercise what users run.
+        params.disk_io_constructor = lt::posix_disk_io_constructor;
         lt::session session(std::move(params));
         tg::direct_http_engine sources(session);
         sources.set_max_half_open_connections(options.limits.maxHalfOpen);

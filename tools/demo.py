@@ -32,6 +32,16 @@ def screenshot(path, env):
         print("demo: screenshot", path, flush=True)
 
 
+def below_100(percent_text):
+    """Whether the window's percentage text shows a figure below 100."""
+    digits = ""
+    for c in percent_text.strip():
+        if not c.isdigit():
+            break
+        digits += c
+    return digits != "" and int(digits) < 100
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -70,19 +80,30 @@ def main():
     try:
         deadline = time.time() + args.timeout
         shot_running = False
+        next_line = 0.0
         while not stop and time.time() < deadline and proc.poll() is None:
-            time.sleep(3)
+            # Polled often, so that the download's screenshot is taken while it
+            # runs even where the game arrives in seconds; a line every 3 s.
+            time.sleep(0.5)
             rc, headline = probe(args, env, "text", IDC_TXT_HEADLINE)
             if rc != 0:
                 continue
-            texts = [probe(args, env, "text", c)[1] for c in
-                     (IDC_TXT_PERCENT, IDC_TXT_SPEED, IDC_TXT_TIME_LEFT, IDC_TXT_DOWNLOADED, IDC_TXT_TOTAL_SIZE)]
-            print("demo: %s | %s, %s, left %s, %s of %s" % (headline, *texts), flush=True)
-            if not shot_running and headline.startswith("Đang tải:"):
-                time.sleep(2)
-                screenshot(os.path.join(shots, "downloading.png"), env)
-                shot_running = True
-            if headline.startswith("Đã tải thành công") or headline.startswith("Lỗi") or "thất bại" in headline:
+            if not shot_running and headline.startswith("Đang tải:") and below_100(probe(args, env, "text", IDC_TXT_PERCENT)[1]):
+                path = os.path.join(shots, "downloading.png")
+                screenshot(path, env)
+                # Kept only if the window still showed progress below 100 % after it.
+                shot_running = below_100(probe(args, env, "text", IDC_TXT_PERCENT)[1])
+                if not shot_running and os.path.exists(path):
+                    os.remove(path)
+            done = headline.startswith("Đã tải thành công") or headline.startswith("Lỗi") or "thất bại" in headline
+            if time.time() >= next_line or done:
+                next_line = time.time() + 3
+                texts = [probe(args, env, "text", c)[1] for c in
+                         (IDC_TXT_PERCENT, IDC_TXT_SPEED, IDC_TXT_TIME_LEFT, IDC_TXT_DOWNLOADED, IDC_TXT_TOTAL_SIZE)]
+                print("demo: %s | %s, %s, left %s, %s of %s" % (headline, *texts), flush=True)
+            if done:
+                if not shot_running:
+                    print("demo: the download ended before a screenshot of it could be taken", flush=True)
                 time.sleep(1)
                 screenshot(os.path.join(shots, "done.png"), env)
                 ok = headline.startswith("Đã tải thành công")

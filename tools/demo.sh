@@ -7,7 +7,17 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/tools/build.sh" windows || exit 1
+assignments=$("$root/tools/setup.sh") || { echo "demo: set-up failed (tools/setup.sh, messages above)" >&2; exit 1; }
+eval "$assignments"
+export TOLLGROVE_DEPS TOLLGROVE_DEPS64 TOLLGROVE_HOST_RUNS_32BIT
+# shellcheck source=tools/windows-build.sh
+. "$root/tools/windows-build.sh"
+choose_windows_build
+if [ "$TG_WIN_PRESET" = windows64 ]; then
+  echo "demo: running the x86-64 build of the program under 64-bit Wine ($TG_WIN_WHY); the shipped program is the i686 build"
+fi
+"$root/tools/build.sh" "$TG_WIN_PRESET" || exit 1
+bin=$root/build/$TG_WIN_PRESET
 
 demo=$root/build/demo
 mkdir -p "$demo"
@@ -27,5 +37,5 @@ fi
 # The test build of the program: the same code, with its network kept on
 # 127.0.0.1 and the update host pointed at the local publisher.
 /usr/bin/python3 "$root/tools/demo.py" --work "$demo" \
-  --exe "$root/build/windows/bin/tollgrove-test.exe" \
-  --probe "$root/build/windows/tests/e2e/tg-probe.exe" "$@"
+  --exe "$bin/bin/tollgrove-test.exe" \
+  --probe "$bin/tests/e2e/tg-probe.exe" "$@"

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Turns a fresh Debian 12 machine into a Tollgrove build host. Idempotent: a
-# second run only checks. Prints the dependency prefix on its last line.
+# second run only checks. Its standard output is three shell assignments:
+#   TOLLGROVE_DEPS=...             the i686 target's libraries (the product)
+#   TOLLGROVE_DEPS64=...           the x86-64 target's (for hosts that cannot
+#                                  run 32-bit code)
+#   TOLLGROVE_HOST_RUNS_32BIT=1|0  whether Wine's 32-bit loader runs here
+# so that `eval "$(tools/setup.sh)"` sets all three.
 #
-#   tools/setup.sh            packages + target libraries
 #   TOLLGROVE_CACHE=DIR       where target libraries are built (default ~/.cache/tollgrove)
 set -euo pipefail
 
@@ -16,8 +20,9 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake ninja-build
-  libboost-dev googletest xvfb wine wine32:i386 imagemagick x11-apps
-  python3 libtorrent-rasterbar-dev dpkg-dev fonts-dejavu-core
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libboost-dev googletest xvfb wine wine32:i386 wine64 imagemagick x11-apps
+  python3 libtorrent-rasterbar-dev dpkg-dev fonts-dejavu-core fonts-liberation2
   nginx-light opentracker aria2 python3-libtorrent
   clang libclang-rt-14-dev
 )
@@ -74,8 +79,16 @@ fetch_source() {
   log "no version of source package $1 could be fetched"; exit 1
 }
 
-cc=i686-w64-mingw32-g++-posix
-compiler_version=$($cc -dumpfullversion 2>/dev/null || echo none)
+# Flags every target object is built with (see cmake/*-w64-mingw32.cmake):
+# stddef.h first keeps max_align_t's alignment one value across units, and
+# -fno-ipa-ra keeps -O3 engine code from trusting a register across a call
+# to a COMDAT copy built at -O2. They change the libraries, so they are part
+# of the cache key.
+target_cxx_flags="-include stddef.h -fno-ipa-ra"
+
+# Whether this kernel executes 32-bit x86 programs at all (some hosts of our
+# kind cannot: every i386 ELF fails with "Exec format error").
+host_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 # A folder holding only a link to the system's boost headers, so the cross
 # build never sees the rest of /usr/include.
@@ -85,17 +98,20 @@ boost_link_dir() {
   echo "$d"
 }
 
+# build_openssl PREFIX TRIPLE: OpenSSL for TRIPLE (i686- or x86_64-w64-mingw32).
 build_openssl() {
-  local prefix=$1
+  local prefix=$1 triple=$2
   [ -f "$prefix/.openssl-done" ] && return
+  local target=mingw
+  [ "${triple%%-*}" = x86_64 ] && target=mingw64
   local work; work=$(mktemp -d "$cache/openssl-src.XXXX")
   local ver; ver=$(fetch_source openssl "$work")
-  log "building OpenSSL $ver for i686-w64-mingw32"
+  log "building OpenSSL $ver for $triple"
   local s; s=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)
   # no-asm: Debian's source makes the x86 assembly position-independent for
   # ELF (GOT relocations), which the PE/COFF assembler cannot represent.
   (cd "$s" &&
-    ./Configure mingw no-shared no-tests no-asm --cross-compile-prefix=i686-w64-mingw32- \
+    ./Configure $target no-shared no-tests no-asm --cross-compile-prefix="$triple-" \
       --prefix="$prefix" --libdir=lib >/dev/null &&
     make -j"$jobs" build_libs >"$work/build.log" 2>&1 &&
     make install_dev >/dev/null 2>&1) || { tail -50 "$work/build.log" >&2; exit 1; }
@@ -103,22 +119,23 @@ build_openssl() {
   echo "$ver" >"$prefix/.openssl-done"
 }
 
+# build_libtorrent PREFIX BOOSTDIR TRIPLE: libtorrent-rasterbar 2.0.8 for TRIPLE.
 build_libtorrent() {
-  local prefix=$1 boostdir=$2
+  local prefix=$1 boostdir=$2 triple=$3
   [ -f "$prefix/.libtorrent-done" ] && return
   local work; work=$(mktemp -d "$cache/lt-src.XXXX")
   local ver; ver=$(fetch_source libtorrent-rasterbar "$work")
   case "$ver" in 2.0.8*) ;; *) log "expected libtorrent-rasterbar 2.0.8, got $ver"; exit 1 ;; esac
-  log "building libtorrent-rasterbar $ver for i686-w64-mingw32"
+  log "building libtorrent-rasterbar $ver for $triple"
   local s; s=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libtorrent-rasterbar-*' | head -n1)
   cmake -S "$s" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/i686-w64-mingw32.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/$triple.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_SHARED_LIBS=OFF -Dstatic_runtime=ON -DCMAKE_CXX_STANDARD=17 \
-    -DCMAKE_CXX_FLAGS="-include stddef.h" -Dbuild_tests=OFF -Dbuild_examples=OFF -Dbuild_tools=OFF -Dpython-bindings=OFF \
+    -DCMAKE_CXX_FLAGS="$target_cxx_flags" -Dbuild_tests=OFF -Dbuild_examples=OFF -Dbuild_tools=OFF -Dpython-bindings=OFF \
     -DBoost_INCLUDE_DIR="$boostdir" -DOPENSSL_ROOT_DIR="$prefix" -DOPENSSL_INCLUDE_DIR="$prefix/include" \
     -DLIB_EAY="$prefix/lib/libcrypto.a" -DSSL_EAY="$prefix/lib/libssl.a" \
-    -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/i686-w64-mingw32" >"$work/configure.log" 2>&1 ||
+    -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$triple" >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log" >&2; exit 1; }
   cmake --build "$work/build" -j"$jobs" >"$work/build.log" 2>&1 || { tail -50 "$work/build.log" >&2; exit 1; }
   cmake --install "$work/build" >/dev/null
@@ -126,22 +143,42 @@ build_libtorrent() {
   echo "$ver" >"$prefix/.libtorrent-done"
 }
 
+# deps_for TRIPLE: builds (or finds) TRIPLE's libraries; prints their prefix.
+# Keyed by the archive's newest versions of both source packages, the
+# compiler (asked only now that it is installed) and the flags; the
+# revisions actually fetched are recorded inside.
+deps_for() {
+  local triple=$1
+  local cc_ver; cc_ver=$("$triple-g++-posix" -dumpfullversion) || { log "no $triple compiler"; exit 1; }
+  local flags_key; flags_key=$(printf '%s' "$target_cxx_flags" | md5sum | cut -c1-8)
+  local prefix=$cache/deps-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-gcc$cc_ver-f$flags_key
+  prefix=${prefix//[:~+]/_}
+  build_openssl "$prefix" "$triple"
+  build_libtorrent "$prefix" "$boostdir" "$triple"
+  log "$triple libraries ready in $prefix"
+  echo "$prefix"
+}
+
 main() {
   install_packages
   enable_sources
   mkdir -p "$cache"
-  # Keyed by the archive's newest versions of both source packages and by the
-  # compiler; the revisions actually fetched are recorded inside.
-  local lt_ver ssl_ver
+  local runs32=0
+  if host_runs_32bit; then
+    runs32=1
+    log "host: runs 32-bit code; the Windows suite runs from the i686 build under Wine"
+  else
+    log "host: cannot run 32-bit code (Wine's 32-bit loader fails); the Windows suite runs from the x86-64 build under 64-bit Wine"
+  fi
   lt_ver=$(src_versions libtorrent-rasterbar | head -n1)
   ssl_ver=$(src_versions openssl | head -n1)
-  local prefix=$cache/deps-lt$lt_ver-ssl$ssl_ver-gcc$compiler_version
-  prefix=${prefix//[:~+]/_}
-  local boostdir; boostdir=$(boost_link_dir)
-  build_openssl "$prefix"
-  build_libtorrent "$prefix" "$boostdir"
-  log "dependencies ready in $prefix"
-  echo "$prefix"
+  boostdir=$(boost_link_dir)
+  local deps deps64
+  deps=$(deps_for i686-w64-mingw32)
+  deps64=$(deps_for x86_64-w64-mingw32)
+  echo "TOLLGROVE_DEPS=$deps"
+  echo "TOLLGROVE_DEPS64=$deps64"
+  echo "TOLLGROVE_HOST_RUNS_32BIT=$runs32"
 }
 
 main "$@"

@@ -17,8 +17,9 @@ PeerInfoList g_peerInfoList;
 namespace {
 
 // The icon record up to and including guidItem, with the balloon fields:
-// the size every shell since Windows XP takes.
-static_assert(NOTIFYICONDATAW_V3_SIZE == 952, "NOTIFYICONDATAW layout");
+// the size every shell since Windows XP takes (952 bytes in the shipped
+// 32-bit program; the window and icon handles make it 968 in a 64-bit one).
+static_assert(NOTIFYICONDATAW_V3_SIZE == (sizeof(void*) == 4 ? 952 : 968), "NOTIFYICONDATAW layout");
 
 const wchar_t kTitle[] = L"Tollgrove 3.0";
 

@@ -28,24 +28,50 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path)
     return out;
 }
 
+// The headers of a PE32 or PE32+ image: the file header and the section
+// table stand at the same offsets in both, the optional header's data
+// directories do not, so they are read by the optional header's Magic.
+struct ImageHeaders
+{
+    const IMAGE_FILE_HEADER* file = nullptr;
+    const IMAGE_SECTION_HEADER* sections = nullptr;
+    WORD magic = 0;
+    WORD subsystem = 0;
+    const IMAGE_DATA_DIRECTORY* directories = nullptr;
+};
+
+ImageHeaders ReadHeaders(const std::vector<unsigned char>& img)
+{
+    ImageHeaders h;
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(img.data());
+    auto nt32 = reinterpret_cast<const IMAGE_NT_HEADERS32*>(img.data() + dos->e_lfanew);
+    h.file = &nt32->FileHeader;
+    h.sections = IMAGE_FIRST_SECTION(nt32);
+    h.magic = nt32->OptionalHeader.Magic;
+    if (h.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        auto nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt32);
+        h.subsystem = nt64->OptionalHeader.Subsystem;
+        h.directories = nt64->OptionalHeader.DataDirectory;
+    } else {
+        h.subsystem = nt32->OptionalHeader.Subsystem;
+        h.directories = nt32->OptionalHeader.DataDirectory;
+    }
+    return h;
+}
+
 // Names of the DLLs an image imports, read from its import directory.
-std::set<std::string> ImportedDlls(const std::vector<unsigned char>& img, WORD* subsystem, WORD* machine)
+std::set<std::string> ImportedDlls(const std::vector<unsigned char>& img, const ImageHeaders& h)
 {
     std::set<std::string> dlls;
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(img.data());
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(img.data() + dos->e_lfanew);
-    *subsystem = nt->OptionalHeader.Subsystem;
-    *machine = nt->FileHeader.Machine;
-    auto sections = IMAGE_FIRST_SECTION(nt);
     auto toOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const auto& s = sections[i];
+        for (WORD i = 0; i < h.file->NumberOfSections; ++i) {
+            const auto& s = h.sections[i];
             if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData)
                 return rva - s.VirtualAddress + s.PointerToRawData;
         }
         return 0;
     };
-    DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    DWORD rva = h.directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(img.data() + toOffset(rva)); d->Name; ++d) {
         std::string name(reinterpret_cast<const char*>(img.data() + toOffset(d->Name)));
         for (auto& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -53,6 +79,12 @@ std::set<std::string> ImportedDlls(const std::vector<unsigned char>& img, WORD* 
     }
     return dlls;
 }
+
+// The facts of the build these tests run in: the shipped program is PE32
+// for Intel 80386; the build for hosts without 32-bit execution is PE32+.
+constexpr bool kBuild32 = sizeof(void*) == 4;
+constexpr WORD kMachine = kBuild32 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+constexpr WORD kMagic = kBuild32 ? IMAGE_NT_OPTIONAL_HDR32_MAGIC : IMAGE_NT_OPTIONAL_HDR64_MAGIC;
 
 const std::wstring kExe = HostPath(TG_EXE_PATH);
 const std::wstring kReplacer = HostPath(TG_REPLACER_PATH);
@@ -120,13 +152,14 @@ TEST(ProgramImage, ImportsOnlySystemDlls)
         "mswsock.dll", "iphlpapi.dll", "wininet.dll", "crypt32.dll", "bcrypt.dll", "dbghelp.dll", "version.dll",
         "msvcrt.dll", "uuid.dll", "winmm.dll"};
     for (const auto& path : {kExe, kReplacer}) {
-        WORD subsystem = 0, machine = 0;
         auto img = ReadFileBytes(path);
         ASSERT_GT(img.size(), 1024u);
-        for (const auto& dll : ImportedDlls(img, &subsystem, &machine))
+        const ImageHeaders h = ReadHeaders(img);
+        for (const auto& dll : ImportedDlls(img, h))
             EXPECT_TRUE(system.count(dll)) << dll << " is not a system DLL";
-        EXPECT_EQ(machine, IMAGE_FILE_MACHINE_I386);
-        EXPECT_EQ(subsystem, path == kExe ? IMAGE_SUBSYSTEM_WINDOWS_GUI : IMAGE_SUBSYSTEM_WINDOWS_CUI);
+        EXPECT_EQ(h.file->Machine, kMachine);
+        EXPECT_EQ(h.magic, kMagic);
+        EXPECT_EQ(h.subsystem, path == kExe ? IMAGE_SUBSYSTEM_WINDOWS_GUI : IMAGE_SUBSYSTEM_WINDOWS_CUI);
     }
 }
 
@@ -136,13 +169,12 @@ TEST(ProgramImage, ShipsWithoutDebugInformation)
 {
     auto img = ReadFileBytes(kExe);
     ASSERT_GT(img.size(), 1024u);
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(img.data());
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(img.data() + dos->e_lfanew);
-    auto sections = IMAGE_FIRST_SECTION(nt);
+    const ImageHeaders h = ReadHeaders(img);
+    const IMAGE_SECTION_HEADER* sections = h.sections;
     // Names longer than eight characters stand in the COFF string table as "/offset".
-    const size_t strings = nt->FileHeader.PointerToSymbolTable + nt->FileHeader.NumberOfSymbols * 18u;
+    const size_t strings = h.file->PointerToSymbolTable + h.file->NumberOfSymbols * 18u;
     std::string link;
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+    for (WORD i = 0; i < h.file->NumberOfSections; ++i) {
         std::string name(reinterpret_cast<const char*>(sections[i].Name), strnlen(reinterpret_cast<const char*>(sections[i].Name), 8));
         if (!name.empty() && name[0] == '/') {
             const size_t at = strings + std::stoul(name.substr(1));

@@ -170,7 +170,7 @@ TEST(MainDialogShell, CarriesEveryControlAndSetsUpListAndStatusBar)
         EXPECT_EQ(corner.y, client.bottom);
 
         EXPECT_TRUE(d.m_bExpanded);
-        EXPECT_EQ(d.m_trayData.cbSize, 952u);
+        EXPECT_EQ(d.m_trayData.cbSize, sizeof(void*) == 4 ? 952u : 968u);
         EXPECT_STREQ(d.m_trayData.szInfo, L"Chương trình đang hoạt động.");
         d.EndDialog(IDOK);
     };

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# with-test-drives.sh EXE [ARGS...]: ctest's emulator for the tests that need
+# with-test-drives.sh [--win64] EXE [ARGS...]: ctest's emulator for the tests that need
 # real small and removable drives. Runs EXE under Wine in a prefix of its own
 # (build folder's wineprefix-drives) where
 #   T: is a 256 KiB tmpfs, a fixed drive with little room, and
@@ -10,10 +10,16 @@
 # are made for each run and removed after it.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+win64=()
+if [ "${1:-}" = --win64 ]; then
+  shift
+  win64=(--win64)
+  export PATH=$here/../wine64:$PATH
+fi
 exe=$1
 for a in "$@"; do
   # Listing the tests needs no drives.
-  [ "$a" = --gtest_list_tests ] && exec "$here/../wine-run.sh" "$@"
+  [ "$a" = --gtest_list_tests ] && exec "$here/../wine-run.sh" "${win64[@]}" "$@"
 done
 
 d=$(cd "$(dirname "$exe")" && pwd)
