@@ -62,7 +62,7 @@ run_suite fuzz fuzz -- ctest --preset fuzz --no-tests=ignore
 # Both Windows builds are built on every host, so that a change that breaks
 # either fails everywhere.
 if [ "$TG_WIN_PRESET" = windows64 ]; then
-  run_suite image windows -- ctest --preset windows-image
+  run_suite image windows -- ctest --test-dir build/windows/tests/foundation/image --output-on-failure
   if ! "$root/tools/build.sh" windows64; then
     record windows "FAILED: could not build windows64"
     finish

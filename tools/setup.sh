@@ -160,6 +160,9 @@ deps_for() {
 }
 
 main() {
+  # Only the assignments go to standard output; every tool's chatter (apt's
+  # included) goes to standard error.
+  exec 3>&1 1>&2
   install_packages
   enable_sources
   mkdir -p "$cache"
@@ -176,9 +179,9 @@ main() {
   local deps deps64
   deps=$(deps_for i686-w64-mingw32)
   deps64=$(deps_for x86_64-w64-mingw32)
-  echo "TOLLGROVE_DEPS=$deps"
-  echo "TOLLGROVE_DEPS64=$deps64"
-  echo "TOLLGROVE_HOST_RUNS_32BIT=$runs32"
+  echo "TOLLGROVE_DEPS=$deps" >&3
+  echo "TOLLGROVE_DEPS64=$deps64" >&3
+  echo "TOLLGROVE_HOST_RUNS_32BIT=$runs32" >&3
 }
 
 main "$@"
