@@ -32,14 +32,18 @@ def screenshot(path, env):
         print("demo: screenshot", path, flush=True)
 
 
-def below_100(percent_text):
-    """Whether the window's percentage text shows a figure below 100."""
-    digits = ""
-    for c in percent_text.strip():
-        if not c.isdigit():
-            break
-        digits += c
-    return digits != "" and int(digits) < 100
+def percent_of(text):
+    """The figure of the window's percentage text ("43.79 %"), or None."""
+    try:
+        return float(text.replace("%", "").strip())
+    except ValueError:
+        return None
+
+
+def in_progress(text):
+    """Whether the percentage text shows some progress, and not all of it."""
+    p = percent_of(text)
+    return p is not None and 0 < p < 100
 
 
 def main():
@@ -88,11 +92,11 @@ def main():
             rc, headline = probe(args, env, "text", IDC_TXT_HEADLINE)
             if rc != 0:
                 continue
-            if not shot_running and headline.startswith("Đang tải:") and below_100(probe(args, env, "text", IDC_TXT_PERCENT)[1]):
+            if not shot_running and headline.startswith("Đang tải:") and in_progress(probe(args, env, "text", IDC_TXT_PERCENT)[1]):
                 path = os.path.join(shots, "downloading.png")
                 screenshot(path, env)
                 # Kept only if the window still showed progress below 100 % after it.
-                shot_running = below_100(probe(args, env, "text", IDC_TXT_PERCENT)[1])
+                shot_running = in_progress(probe(args, env, "text", IDC_TXT_PERCENT)[1])
                 if not shot_running and os.path.exists(path):
                     os.remove(path)
             done = headline.startswith("Đã tải thành công") or headline.startswith("Lỗi") or "thất bại" in headline
