@@ -131,11 +131,12 @@ TEST_F(DirectHttpTransfer, MultiFileWithBlocksAcrossFileBoundaries)
 
 TEST_F(DirectHttpTransfer, ServerThatNeverStopsSendingIsDroppedAndOthersFinish)
 {
-    // Every answer names a range that starts 8 bytes late and ends with the
-    // first piece, then the body runs on without end.
+    // Every answer names a range that starts 8 bytes late and ends one byte
+    // into the second piece, then the body runs on without end: delivered
+    // whole, the first piece's blocks would carry the body past its range.
     auto const file = test::make_torrent(served.path(), "game.bin", {{"", 2 * 1024 * 1024 + 321}}, 64 * 1024);
     test::endless_http_server hostile(
-        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 8-65535/2097473\r\n\r\n", 64 * 1024 * 1024);
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 8-65536/2097473\r\n\r\n", 64 * 1024 * 1024);
     torrent_handle h = add(file, {hostile.url("/game.bin"), server.url("/game.bin")});
     ASSERT_TRUE(complete(h)) << log_text();
     expect_same_files("game.bin");
