@@ -38,19 +38,26 @@ function(tg_add_test name)
   endif()
 endfunction()
 
-# tg_add_fuzzer(name SOURCES ... LIBS ...): a libFuzzer harness (fuzz preset
-# only) that ctest runs for TOLLGROVE_FUZZ_SECONDS; longer on demand with
-#   build/fuzz/tests/<folder>/<name> -max_total_time=600
+# tg_add_fuzzer(name SOURCES ... LIBS ... [MAX_LEN n] [SEEDS dir]): a
+# libFuzzer harness (fuzz preset only) that ctest runs for
+# TOLLGROVE_FUZZ_SECONDS, inputs up to MAX_LEN bytes (libFuzzer's default
+# otherwise), starting from the seed inputs in SEEDS; longer on demand with
+#   build/fuzz/tests/<folder>/<name> -max_total_time=600 -max_len=n <corpus> <seeds>
 function(tg_add_fuzzer name)
   if(NOT TOLLGROVE_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "MAX_LEN;SEEDS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
   file(MAKE_DIRECTORY ${corpus})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${TOLLGROVE_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
+  set(options)
+  if(F_MAX_LEN)
+    list(APPEND options -max_len=${F_MAX_LEN})
+  endif()
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${TOLLGROVE_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1
+    ${options} ${corpus} ${F_SEEDS})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

@@ -22,19 +22,16 @@ source_clock const& direct_http_engine::default_clock()
     return real;
 }
 
-using work_guard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
-
 direct_http_engine::direct_http_engine(lt::session& s, source_clock const& clock)
     : m_core(std::make_shared<engine_core>(s, clock))
 {
-    m_work = std::unique_ptr<void, void (*)(void*)>(new work_guard(m_core->ioc.get_executor()),
-        [](void* p) { delete static_cast<work_guard*>(p); });
+    m_work.emplace(m_core->ioc.get_executor());
     {
         std::lock_guard<std::recursive_mutex> l(m_core->mutex);
         schedule_tick();
     }
     engine_core* core = m_core.get();
-    m_core->thread = std::thread([core] { core->ioc.run(); });
+    m_core->thread = std::thread([core] { run_network_thread(*core); });
 }
 
 void direct_http_engine::schedule_tick()
@@ -45,9 +42,36 @@ void direct_http_engine::schedule_tick()
         if (ec) return;
         std::lock_guard<std::recursive_mutex> l(core->mutex);
         if (core->shutting_down) return;
-        source_tick(*core);
+        try {
+            source_tick(*core);
+        } catch (std::exception const& e) {
+            core->write_log(std::string("Direct HTTP tick: ") + e.what());
+        }
+        // Thrown from here, the tick is gone: the network thread ends.
+        core->tick_scheduled = false;
         schedule_tick();
+        core->tick_scheduled = true;
     });
+}
+
+void run_network_thread(engine_core& core)
+{
+    for (;;) {
+        try {
+            core.ioc.run();
+            return;
+        } catch (std::exception const& e) {
+            core.write_log(std::string("Direct HTTP network thread: ") + e.what());
+        } catch (...) {
+            core.write_log("Direct HTTP network thread: unknown exception");
+        }
+        std::lock_guard<std::recursive_mutex> l(core.mutex);
+        if (!core.tick_scheduled && !core.shutting_down) {
+            // Nothing would connect, reconnect or end the sources any more.
+            core.network_failed = true;
+            return;
+        }
+    }
 }
 
 direct_http_engine::~direct_http_engine()

@@ -6,16 +6,24 @@
 #include "engine/source_clock.hpp"
 #include "engine/torrent_handle.hpp"
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/span.hpp>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tg {
+
+// Keeps the network thread's io_context running while it has no work; reset
+// to let the thread finish.
+using network_work_guard = std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>;
 
 // Threads: construct, add and remove torrents, and destroy on one
 // application thread (the worker); handles may be used from any thread. The
@@ -61,7 +69,7 @@ private:
     void schedule_tick();
 
     std::shared_ptr<engine_core> m_core;
-    std::unique_ptr<void, void (*)(void*)> m_work{nullptr, nullptr};
+    network_work_guard m_work;
 };
 
 // Resume data as the engine writes it, without the "url-list" and

@@ -41,6 +41,10 @@ struct direct_http_source
     std::int64_t total_upload = 0;
     std::int64_t sampled_upload = 0;
     time_point sample_time;
+    // The log's memory of the source's failures: the last reason written
+    // and how often it recurred since.
+    std::string last_failure;
+    int repeated_failures = 0;
 
     // Any thread holding the component's lock; never block.
     std::string client_name() const { return client; }

@@ -8,6 +8,11 @@
 
 namespace tg {
 
+// The engine's peer_info::queued bit (waiting in the half-open queue), which
+// its public flags do not name: set on a source row by the component, read
+// by the window's state column.
+constexpr lt::peer_flags_t peer_queued = lt::peer_flags_t(0x100u);
+
 struct peer_record : lt::peer_info
 {
     // The source's number; 0 for BitTorrent peers.

@@ -1,6 +1,7 @@
 // Connecting a source: URL checks, name lookups (directly or behind the
-// session's HTTP proxy), the address choice, the IP and port filters, and the
-// connection handed to the half-open queue.
+// session's HTTP proxy), the address choice, the IP filter, and the
+// connection handed to the half-open queue. Source ports are not filtered:
+// the engine gives no access to its port filter.
 #include "engine/torrent_sources.hpp"
 #include "engine/url_components.hpp"
 #include "engine/web_peer_connection.hpp"
@@ -34,16 +35,19 @@ bool http_proxy(session_snapshot const& s)
     return s.request.proxy_type == 4 || s.request.proxy_type == 5;
 }
 
-void park(engine_core& core, direct_http_source& s)
+void park(engine_core& core, torrent_sources& t, direct_http_source& s)
 {
-    s.state = direct_http_source::retry_wait;
-    s.retry_at = core.clock.now() + std::chrono::seconds(core.settings.urlseed_wait_retry);
+    t.registry.retry_later(s, core.settings.urlseed_wait_retry);
 }
 
 void erase(torrent_sources& t, std::int32_t id)
 {
     t.registry.remove_direct_http_source(id);
-    t.lookups.erase(id);
+}
+
+std::string source_label(std::int32_t id, std::string const& url)
+{
+    return "Direct HTTP source " + std::to_string(id) + " " + loggable_url(url);
 }
 
 // The source and torrent of a completion, or null when the lookup is stale.
@@ -52,8 +56,7 @@ std::shared_ptr<torrent_sources> still_current(lookup const& l, direct_http_sour
     s = nullptr;
     auto t = l.torrent.lock();
     if (!t || t->removed || l.core->shutting_down) return nullptr;
-    auto it = t->lookups.find(l.id);
-    if (it == t->lookups.end() || it->second != l.serial) return nullptr;
+    if (!t->registry.lookup_current(l.id, l.serial)) return nullptr;
     s = t->registry.find_direct_http_source(l.id);
     return s ? t : nullptr;
 }
@@ -78,7 +81,7 @@ void on_proxy_name_lookup(lookup l, lt::error_code const& ec, results const& ent
     auto t = still_current(l, s);
     if (!t) return;
     if (ec || entries.empty()) {
-        core.write_log("Direct HTTP source " + std::to_string(l.id) + " " + s->url + ": proxy lookup failed: " + ec.message());
+        core.write_log(source_label(l.id, s->url) + ": proxy lookup failed: " + ec.message());
         erase(*t, l.id);
         return;
     }
@@ -86,7 +89,7 @@ void on_proxy_name_lookup(lookup l, lt::error_code const& ec, results const& ent
     lt::error_code pec;
     url_components const c = parse_url_components(s->url, pec);
     if (pec) {
-        core.write_log("Direct HTTP source " + std::to_string(l.id) + " " + s->url + ": " + pec.message());
+        core.write_log(source_label(l.id, s->url) + ": " + pec.message());
         erase(*t, l.id);
         return;
     }
@@ -94,7 +97,7 @@ void on_proxy_name_lookup(lookup l, lt::error_code const& ec, results const& ent
         // A refused proxy would leave the source resolving for good: it
         // waits and is tried again instead.
         core.write_log("Direct HTTP source " + std::to_string(l.id) + ": proxy address blocked by the IP filter");
-        park(core, *s);
+        park(core, *t, *s);
         return;
     }
     l.proxy = proxy;
@@ -142,7 +145,7 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
         return;
     }
     if (ec || entries.empty()) {
-        core.write_log("Direct HTTP source " + std::to_string(l.id) + " " + url + ": lookup failed: " + ec.message());
+        core.write_log(source_label(l.id, url) + ": lookup failed: " + ec.message());
         erase(*t, l.id);
         return;
     }
@@ -152,15 +155,31 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     if (core.settings.ip_filter.access(chosen.address()) & lt::ip_filter::blocked) {
         core.write_log("Direct HTTP source " + std::to_string(l.id) + ": " + chosen.address().to_string()
             + " blocked by the IP filter");
-        park(core, *s);
+        park(core, *t, *s);
         return;
     }
-    auto c = std::make_shared<web_peer_connection>(core, t, chosen, l.proxy ? *l.proxy : chosen, url, l.id);
+    std::shared_ptr<web_peer_connection> c;
+    try {
+        c = std::make_shared<web_peer_connection>(core, t, chosen, l.proxy ? *l.proxy : chosen, url, l.id);
+    } catch (std::exception const& e) {
+        // The socket or the connection could not be made: the source waits
+        // and is tried again.
+        core.write_log(source_label(l.id, url) + ": no connection: " + e.what());
+        park(core, *t, *s);
+        return;
+    }
     s->endpoint = chosen;
     s->was_connected = true;
     s->state = direct_http_source::connected;
-    t->connections.push_back(c);
-    c->start();
+    try {
+        t->connections.push_back(c);
+        c->start();
+    } catch (std::exception const& e) {
+        // The source stays connected: the tick finds no live connection for
+        // it and connects it again.
+        core.write_log(source_label(l.id, url) + ": " + e.what());
+        c->disconnect(lt::errors::no_memory, 1);
+    }
 }
 
 } // namespace
@@ -182,7 +201,7 @@ void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> con
     lt::error_code ec;
     url_components const c = parse_url_components(url, ec);
     auto refuse = [&](lt::errors::error_code_enum e) {
-        core.write_log("Direct HTTP source " + std::to_string(id) + " " + url + ": " + lt::error_code(e).message());
+        core.write_log(source_label(id, url) + ": " + lt::error_code(e).message());
         erase(*t, id);
     };
     if (ec) {
@@ -200,13 +219,11 @@ void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> con
     }
     s->state = direct_http_source::resolving;
     lookup l{&core, t, id, core.next_lookup_serial++, nullptr, std::nullopt};
-    t->lookups[id] = l.serial;
+    t->registry.start_lookup(id, l.serial);
     if (http_proxy(core.settings)) {
         start_lookup(l, core.settings.proxy_hostname, core.settings.proxy_port, &on_proxy_name_lookup);
         return;
     }
-    if (core.settings.port_filter.access(std::uint16_t(port)) & lt::port_filter::blocked)
-        return refuse(lt::errors::port_blocked);
     start_lookup(l, c.host, port, &on_name_lookup);
 }
 

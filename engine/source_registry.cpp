@@ -38,8 +38,43 @@ void source_registry::remove_direct_http_source(std::int32_t id)
     lock l(m_mutex);
     auto it = m_sources.find(id);
     if (it == m_sources.end()) return;
-    m_sources.erase(it);
-    --m_count;
+    erase(it);
+}
+
+void source_registry::retry_later(direct_http_source& s, int wait_seconds)
+{
+    lock l(m_mutex);
+    s.state = direct_http_source::retry_wait;
+    s.retry_at = m_clock.now() + std::chrono::seconds(wait_seconds);
+}
+
+std::vector<std::string> source_registry::connect_each(std::vector<std::int32_t> const& ids, int wait_seconds,
+    std::function<void(std::int32_t)> const& connect)
+{
+    lock l(m_mutex);
+    std::vector<std::string> failures;
+    for (std::int32_t id : ids) {
+        try {
+            connect(id);
+        } catch (std::exception const& e) {
+            failures.push_back("Direct HTTP source " + std::to_string(id) + ": connect failed: " + e.what());
+            if (direct_http_source* s = find_direct_http_source(id)) retry_later(*s, wait_seconds);
+        }
+    }
+    return failures;
+}
+
+void source_registry::start_lookup(std::int32_t id, std::uint64_t serial)
+{
+    lock l(m_mutex);
+    m_lookups[id] = serial;
+}
+
+bool source_registry::lookup_current(std::int32_t id, std::uint64_t serial)
+{
+    lock l(m_mutex);
+    auto it = m_lookups.find(id);
+    return it != m_lookups.end() && it->second == serial;
 }
 
 direct_http_source* source_registry::find_direct_http_source(std::int32_t id)
@@ -85,6 +120,7 @@ std::map<std::int32_t, direct_http_source>::iterator source_registry::erase(
 {
     lock l(m_mutex);
     --m_count;
+    m_lookups.erase(it->first);
     return m_sources.erase(it);
 }
 

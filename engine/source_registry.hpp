@@ -5,6 +5,7 @@
 #include "engine/peer_record.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -28,8 +29,16 @@ public:
     // Marks the first source (ascending number) whose URL equals `url` byte
     // for byte as removing; repeated calls mark that same record again.
     void remove_url_seed(std::string const& url);
-    // Erases a source that failed for good; an unknown number changes nothing.
+    // Erases a source that failed for good, with its lookup serial; an
+    // unknown number changes nothing.
     void remove_direct_http_source(std::int32_t id);
+    // Parks a source in retry_wait until `wait_seconds` from now.
+    void retry_later(direct_http_source& s, int wait_seconds);
+    // The serial of the source's latest name lookup: a completion whose
+    // serial is no longer current belongs to an erased source whose number
+    // was handed out again.
+    void start_lookup(std::int32_t id, std::uint64_t serial);
+    bool lookup_current(std::int32_t id, std::uint64_t serial);
     // The record, or null when the number is not in use. The pointer stays
     // valid while the caller holds the component's lock.
     direct_http_source* find_direct_http_source(std::int32_t id);
@@ -44,10 +53,18 @@ public:
     // clears every reported flag. Each row takes a rate sample.
     void append_rows_without_connection(std::vector<peer_record>& v);
 
+    // The tick's connect step: runs `connect` for each of `ids` in order. A
+    // source whose step throws is parked in retry_wait for `wait_seconds`
+    // instead of staying connect_pending or resolving, where no pass moves
+    // it, and the ids after it still run. Returns what each exception said.
+    std::vector<std::string> connect_each(std::vector<std::int32_t> const& ids, int wait_seconds,
+        std::function<void(std::int32_t)> const& connect);
+
     // For the tick: the lock, and the map to walk while holding it.
     std::recursive_mutex& mutex() { return m_mutex; }
     std::map<std::int32_t, direct_http_source>& sources() { return m_sources; }
-    // Erases a record from inside a walk; returns the next position.
+    // Erases a record (and its lookup serial) from inside a walk; returns
+    // the next position.
     std::map<std::int32_t, direct_http_source>::iterator erase(
         std::map<std::int32_t, direct_http_source>::iterator it);
     source_clock const& clock() const { return m_clock; }
@@ -59,6 +76,7 @@ private:
     source_clock const& m_clock;
     std::recursive_mutex m_mutex;
     std::map<std::int32_t, direct_http_source> m_sources;
+    std::map<std::int32_t, std::uint64_t> m_lookups;
     std::int16_t m_count = 0;
 };
 

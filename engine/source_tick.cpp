@@ -30,8 +30,6 @@ void read_settings(engine_core& core)
     s.peer_connect_timeout = sp.get_int(lt::settings_pack::peer_connect_timeout);
     s.session_paused = core.session.is_paused();
     s.ip_filter = core.session.get_ip_filter();
-    // The engine has no getter for its port filter; none is configured in
-    // this program, so the component's own (empty) filter stands for it.
 }
 
 void set_up_metadata(torrent_sources& t)
@@ -91,7 +89,6 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
             continue;
         }
         if (s.state == direct_http_source::removing) {
-            t->lookups.erase(s.id);
             it = reg.erase(it);
             continue;
         }
@@ -101,7 +98,9 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
         }
         ++it;
     }
-    for (std::int32_t id : ids) connect_to_url_seed(core, t, id);
+    auto const failures = reg.connect_each(
+        ids, core.settings.urlseed_wait_retry, [&](std::int32_t id) { connect_to_url_seed(core, t, id); });
+    for (auto const& line : failures) core.write_log(line);
 }
 
 } // namespace
@@ -134,8 +133,17 @@ void source_tick(engine_core& core)
         bool const checking = st.state == lt::torrent_status::checking_files
             || st.state == lt::torrent_status::checking_resume_data;
         bool const paused = (st.flags & lt::torrent_flags::paused) || core.settings.session_paused;
-        if (!paused && !st.is_finished && t->info && !t->registry.sources().empty() && !checking)
+        t->checking_or_finished = checking || st.is_finished;
+        if (paused || (st.flags & lt::torrent_flags::upload_mode) || t->checking_or_finished) {
+            // As a pause ends the engine's peer connections, it ends the
+            // sources' too: nothing is fetched that the resume data taken
+            // after the pause would not hold.
+            lt::error_code const why = st.is_finished ? lt::errors::torrent_finished : lt::errors::torrent_paused;
+            auto const connections = t->connections;
+            for (auto const& c : connections) c->disconnect(why, 0);
+        } else if (t->info && !t->registry.sources().empty()) {
             source_section(core, t);
+        }
 
         auto const connections = t->connections;
         for (auto const& c : connections) c->request_pieces();

@@ -11,6 +11,8 @@ torrent_handle::pinned torrent_handle::pin() const
     pinned p{m_core.lock(), m_torrent.lock()};
     if (!p.core || !p.torrent || !p.torrent->handle.is_valid())
         throw libtorrent_exception(lt::errors::invalid_torrent_handle);
+    if (p.core->network_failed)
+        throw libtorrent_exception(boost::system::errc::make_error_code(boost::system::errc::state_not_recoverable));
     return p;
 }
 

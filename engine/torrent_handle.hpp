@@ -28,8 +28,9 @@ using libtorrent_exception = lt::system_error;
 // window message. Every operation throws libtorrent_exception with
 // errors::invalid_torrent_handle, before taking any lock and without any
 // effect, when the torrent was removed (through the component or from the
-// engine's session) or the handle is empty. Engine calls may throw what the
-// engine throws.
+// engine's session) or the handle is empty, and with
+// errc::state_not_recoverable once the component's network thread has had to
+// end. Engine calls may throw what the engine throws.
 class torrent_handle
 {
 public:

@@ -26,6 +26,27 @@ void fold_source_traffic(lt::torrent_status& st, torrent_sources const& t)
     st.list_seeds += established;
 }
 
+void engine_core::write_log(std::string const& line) noexcept
+{
+    try {
+        if (log) log(line);
+    } catch (...) {
+        // The line is lost; the caller's work goes on.
+    }
+}
+
+bool engine_core::may_request(torrent_sources const& t) const
+{
+    if (t.removed || t.checking_or_finished) return false;
+    try {
+        if (session.is_paused()) return false;
+        lt::torrent_flags_t const f = t.handle.flags();
+        return !(f & (lt::torrent_flags::paused | lt::torrent_flags::upload_mode));
+    } catch (std::exception const&) {
+        return false; // the engine dropped the torrent
+    }
+}
+
 void append_live_connection_rows(torrent_sources& t, std::vector<peer_record>& v)
 {
     time_point const now = t.registry.clock().now();
@@ -33,13 +54,13 @@ void append_live_connection_rows(torrent_sources& t, std::vector<peer_record>& v
         peer_record& p = v.emplace_back();
         clear_numeric_fields(p);
         p.ip = c->remote();
-        // A source connection is opened here, never unchokes the server and
-        // never uploads; the server unchokes it and has every piece once
-        // connected.
-        p.flags = lt::peer_info::remote_choked | lt::peer_info::local_connection | lt::peer_info::upload_only;
+        // A source connection is opened here, never unchokes the server
+        // (choked) and never uploads; the server unchokes it (remote_choked
+        // cleared) and has every piece once connected.
+        p.flags = lt::peer_info::choked | lt::peer_info::local_connection | lt::peer_info::upload_only;
         if (c->established()) p.flags |= lt::peer_info::interesting | lt::peer_info::seed;
-        else p.flags |= lt::peer_info::choked;
-        if (c->queued()) p.flags |= lt::peer_flags_t(0x100u); // queued
+        else p.flags |= lt::peer_info::remote_choked;
+        if (c->queued()) p.flags |= peer_queued;
         else if (c->connecting()) p.flags |= lt::peer_info::connecting;
         p.client = c->client_label();
         p.connection_type = lt::peer_info::web_seed;

@@ -15,6 +15,7 @@
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -62,10 +63,10 @@ struct torrent_sources
     std::shared_ptr<lt::torrent_info const> info;
     torrent_geometry geometry;
     http_piece_picker picker;
-    // Lookup serial per source: a completion whose serial no longer matches
-    // belongs to an erased source whose number was handed out again.
-    std::map<std::int32_t, std::uint64_t> lookups;
     bool removed = false;
+    // The tick's last view: the torrent is checking its files or finished
+    // (nothing to request from a source then).
+    bool checking_or_finished = false;
 };
 
 // Adds the sources' traffic, rates and live connections to an engine status.
@@ -87,7 +88,6 @@ struct session_snapshot
     int proxy_port = 0;
     bool session_paused = false;
     lt::ip_filter ip_filter;
-    lt::port_filter port_filter;
 };
 
 // What a source's report says (the component's log; the engine's alerts for
@@ -118,10 +118,18 @@ struct engine_core
     std::deque<std::weak_ptr<web_peer_connection>> connect_queue;
     std::uint64_t next_lookup_serial = 1;
 
-    void write_log(std::string const& line)
-    {
-        if (log) log(line);
-    }
+    // Never throws: a failing log must not end the network thread or the
+    // step that reports.
+    void write_log(std::string const& line) noexcept;
+    // Whether the sources of `t` may send requests now: neither the session
+    // nor the torrent is paused, the torrent is not in upload mode, and the
+    // tick did not find it checking or finished. Asks the engine (a
+    // blocking call into its thread); false when the torrent is gone.
+    bool may_request(torrent_sources const& t) const;
+    // Set when the network thread had to end: every handle operation then
+    // throws, so the download ends with an exception.
+    std::atomic<bool> network_failed{false};
+    bool tick_scheduled = true; // false once scheduling the next tick failed
     // Starts queued connections while slots are free.
     void pump_connect_queue();
 };
@@ -130,6 +138,12 @@ struct engine_core
 // verdicts on delivered pieces, rates, and the source section. Network
 // thread, component lock held.
 void source_tick(engine_core& core);
+
+// The network thread's body: runs the component's handlers until the
+// component stops them. A handler that throws is logged and the others go
+// on; only when the tick can no longer be scheduled does the thread end,
+// marking the component failed.
+void run_network_thread(engine_core& core);
 
 // Connects source `id` of `t` (the tick has just set it connect_pending).
 void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id);

@@ -60,6 +60,26 @@ url_components parse_url_components(std::string const& url, lt::error_code& ec)
     return c;
 }
 
+std::string loggable_url(std::string const& url)
+{
+    std::size_t const scheme = url.find("://");
+    if (scheme == std::string::npos) return url;
+    std::size_t const start = scheme + 3;
+    std::size_t const path = url.find('/', start);
+    std::size_t const at = url.rfind('@', path == std::string::npos ? std::string::npos : path);
+    if (at == std::string::npos || at < start) return url;
+    return url.substr(0, start) + url.substr(at + 1);
+}
+
+std::string printable_text(std::string const& s, std::size_t max)
+{
+    std::string out = s.substr(0, max);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+    if (s.size() > max) out += "...";
+    return out;
+}
+
 int default_port(std::string const& protocol)
 {
     return protocol == "http" ? 80 : 443;

@@ -28,6 +28,13 @@ int default_port(std::string const& protocol);
 // lower-case hex digits.
 std::string escape_path(std::string const& s);
 
+// The URL without its user-info ("user:password@"), for logs.
+std::string loggable_url(std::string const& url);
+
+// At most `max` bytes of `s`, every byte outside printable ASCII written as
+// "?", and "..." when cut: text from a server, made fit for one log line.
+std::string printable_text(std::string const& s, std::size_t max);
+
 // Base64 with "=" padding.
 std::string base64encode(std::string const& s);
 

@@ -1,5 +1,7 @@
 #include "engine/web_peer_connection.hpp"
 
+#include "engine/url_components.hpp"
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/write.hpp>
 
@@ -43,13 +45,11 @@ void web_peer_connection::connect()
         if (ec) return;
         auto c = w.lock();
         if (!c) return;
-        std::lock_guard<std::recursive_mutex> l(c->m_core.mutex);
-        if (c->m_connecting) c->disconnect(lt::errors::timed_out, 1);
+        c->guarded([&] {
+            if (c->m_connecting) c->disconnect(lt::errors::timed_out, 1);
+        });
     });
-    m_socket.async_connect(m_connect_to, [self](lt::error_code const& ec) {
-        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
-        self->on_connected(ec);
-    });
+    m_socket.async_connect(m_connect_to, [self](lt::error_code const& ec) { self->guarded([&] { self->on_connected(ec); }); });
 }
 
 void web_peer_connection::on_connected(lt::error_code const& ec)
@@ -66,6 +66,11 @@ void web_peer_connection::on_connected(lt::error_code const& ec)
     }
     m_timer.cancel();
     m_established = true;
+    if (auto t = torrent()) {
+        // The label the source's rows show, also when this connection ends
+        // before any collection exports it (a finished torrent ends them).
+        if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) s->client = m_client_label;
+    }
     lt::error_code ignore;
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignore);
     m_last_receive = std::chrono::steady_clock::now();
@@ -82,13 +87,14 @@ void web_peer_connection::arm_inactivity_timer()
         if (ec) return;
         auto c = w.lock();
         if (!c) return;
-        std::lock_guard<std::recursive_mutex> l(c->m_core.mutex);
-        if (c->m_disconnecting) return;
-        int const timeout = std::max(1, c->m_core.settings.urlseed_timeout);
-        if (std::chrono::steady_clock::now() - c->m_last_receive >= std::chrono::seconds(timeout))
-            c->disconnect(lt::errors::timed_out_inactivity, 1);
-        else
-            c->arm_inactivity_timer();
+        c->guarded([&] {
+            if (c->m_disconnecting) return;
+            int const timeout = std::max(1, c->m_core.settings.urlseed_timeout);
+            if (std::chrono::steady_clock::now() - c->m_last_receive >= std::chrono::seconds(timeout))
+                c->disconnect(lt::errors::timed_out_inactivity, 1);
+            else
+                c->arm_inactivity_timer();
+        });
     });
 }
 
@@ -98,6 +104,13 @@ void web_peer_connection::request_pieces()
     auto t = torrent();
     if (!t || t->removed || !t->picker.ready()) return;
     int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
+    if (int(m_pieces.size()) >= pipeline) return;
+    if (!m_core.may_request(*t)) {
+        // Paused (or nothing left to fetch) since the last tick: no new
+        // request, and the connection ends as the tick would end it.
+        disconnect(lt::errors::torrent_paused, 0);
+        return;
+    }
     while (int(m_pieces.size()) < pipeline) {
         int const p = t->picker.pick();
         if (p < 0) break;
@@ -127,16 +140,17 @@ void web_peer_connection::write_more()
     m_writing = true;
     auto self = shared_from_this();
     asio::async_write(m_socket, asio::buffer(m_send_queue.front()), [self](lt::error_code const& ec, std::size_t n) {
-        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
-        self->m_writing = false;
-        if (self->m_disconnecting) return;
-        self->m_protocol.on_sent(ec, int(n), *self);
-        if (ec) {
-            self->disconnect(ec, 1);
-            return;
-        }
-        self->m_send_queue.pop_front();
-        self->write_more();
+        self->guarded([&] {
+            self->m_writing = false;
+            if (self->m_disconnecting) return;
+            self->m_protocol.on_sent(ec, int(n), *self);
+            if (ec) {
+                self->disconnect(ec, 1);
+                return;
+            }
+            self->m_send_queue.pop_front();
+            self->write_more();
+        });
     });
 }
 
@@ -144,8 +158,7 @@ void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
     m_socket.async_read_some(asio::buffer(m_read_buffer), [self](lt::error_code const& ec, std::size_t n) {
-        std::lock_guard<std::recursive_mutex> l(self->m_core.mutex);
-        self->on_read(ec, n);
+        self->guarded([&] { self->on_read(ec, n); });
     });
 }
 
@@ -194,10 +207,52 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
         v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
     }
     int const redundant = m_protocol.block_position();
-    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " disconnected: " + ec.message()
-        + " (severity " + std::to_string(severity) + (redundant ? ", " + std::to_string(redundant) + " bytes unused" : "")
-        + ")");
+    std::string const line = "disconnected: " + ec.message() + " (severity " + std::to_string(severity)
+        + (redundant ? ", " + std::to_string(redundant) + " bytes unused" : "") + ")";
+    log_failure(t.get(), ec.message(), line);
     m_core.pump_connect_queue();
+}
+
+void web_peer_connection::log_failure(torrent_sources* t, std::string const& reason, std::string const& line)
+{
+    std::string const who = "Direct HTTP source " + std::to_string(m_source_id) + " ";
+    direct_http_source* s = t ? t->registry.find_direct_http_source(m_source_id) : nullptr;
+    if (!s) {
+        m_core.write_log(who + line);
+        return;
+    }
+    // A server that keeps failing the same way is reported once, then by a
+    // count at 1, 2, 4, 8... repeats and when something else happens, not
+    // once a second.
+    if (reason == s->last_failure) {
+        int const n = ++s->repeated_failures;
+        if ((n & (n - 1)) == 0)
+            m_core.write_log(who + "failed " + std::to_string(n) + " more times: " + s->last_failure);
+        return;
+    }
+    if (s->repeated_failures > 0)
+        m_core.write_log(who + "failed " + std::to_string(s->repeated_failures) + " more times: " + s->last_failure);
+    s->last_failure = reason;
+    s->repeated_failures = 0;
+    m_core.write_log(who + line);
+}
+
+void web_peer_connection::end_on_exception(std::exception const* e) noexcept
+{
+    try {
+        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id)
+            + " connection ended by an exception: " + (e ? e->what() : "unknown"));
+    } catch (...) {
+    }
+    try {
+        disconnect(lt::errors::no_memory, 2);
+    } catch (...) {
+        // Close at least the socket; the tick finds the connection gone
+        // from its torrent or ends it at the next pause.
+        m_disconnecting = true;
+        lt::error_code ignore;
+        m_socket.close(ignore);
+    }
 }
 
 void web_peer_connection::received_bytes(int payload, int protocol)
@@ -232,6 +287,14 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
     auto t = torrent();
     if (!t || t->removed) return false;
     int const piece = int(block.piece);
+    if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id); s && !s->last_failure.empty()) {
+        // The source serves again: the next failure is news.
+        if (s->repeated_failures > 0)
+            m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " serves again after "
+                + std::to_string(s->repeated_failures) + " more failures: " + s->last_failure);
+        s->last_failure.clear();
+        s->repeated_failures = 0;
+    }
     std::vector<char> whole;
     if (t->picker.block_received(piece, block.start, data, block.length, whole)) {
         auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
@@ -254,13 +317,8 @@ void web_peer_connection::source_refused(int status)
     if (!t) return;
     direct_http_source* s = t->registry.find_direct_http_source(m_source_id);
     if (!s) return;
-    if (status == 503) {
-        s->state = direct_http_source::retry_wait;
-        s->retry_at = m_core.clock.now() + std::chrono::seconds(m_core.settings.urlseed_wait_retry);
-    } else {
-        t->registry.remove_direct_http_source(m_source_id);
-        t->lookups.erase(m_source_id);
-    }
+    if (status == 503) t->registry.retry_later(*s, m_core.settings.urlseed_wait_retry);
+    else t->registry.remove_direct_http_source(m_source_id);
 }
 
 void web_peer_connection::source_redirected(std::string const& url)
@@ -278,12 +336,14 @@ void web_peer_connection::erase_source()
     auto t = torrent();
     if (!t) return;
     t->registry.remove_direct_http_source(m_source_id);
-    t->lookups.erase(m_source_id);
 }
 
 void web_peer_connection::url_seed_alert(std::string const& url, std::string const& message)
 {
-    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + url + ": " + message);
+    // The URL without its credentials, the server's words cut short and
+    // without control bytes: a log line stays one readable line.
+    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(url) + ": "
+        + printable_text(message, 200));
 }
 
 } // namespace tg

@@ -55,6 +55,24 @@ private:
     void write_more();
     void arm_inactivity_timer();
     std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
+    // Runs a completion handler's work under the component's lock. An
+    // exception ends this connection (logged), never the network thread.
+    template <class F>
+    void guarded(F&& f)
+    {
+        std::lock_guard<std::recursive_mutex> l(m_core.mutex);
+        try {
+            f();
+        } catch (std::exception const& e) {
+            end_on_exception(&e);
+        } catch (...) {
+            end_on_exception(nullptr);
+        }
+    }
+    void end_on_exception(std::exception const* e) noexcept;
+    // Writes a failure's line, or only counts it when the source failed the
+    // same way the last time.
+    void log_failure(torrent_sources* t, std::string const& reason, std::string const& line);
 
     // web_protocol_host
     void received_bytes(int payload, int protocol) override;

@@ -16,7 +16,9 @@ web_protocol::web_protocol(std::string url, torrent_geometry const& geometry)
     lt::error_code ec;
     url_components const c = parse_url_components(m_full_url, ec);
     if (!c.auth.empty()) m_basic_auth = base64encode(c.auth);
-    m_url_host = c.host;
+    // An IPv6 literal keeps its brackets in the Host field: servers refuse
+    // the bare address.
+    m_url_host = c.host.find(':') != std::string::npos ? "[" + c.host + "]" : c.host;
     m_url_path = c.path;
     m_client_label = "Direct HTTP";
 }
@@ -114,13 +116,6 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
     return text;
 }
 
-bool web_protocol::range_contains(range64 const& r, lt::peer_request const& b) const
-{
-    std::int64_t const rs = position(r.piece, r.start);
-    std::int64_t const bs = position(int(b.piece), b.start);
-    return rs <= bs && rs + r.length >= bs + b.length;
-}
-
 bool web_protocol::deliver_partial_block(web_protocol_host& host)
 {
     lt::peer_request const front = m_block_requests.front();
@@ -181,19 +176,32 @@ void web_protocol::on_sent(lt::error_code const& ec, int n, web_protocol_host& h
     host.add_source_traffic(0, n);
 }
 
-void web_protocol::failure_path(int n, web_protocol_host& host)
+void web_protocol::fail(lt::error_code const& ec, int severity, int& n, web_protocol_host& host)
 {
+    // Sticky: whatever arrives after the disconnect is not parsed.
+    m_failed = true;
+    host.received_bytes(0, n);
+    n = 0;
+    host.disconnect(ec, severity);
+}
+
+void web_protocol::failure_path(int& n, web_protocol_host& host)
+{
+    m_failed = true;
     int const status = m_response_parser.status_code();
     host.source_refused(status);
     host.url_seed_alert(m_full_url, std::to_string(status) + " " + m_response_parser.message());
     host.received_bytes(0, n);
+    n = 0;
     host.disconnect(errors::http_error, 1);
 }
 
-void web_protocol::redirect_path(int n, web_protocol_host& host)
+void web_protocol::redirect_path(int& n, web_protocol_host& host)
 {
+    m_failed = true;
     std::string location = m_response_parser.header("location");
     host.received_bytes(0, n);
+    n = 0;
     if (location.empty()) {
         host.erase_source();
         host.disconnect(errors::missing_location, 2);
@@ -216,23 +224,162 @@ void web_protocol::redirect_path(int n, web_protocol_host& host)
     host.disconnect(errors::redirecting, 2);
 }
 
-int web_protocol::take_into_partial_block(lt::peer_request const& block, char const*& body, std::int64_t& body_size,
-    std::int64_t range_length)
+web_protocol::step web_protocol::header_step(int& n, web_protocol_host& host)
 {
-    int const c = int(std::min<std::int64_t>(
-        {std::int64_t(block.length) - std::int64_t(m_partial_block.size()), body_size, range_length - m_body_received}));
-    if (c <= 0) return 0;
-    m_partial_block.insert(m_partial_block.end(), body, body + c);
-    body += c;
-    body_size -= c;
-    m_body_received += c;
-    m_body_offset += c;
-    return c;
+    lt::span<char const> buffer(recv_data(), std::ptrdiff_t(recv_size()));
+    int const consumed = m_response_parser.incoming(buffer);
+    host.received_bytes(0, consumed);
+    n -= consumed;
+    if (m_response_parser.error()) {
+        fail(errors::http_parse_error, 2, n, host);
+        return step::stop;
+    }
+    int const status = m_response_parser.status_code();
+    if (status == -1) return step::stop;
+    bool const redirect = status >= 300 && status < 400;
+    if (status != 200 && status != 206 && !redirect) {
+        failure_path(n, host);
+        return step::stop;
+    }
+    if (!m_response_parser.header_finished()) return step::stop;
+    m_body_offset = m_response_parser.body_start();
+    m_body_received = 0;
+    if (redirect) {
+        redirect_path(n, host);
+        return step::stop;
+    }
+    m_range_position = 0;
+    return step::next;
+}
+
+bool web_protocol::response_range(range64& r, int& n, web_protocol_host& host)
+{
+    std::int64_t start = 0, end = 0;
+    if (m_response_parser.status_code() == 206) {
+        start = m_response_parser.range_start();
+        std::int64_t const last = m_response_parser.range_last();
+        if (start < 0 || last < start) {
+            host.erase_source();
+            fail(errors::invalid_range, 0, n, host);
+            return false;
+        }
+        end = last + 1;
+    } else {
+        end = m_response_parser.content_length();
+        if (end == -1) {
+            host.erase_source();
+            fail(errors::no_content_length, 2, n, host);
+            return false;
+        }
+    }
+    if (m_block_requests.empty() || m_http_requests.empty()) {
+        fail(errors::http_error, 2, n, host);
+        return false;
+    }
+    // A range that does not lie inside the requested file is as impossible
+    // as one that ends before it starts; checking it here also keeps every
+    // sum below far from the 64-bit limit.
+    lt::file_index_t const f(m_http_requests.front());
+    if (end > m_geo.files->file_size(f)) {
+        host.erase_source();
+        fail(errors::invalid_range, 0, n, host);
+        return false;
+    }
+    r.begin = m_geo.files->file_offset(f) + start;
+    r.end = r.begin + (end - start);
+    return true;
+}
+
+web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
+{
+    if (std::int64_t(recv_size()) - m_body_offset <= 0) return step::stop;
+    range64 r{};
+    if (!response_range(r, n, host)) return step::stop;
+    std::int64_t const range_length = r.end - r.begin;
+
+    int const p = int(std::max<std::int64_t>(0, std::min<std::int64_t>(n, range_length - m_range_position)));
+    host.received_bytes(p, 0);
+    host.add_source_traffic(p, 0);
+    n -= p;
+    m_range_position += p;
+    m_block_position += p;
+
+    {
+        lt::peer_request const& front = m_block_requests.front();
+        if (r.end <= position(front) + std::int64_t(m_partial_block.size())) {
+            // The response ends before the first byte still expected.
+            host.incoming_piece_fragment(std::min(front.length - m_block_position, p));
+            fail(errors::invalid_range, 2, n, host);
+            return step::stop;
+        }
+    }
+
+    // Each pass moves the body's next bytes into the front block. The next
+    // body byte must be the block's next byte: a response whose range is
+    // shifted, or that carries more than the blocks asked of it, would
+    // otherwise fill blocks with the wrong bytes and keep the rest of its
+    // body buffered for good.
+    for (;;) {
+        if (m_body_received == range_length) return complete_response(host);
+        if (m_block_requests.empty()) {
+            fail(errors::http_error, 2, n, host);
+            return step::stop;
+        }
+        lt::peer_request const front = m_block_requests.front();
+        std::int64_t const at = r.begin + m_body_received;
+        if (at != position(front) + std::int64_t(m_partial_block.size())) {
+            fail(errors::invalid_range, 2, n, host);
+            return step::stop;
+        }
+        std::int64_t const body_size = std::int64_t(recv_size()) - m_body_offset;
+        if (body_size <= 0) return step::stop;
+        // The front block's bytes that this response carries.
+        int const in_range = int(std::min(position(front) + front.length, r.end) - at);
+        if (m_partial_block.empty() && in_range == front.length) {
+            // Whole block inside the range: straight from the receive buffer
+            // once all of it is there.
+            if (body_size < front.length) return step::stop;
+            host.incoming_piece_fragment(front.length);
+            bool const alive = host.incoming_piece(front, recv_data() + m_body_offset);
+            m_block_requests.pop_front();
+            if (!alive) return step::stop;
+            m_block_position -= front.length;
+            m_body_received += front.length;
+            cut_receive_buffer(front.length + m_body_offset);
+            m_body_offset = 0;
+            continue;
+        }
+        // A block split between two responses (or between a response and
+        // pad bytes): its part in this response waits in m_partial_block.
+        int const c = int(std::min<std::int64_t>(in_range, body_size));
+        char const* body = recv_data() + m_body_offset;
+        m_partial_block.insert(m_partial_block.end(), body, body + c);
+        m_body_received += c;
+        m_body_offset += c;
+        host.incoming_piece_fragment(c);
+        if (int(m_partial_block.size()) == front.length) {
+            if (!deliver_partial_block(host)) return step::stop;
+            cut_receive_buffer(m_body_offset);
+            m_body_offset = 0;
+        }
+    }
+}
+
+web_protocol::step web_protocol::complete_response(web_protocol_host& host)
+{
+    cut_receive_buffer(m_body_offset);
+    if (!m_http_requests.empty()) m_http_requests.pop_front();
+    m_response_parser.reset();
+    m_body_offset = 0;
+    m_body_received = 0;
+    // Pad bytes that follow this response need no server.
+    if (!fill_pad_bytes(host)) return step::stop;
+    return step::next;
 }
 
 void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host)
 {
-    if (ec) {
+    if (ec || m_failed) {
         host.received_bytes(0, n);
         return;
     }
@@ -240,145 +387,12 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
     m_recv_start = 0;
     m_recv.insert(m_recv.end(), data, data + n);
 
+    // Every pass either waits for more bytes, ends the connection, or
+    // completes a response, which consumed at least its header: the loop
+    // ends.
     for (;;) {
-        // Guards against a loop that consumes nothing (an input no rule
-        // below moves forward on).
-        auto const before = std::make_tuple(recv_size(), n, m_body_offset, m_body_received,
-            m_response_parser.header_finished(), m_block_requests.size());
-
-        lt::span<char const> buffer(recv_data(), std::ptrdiff_t(recv_size()));
-        if (!m_response_parser.header_finished()) {
-            int const consumed = m_response_parser.incoming(buffer);
-            host.received_bytes(0, consumed);
-            n -= consumed;
-            if (m_response_parser.error()) {
-                host.received_bytes(0, n);
-                host.disconnect(errors::http_parse_error, 2);
-                return;
-            }
-            int const status = m_response_parser.status_code();
-            if (status == -1) return;
-            bool const redirect = status >= 300 && status < 400;
-            if (status != 200 && status != 206 && !redirect) {
-                failure_path(n, host);
-                return;
-            }
-            if (!m_response_parser.header_finished()) return;
-            m_body_offset = m_response_parser.body_start();
-            m_body_received = 0;
-            if (redirect) {
-                redirect_path(n, host);
-                return;
-            }
-            m_range_position = 0;
-        }
-
-        char const* body = recv_data() + m_body_offset;
-        std::int64_t body_size = std::int64_t(recv_size()) - m_body_offset;
-        if (body_size <= 0) return;
-
-        std::int64_t start = 0, end = 0;
-        if (m_response_parser.status_code() == 206) {
-            start = m_response_parser.range_start();
-            std::int64_t const last = m_response_parser.range_last();
-            if (start < 0 || last < start) {
-                host.received_bytes(0, n);
-                host.erase_source();
-                host.disconnect(errors::invalid_range, 0);
-                return;
-            }
-            end = last + 1;
-        } else {
-            start = 0;
-            end = m_response_parser.content_length();
-            if (end == -1) {
-                host.received_bytes(0, n);
-                host.erase_source();
-                host.disconnect(errors::no_content_length, 2);
-                return;
-            }
-        }
-        std::int64_t const range_length = end - start;
-
-        if (m_block_requests.empty() || m_http_requests.empty()) {
-            host.received_bytes(0, n);
-            host.disconnect(errors::http_error, 2);
-            return;
-        }
-
-        int const p = int(std::max<std::int64_t>(0, std::min<std::int64_t>(n, range_length - m_range_position)));
-        host.received_bytes(p, 0);
-        host.add_source_traffic(p, 0);
-        n -= p;
-        m_range_position += p;
-        m_block_position += p;
-        if (m_range_position > range_length) m_range_position = range_length;
-
-        // The response's range in torrent terms.
-        int const f = m_http_requests.front();
-        std::int64_t const a = m_geo.files->file_offset(lt::file_index_t(f)) + start;
-        range64 const R{int(a / m_geo.piece_length), int(a % m_geo.piece_length), range_length};
-        std::int64_t const r_end = position(R.piece, R.start) + R.length;
-
-        lt::peer_request front = m_block_requests.front();
-        if (r_end <= position(int(front.piece), front.start) + std::int64_t(m_partial_block.size())) {
-            host.incoming_piece_fragment(std::min(front.length - m_block_position, p));
-            host.received_bytes(0, n);
-            host.disconnect(errors::invalid_range, 2);
-            return;
-        }
-
-        // Head: the response begins inside the front block.
-        if (!range_contains(R, front)) {
-            if (int const c = take_into_partial_block(front, body, body_size, range_length))
-                host.incoming_piece_fragment(c);
-            if (int(m_partial_block.size()) == front.length) {
-                if (!deliver_partial_block(host)) return;
-                cut_receive_buffer(m_body_offset);
-                m_body_offset = 0;
-                body = recv_data();
-                body_size = std::int64_t(recv_size());
-            }
-        }
-
-        // Whole blocks straight from the receive buffer.
-        while (!m_block_requests.empty() && range_contains(R, m_block_requests.front())
-            && body_size >= m_block_requests.front().length) {
-            lt::peer_request const b = m_block_requests.front();
-            host.incoming_piece_fragment(b.length);
-            bool const alive = host.incoming_piece(b, body);
-            m_block_requests.pop_front();
-            if (!alive) return;
-            m_block_position -= b.length;
-            m_body_received += b.length;
-            cut_receive_buffer(b.length + m_body_offset);
-            m_body_offset = 0;
-            body = recv_data();
-            body_size = std::int64_t(recv_size());
-        }
-
-        // Tail: the response ends inside the front block; its bytes wait for
-        // the next response.
-        if (!m_block_requests.empty()) {
-            lt::peer_request const& fr = m_block_requests.front();
-            if (r_end < position(int(fr.piece), fr.start) + fr.length && m_body_received + body_size >= range_length)
-                take_into_partial_block(fr, body, body_size, range_length);
-        }
-
-        if (m_body_received == range_length) {
-            cut_receive_buffer(m_body_offset);
-            if (!m_http_requests.empty()) m_http_requests.pop_front();
-            m_response_parser.reset();
-            m_body_offset = 0;
-            m_body_received = 0;
-            // Pad bytes that follow this response need no server.
-            if (!fill_pad_bytes(host)) return;
-            continue;
-        }
-        if (n == 0) return;
-        auto const after = std::make_tuple(recv_size(), n, m_body_offset, m_body_received,
-            m_response_parser.header_finished(), m_block_requests.size());
-        if (before == after) return;
+        if (!m_response_parser.header_finished() && header_step(n, host) == step::stop) return;
+        if (body_step(n, host) == step::stop) return;
     }
 }
 

@@ -108,22 +108,31 @@ public:
     std::size_t receive_buffer_size() const { return recv_size(); }
 
 private:
+    // The response's range in torrent positions, end exclusive.
     struct range64
     {
-        int piece;
-        int start;
-        std::int64_t length;
+        std::int64_t begin;
+        std::int64_t end;
     };
+    // The response machine, one step per state of the current response:
+    // its header, then its body. Each step either lets the machine go on
+    // (next) or stops it until more bytes come or for good (stop).
+    enum class step { next, stop };
     std::int64_t position(int piece, int start) const { return std::int64_t(piece) * m_geo.piece_length + start; }
-    bool range_contains(range64 const& r, lt::peer_request const& b) const;
+    std::int64_t position(lt::peer_request const& b) const { return position(int(b.piece), b.start); }
+    step header_step(int& n, web_protocol_host& host);
+    step body_step(int& n, web_protocol_host& host);
+    step complete_response(web_protocol_host& host);
+    // The range of the response under way, checked against the requested
+    // file; false after ending the connection.
+    bool response_range(range64& r, int& n, web_protocol_host& host);
     bool deliver_partial_block(web_protocol_host& host);
-    // Moves the response's next bytes, up to what `block` still lacks, from
-    // the receive buffer into the partial block; how many it moved.
-    int take_into_partial_block(lt::peer_request const& block, char const*& body, std::int64_t& body_size,
-        std::int64_t range_length);
     void cut_receive_buffer(int size);
-    void failure_path(int n, web_protocol_host& host);
-    void redirect_path(int n, web_protocol_host& host);
+    // Ends the connection, counting the bytes `n` still holds as protocol
+    // bytes; the machine parses nothing after it.
+    void fail(lt::error_code const& ec, int severity, int& n, web_protocol_host& host);
+    void failure_path(int& n, web_protocol_host& host);
+    void redirect_path(int& n, web_protocol_host& host);
     std::string file_path(int file_index) const;
 
     torrent_geometry m_geo;
@@ -152,6 +161,7 @@ private:
     std::int64_t m_body_received = 0;
     std::int64_t m_range_position = 0;
     int m_block_position = 0;
+    bool m_failed = false; // the connection was ended: nothing more is parsed
     // The receive buffer: bytes not yet cut start at m_recv_start.
     char const* recv_data() const { return m_recv.data() + m_recv_start; }
     std::size_t recv_size() const { return m_recv.size() - m_recv_start; }

@@ -6,8 +6,6 @@ namespace tollgrove {
 
 namespace {
 
-// peer_info::queued of the records' flags.
-constexpr std::uint32_t kQueuedFlag = 0x100;
 constexpr std::size_t kMaxAddressChars = 63;
 
 } // namespace
@@ -39,7 +37,7 @@ const wchar_t* PeerStateText(const tg::peer_record& record)
 {
     bool loading;
     if (IsSourceRecord(record))
-        loading = (static_cast<std::uint32_t>(record.flags) & kQueuedFlag) == 0;
+        loading = !(record.flags & tg::peer_queued);
     else
         loading = record.down_speed > 0;
     return loading ? L"Hiện đang tải" : L"Đang kết nối";

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
+#include <stdexcept>
 
 namespace tg {
 namespace {
@@ -259,6 +261,43 @@ TEST_F(SourceRegistry, CountStopsAtItsSixteenBitLimit)
     for (int i = 0; i < source_registry::max_sources + 5; ++i) reg.add_url_seed("u");
     EXPECT_EQ(reg.num_url_seeds(), source_registry::max_sources);
     EXPECT_EQ(reg.sources().rbegin()->first, source_registry::max_sources);
+}
+
+TEST_F(SourceRegistry, ConnectStepThatThrowsLeavesNoSourcePending)
+{
+    for (int i = 0; i < 4; ++i) reg.add_url_seed("http://a/x");
+    for (auto& [id, s] : reg.sources()) s.state = direct_http_source::connect_pending;
+    std::vector<std::int32_t> called;
+    auto const failures = reg.connect_each({1, 2, 3, 4}, 30, [&](std::int32_t id) {
+        called.push_back(id);
+        reg.find_direct_http_source(id)->state = direct_http_source::resolving;
+        if (id == 2) throw std::bad_alloc();
+        if (id == 3) throw std::runtime_error("resolver");
+    });
+    EXPECT_EQ(called, (std::vector<std::int32_t>{1, 2, 3, 4}));
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_NE(failures[1].find("source 3"), std::string::npos);
+    EXPECT_EQ(state_of(1), direct_http_source::resolving);
+    EXPECT_EQ(state_of(4), direct_http_source::resolving);
+    for (std::int32_t id : {2, 3}) {
+        EXPECT_EQ(state_of(id), direct_http_source::retry_wait) << id;
+        EXPECT_EQ(reg.find_direct_http_source(id)->retry_at, clock.now() + 30s) << id;
+    }
+}
+
+TEST_F(SourceRegistry, ErasingASourceDropsItsLookup)
+{
+    for (int i = 0; i < 3; ++i) reg.add_url_seed("u");
+    reg.start_lookup(1, 10);
+    reg.start_lookup(2, 11);
+    EXPECT_TRUE(reg.lookup_current(2, 11));
+    EXPECT_FALSE(reg.lookup_current(2, 10));
+    reg.remove_direct_http_source(2);
+    reg.add_url_seed("v"); // number 2 again
+    EXPECT_FALSE(reg.lookup_current(2, 11));
+    reg.find_direct_http_source(1)->state = direct_http_source::removing;
+    reg.erase(reg.sources().find(1));
+    EXPECT_FALSE(reg.lookup_current(1, 10));
 }
 
 } // namespace

@@ -104,6 +104,30 @@ TEST(WebRequest, SingleFileFirstAndLaterRequests)
     EXPECT_EQ(int(w.block_requests()[4].piece), 3);
 }
 
+TEST(WebRequest, HostFieldNamesTheHostWithoutItsPort)
+{
+    // An IPv6 literal keeps its brackets (servers answer 400 to a bare one);
+    // the port is never part of the field.
+    struct row
+    {
+        char const* url;
+        char const* host;
+    } const rows[] = {
+        {"http://[::1]:8080/game.bin", "[::1]"},
+        {"http://[::1]/game.bin", "[::1]"},
+        {"http://us:pw@[fe80::1%25eth0]:81/game.bin", "[fe80::1%25eth0]"},
+        {"http://127.0.0.1:8080/game.bin", "127.0.0.1"},
+        {"http://files.vn/game.bin", "files.vn"},
+    };
+    lt::file_storage fs = make_files({{"game.bin", 200000}}, 65536);
+    for (auto const& r : rows) {
+        web_protocol w(r.url, geometry(fs, "game.bin"));
+        std::string const text = w.write_request(req(0, 0, 100), ua());
+        EXPECT_EQ(text.substr(0, text.find("\r\nUser-Agent")), std::string("GET /game.bin HTTP/1.1\r\nHost: ") + r.host)
+            << r.url;
+    }
+}
+
 TEST(WebRequest, SingleFileUrlCompletion)
 {
     lt::file_storage fs = make_files({{"g p.bin", 1000}}, 16384);

@@ -68,6 +68,7 @@ struct run_result
     web_protocol_recorder rec;
     std::size_t blocks_left = 0;
     std::size_t http_left = 0;
+    std::size_t most_buffered = 0; // the receive buffer's largest size after a read
 };
 
 // Sets up a connection with `requests` written, feeds `stream` in chunks of
@@ -85,6 +86,7 @@ run_result run(torrent_fixture const& t, std::string const& url, std::vector<lt:
     for (std::size_t i = 0; i < stream.size() && r.rec.disconnects == 0; i += chunk) {
         std::size_t const n = std::min(chunk, stream.size() - i);
         w.on_receive(lt::error_code(), stream.data() + i, int(n), r.rec);
+        r.most_buffered = std::max(r.most_buffered, w.receive_buffer_size());
     }
     r.blocks_left = w.block_requests().size();
     r.http_left = w.http_requests().size();
@@ -299,6 +301,110 @@ TEST(WebResponse, EveryPathOfTheStatusTable)
             else EXPECT_GT(res.rec.source_down, 0) << r.what;
             EXPECT_TRUE(res.rec.blocks.empty()) << r.what;
         });
+    }
+}
+
+// Servers that label their bodies wrongly, or send more than they label.
+// Each response is followed by far more body bytes than any range it names.
+TEST(WebResponse, ResponsesThatDoNotCarryTheAskedBytesEndTheConnection)
+{
+    namespace e = lt::errors;
+    torrent_fixture const single({{"g.bin", 100}});
+    // b.bin starts at byte 40 of the torrent.
+    torrent_fixture const multi({{"G/a.bin", 40}, {"G/b.bin", 60}});
+    std::string const flood(400, 'x');
+    std::string const huge = "9223372036854775000";
+    struct row
+    {
+        char const* what;
+        torrent_fixture const& t;
+        std::vector<lt::peer_request> requests;
+        std::string stream;
+        lt::error_code ec;
+        int severity;
+        int erased;
+    } const rows[] = {
+        // The body passes the end of its range; block 0's first bytes are
+        // not in it at all.
+        {"range shifted by 8 bytes", single, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 4)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 8-52/128\r\n\r\n" + flood, e::invalid_range, 2, 0},
+        {"range shifted back into the previous piece", single, {req(1, 0, 32), req(2, 0, 32)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 24-63/100\r\n\r\n" + flood, e::invalid_range, 2, 0},
+        {"range ending past the file", single, {req(2, 0, 32)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 64-127/128\r\n\r\n" + flood, e::invalid_range, 0, 1},
+        {"range starting past the file", single, {req(3, 0, 4)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 200-203/300\r\n\r\n" + flood, e::invalid_range, 0, 1},
+        {"huge range numbers", single, {req(0, 0, 32)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + huge + "-9223372036854775806/*\r\n\r\n" + flood,
+            e::invalid_range, 0, 1},
+        {"huge content length", single, {req(0, 0, 32)},
+            "HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\n" + flood, e::invalid_range, 0, 1},
+        {"huge range numbers past a file's offset", multi, {req(1, 0, 32)},
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 9223372036854775790-9223372036854775799/*\r\n\r\n"
+                + flood,
+            e::invalid_range, 0, 1},
+        {"the whole file for piece 1", single, {req(1, 0, 32)},
+            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + file_bytes(0, 0, 100) + flood, e::invalid_range, 2, 0},
+    };
+    for (auto const& row : rows) {
+        char const* const url = &row.t == &single ? "http://h/g.bin" : "http://h/";
+        every_split(row.t, url, row.requests, row.stream, [&](run_result const& r, std::size_t chunk) {
+            EXPECT_EQ(r.rec.disconnects, 1) << row.what << " chunk " << chunk;
+            EXPECT_EQ(r.rec.disconnect_ec, row.ec) << row.what << ": " << r.rec.disconnect_ec.message();
+            EXPECT_EQ(r.rec.severity, row.severity) << row.what;
+            EXPECT_EQ(r.rec.erased, row.erased) << row.what;
+            EXPECT_TRUE(r.rec.blocks.empty()) << row.what;
+            EXPECT_LE(r.rec.source_down, 100) << row.what;
+            // One header and less than a block, plus the read that ended it.
+            EXPECT_LT(r.most_buffered, 100 + block_size + (chunk ? chunk : row.stream.size())) << row.what;
+        });
+    }
+}
+
+TEST(WebResponse, WholeFileAnswerServesConsecutivePiecesFromPieceZero)
+{
+    // A server that ignores ranges still serves the pieces asked in order
+    // from the start; what it sends beyond them ends the connection.
+    torrent_fixture const t({{"g.bin", 100}});
+    std::string const stream = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + file_bytes(0, 0, 100);
+    every_split(t, "http://h/g.bin", {req(0, 0, 32), req(1, 0, 32)}, stream, [&](run_result const& r, std::size_t chunk) {
+        ASSERT_EQ(r.rec.blocks.size(), 4u) << chunk;
+        EXPECT_EQ(r.rec.blocks[2], (delivered_block{1, 0, file_bytes(0, 32, 16)}));
+        EXPECT_EQ(r.rec.disconnect_ec, lt::error_code(lt::errors::http_error));
+        EXPECT_EQ(r.rec.erased, 0);
+    });
+}
+
+TEST(WebResponse, ShiftedRangeWithRealBlockSizesEndsAtOnce)
+{
+    // A whole-piece request of 64 KiB answered 8 bytes late, running on into
+    // the next piece, with 16 KiB blocks.
+    lt::file_storage fs;
+    fs.add_file("g.bin", 4 * 65536);
+    fs.set_piece_length(65536);
+    fs.set_num_pieces(4);
+    torrent_geometry geo;
+    geo.piece_length = 65536;
+    geo.block_size = 16 * 1024;
+    geo.name = "g.bin";
+    geo.files = &fs;
+    std::string const stream = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 8-65543/262144\r\n\r\n"
+        + std::string(4 * 65536, 'y');
+    for (std::size_t chunk : {std::size_t(1460), std::size_t(16384), std::size_t(65536), stream.size()}) {
+        web_protocol w("http://h/g.bin", geo);
+        web_protocol_recorder rec;
+        w.write_request(req(0, 0, 65536), request_settings{});
+        w.write_request(req(1, 0, 65536), request_settings{});
+        std::size_t most = 0;
+        for (std::size_t i = 0; i < stream.size() && rec.disconnects == 0; i += chunk) {
+            std::size_t const n = std::min(chunk, stream.size() - i);
+            w.on_receive(lt::error_code(), stream.data() + i, int(n), rec);
+            most = std::max(most, w.receive_buffer_size());
+        }
+        EXPECT_EQ(rec.disconnect_ec, lt::error_code(lt::errors::invalid_range)) << chunk;
+        EXPECT_EQ(rec.erased, 0) << chunk;
+        EXPECT_TRUE(rec.blocks.empty()) << chunk;
+        EXPECT_LE(most, 100 + std::max<std::size_t>(chunk, 16384)) << chunk;
     }
 }
 

@@ -186,7 +186,7 @@ TEST(PeerListTexts, AddressIsTheAddressAloneStateFollowsTheRule)
         tg::peer_record r = c.record;
         r.down_speed = c.downSpeed;
         if (c.queued)
-            r.flags |= lt::peer_flags_t(0x100u);
+            r.flags |= tg::peer_queued;
         EXPECT_STREQ(PeerStateText(r), c.text) << "speed " << c.downSpeed << " queued " << c.queued;
     }
 }

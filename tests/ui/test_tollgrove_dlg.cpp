@@ -243,7 +243,7 @@ tg::peer_record SourceRecord(int id, const char* address, std::int64_t bytes, in
     r.connection_type = lt::peer_info::web_seed;
     r.source_id = id;
     if (queued)
-        r.flags |= lt::peer_flags_t(0x100u);
+        r.flags |= tg::peer_queued;
     return r;
 }
 
