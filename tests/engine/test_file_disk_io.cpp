@@ -14,7 +14,11 @@
 #include <libtorrent/io_context.hpp>
 #include <libtorrent/peer_request.hpp>
 #include <libtorrent/performance_counters.hpp>
+#include <libtorrent/session.hpp>
 #include <libtorrent/session_handle.hpp>
+#include <libtorrent/torrent_handle.hpp>
+#include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
 #include <libtorrent/settings_pack.hpp>
 
 #include <gtest/gtest.h>
@@ -605,6 +609,58 @@ TEST_F(FileDiskIo, ReadOnlyFileSystemFailsTheOpenForWriting)
     // Reading still works.
     auto const got = read(st, lt::piece_index_t(0), 0, 1000);
     EXPECT_EQ(got, std::vector<char>(1000));
+#endif
+}
+
+// Through a real session: pieces handed to the engine for a drive that
+// fills stop the torrent with the write's error (error set and paused),
+// which is what the download loop ends a failed attempt on. The engine's
+// own disk back ends leave it downloading in upload mode instead.
+TEST(FileDiskIoSession, FullDriveStopsTheTorrentWithItsError)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a mount of its own (native)";
+#else
+    mounted_tmpfs drive("256k");
+    if (!drive.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test::temp_dir source{"source"};
+    int const piece_length = 64 * 1024;
+    auto const file = test::make_torrent(source.path(), "game", {{"data.bin", 1024 * 1024}}, piece_length);
+    auto const ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
+    auto const data = test::read_file(source.path() / "game");
+
+    lt::session session{test::with_file_disk_io(test::loopback_settings())};
+    lt::add_torrent_params atp;
+    atp.ti = ti;
+    atp.save_path = drive.path().u8string();
+    lt::torrent_handle const h = session.add_torrent(atp);
+    ASSERT_TRUE(test::wait_until([&] { return h.status().state == lt::torrent_status::downloading; }, 30s));
+    for (lt::piece_index_t p(0); p < ti->end_piece(); ++p) {
+        auto const start = data.begin() + std::ptrdiff_t(static_cast<int>(p)) * piece_length;
+        h.add_piece(p, std::vector<char>(start, start + ti->piece_size(p)));
+    }
+    ASSERT_TRUE(test::wait_until(
+        [&] {
+            auto const st = h.status();
+            return st.errc && (st.flags & lt::torrent_flags::paused);
+        },
+        30s))
+        << "state " << int(h.status().state) << ", upload mode " << bool(h.status().flags & lt::torrent_flags::upload_mode);
+    auto const st = h.status();
+    EXPECT_EQ(st.errc.value(), ENOSPC) << st.errc.message();
+    EXPECT_EQ(st.error_file, 0);
+    // Only pieces whose data landed count as had.
+    for (lt::piece_index_t p(0); p < ti->end_piece(); ++p) {
+        if (!h.have_piece(p))
+            continue;
+        std::ifstream in(std::filesystem::path(drive.path()) / "game", std::ios::binary);
+        std::vector<char> got(std::size_t(ti->piece_size(p)));
+        in.seekg(std::streamoff(static_cast<int>(p)) * piece_length);
+        in.read(got.data(), std::streamsize(got.size()));
+        auto const start = data.begin() + std::ptrdiff_t(static_cast<int>(p)) * piece_length;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), start)) << "piece " << static_cast<int>(p);
+    }
 #endif
 }
 
