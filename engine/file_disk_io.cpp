@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -72,6 +73,20 @@ struct piece_writes
     // piece is never reported good while its data could still fail to land.
     std::vector<std::unique_ptr<disk_job>> waiting;
     lt::storage_error failure;
+    // SHA-1 of the piece's blocks written in order from its start, taken
+    // from the block on its way to disk, so that a piece that comes in order
+    // (the HTTP sources deliver whole pieces) needs no read-back to hash.
+    // One thread at a time extends it (`hashing`); a block written out of
+    // turn leaves it short, and a block written again spoils it.
+    lt::hasher hasher;
+    int hashed = 0;
+    bool hashing = false;
+    bool spoilt = false;
+    std::vector<bool> seen;
+    // A thread is writing this piece; writes for it that other threads take
+    // from the queue wait here for that thread.
+    bool writer_busy = false;
+    std::vector<std::unique_ptr<disk_job>> deferred;
 };
 
 // One torrent's files as the disk threads see them.
@@ -104,6 +119,9 @@ struct storage_state
     // Blocks accepted by async_write and not yet written.
     std::unordered_map<std::uint64_t, std::pair<char*, int>> store;
     std::map<lt::piece_index_t, piece_writes> writes;
+    // Whole-piece hashes made from the blocks, for a hash asked for after
+    // the piece's writes are done; a few, newest last.
+    std::deque<std::pair<lt::piece_index_t, lt::sha1_hash>> written_hashes;
 };
 
 struct disk_job
@@ -122,10 +140,12 @@ struct disk_job
     std::function<void(lt::storage_error const&)> write_handler;
 
     // Any other job: its work, run on a disk thread, returns the completion
-    // to run on the network thread. `prior` is the failure of a write the
-    // job waited for (hashes only).
-    std::function<std::function<void()>(lt::storage_error const& prior)> work;
+    // to run on the network thread.
+    std::function<std::function<void()>(disk_job&)> work;
+    // A hash that waited for its piece's writes: the first of them that
+    // failed, or else the piece's hash made from the blocks (if whole).
     lt::storage_error prior;
+    std::optional<lt::sha1_hash> from_blocks;
     // A hash: its piece, whose pending writes it waits for.
     lt::piece_index_t hash_piece{-1};
 };
@@ -212,7 +232,7 @@ public:
         }
         auto j = std::make_unique<disk_job>();
         j->storage = st;
-        j->work = [this, st, r, buf, h = std::move(handler)](lt::storage_error const&) mutable {
+        j->work = [this, st, r, buf, h = std::move(handler)](disk_job&) mutable {
             lt::storage_error e;
             read_block(*st, r.piece, r.start, buf, r.length, e);
             return std::function<void()>([this, buf, len = r.length, e, h = std::move(h)] {
@@ -243,7 +263,24 @@ public:
         j->buffer = take_block();
         std::memcpy(j->buffer, data, std::size_t(r.length));
         st->store[block_key(r.piece, r.start)] = {j->buffer, r.length};
-        ++st->writes[r.piece].pending;
+        auto& pw = st->writes[r.piece];
+        if (pw.pending == 0 && pw.failure) {
+            // The piece comes again after its failure: a fresh start, but a
+            // thread still finishing with it keeps it.
+            bool const busy = pw.writer_busy;
+            pw = piece_writes();
+            pw.writer_busy = busy;
+        }
+        ++pw.pending;
+        // A block that comes again before the piece is done may differ from
+        // its first copy: the blocks' hash cannot tell which one landed.
+        std::size_t const nth = std::size_t(r.start / block_size);
+        if (pw.seen.size() <= nth)
+            pw.seen.resize(nth + 1);
+        if (pw.seen[nth])
+            pw.spoilt = true;
+        pw.seen[nth] = true;
+        forget_written_hash(*st, r.piece);
         m_store_bytes += r.length;
         bool const full = m_store_bytes >= m_high_mark;
         if (full) {
@@ -265,10 +302,12 @@ public:
         auto j = std::make_unique<disk_job>();
         j->storage = st;
         bool const v1 = bool(flags & lt::disk_interface::v1_hash);
-        j->work = [this, st, piece, v2, v1, h = std::move(handler)](lt::storage_error const& prior) mutable {
-            lt::storage_error e = prior;
+        j->work = [this, st, piece, v2, v1, h = std::move(handler)](disk_job& self) mutable {
+            lt::storage_error e = self.prior;
             lt::sha1_hash hash;
-            if (!e)
+            if (!e && self.from_blocks && v1 && v2.empty())
+                hash = *self.from_blocks;
+            else if (!e)
                 hash = hash_piece(*st, piece, v1, v2, e);
             return std::function<void()>([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
         };
@@ -281,8 +320,8 @@ public:
         auto st = storage(idx);
         auto j = std::make_unique<disk_job>();
         j->storage = st;
-        j->work = [this, st, piece, offset, h = std::move(handler)](lt::storage_error const& prior) mutable {
-            lt::storage_error e = prior;
+        j->work = [this, st, piece, offset, h = std::move(handler)](disk_job& self) mutable {
+            lt::storage_error e = self.prior;
             lt::sha256_hash hash;
             if (!e) {
                 int const len = std::min(block_size, st->files().piece_size2(piece) - offset);
@@ -388,11 +427,17 @@ public:
         }
     }
 
-    void async_clear_piece(lt::storage_index_t, lt::piece_index_t index, std::function<void(lt::piece_index_t)> handler) override
+    void async_clear_piece(lt::storage_index_t idx, lt::piece_index_t index, std::function<void(lt::piece_index_t)> handler) override
     {
-        // Nothing of a piece stays behind once its hash ran: hashes wait for
-        // the piece's writes, and the store buffer holds only pending writes.
+        // Nothing else of a piece stays behind once its hash ran: hashes wait
+        // for the piece's writes, and the store buffer holds only pending
+        // writes.
+        auto st = storage(idx);
         std::lock_guard<std::mutex> l(m_mutex);
+        forget_written_hash(*st, index);
+        auto const w = st->writes.find(index);
+        if (w != st->writes.end() && w->second.pending == 0)
+            st->writes.erase(w);
         complete([index, h = std::move(handler)] { h(index); });
     }
 
@@ -505,14 +550,33 @@ private:
         auto j = std::make_unique<disk_job>();
         j->storage = st;
         j->fence = true;
-        j->work = [w = std::move(work)](lt::storage_error const&) { return w(); };
+        j->work = [w = std::move(work)](disk_job&) { return w(); };
         add_job(std::move(j));
     }
 
     void add_hash_job(std::unique_ptr<disk_job> j, lt::piece_index_t piece)
     {
         j->hash_piece = piece;
-        add_job(std::move(j));
+        std::lock_guard<std::mutex> l(m_mutex);
+        auto& st = *j->storage;
+        auto const w = st.writes.find(piece);
+        if (w != st.writes.end() && w->second.pending == 0 && w->second.failure)
+            j->prior = w->second.failure;
+        else if (w == st.writes.end() || w->second.pending == 0) {
+            auto it = std::find_if(st.written_hashes.begin(), st.written_hashes.end(),
+                [&](auto const& h) { return h.first == piece; });
+            if (it != st.written_hashes.end())
+                j->from_blocks = it->second;
+        }
+        add_job_locked(std::move(j));
+    }
+
+    // Under m_mutex.
+    static void forget_written_hash(storage_state& st, lt::piece_index_t piece)
+    {
+        st.written_hashes.erase(std::remove_if(st.written_hashes.begin(), st.written_hashes.end(),
+                                    [&](auto const& h) { return h.first == piece; }),
+            st.written_hashes.end());
     }
 
     // Under m_mutex.
@@ -593,38 +657,67 @@ private:
             std::vector<std::unique_ptr<disk_job>> batch;
             batch.push_back(std::move(m_queue.front()));
             m_queue.pop_front();
-            // The rest of the same piece's writes go with it: one thread
-            // writes a piece in order.
-            if (batch.front()->what == disk_job::kind::write) {
-                auto const& first = *batch.front();
-                while (!m_queue.empty() && batch.size() < 64) {
-                    auto const& next = *m_queue.front();
-                    if (next.what != disk_job::kind::write || next.storage != first.storage
-                        || next.request.piece != first.request.piece)
-                        break;
-                    batch.push_back(std::move(m_queue.front()));
-                    m_queue.pop_front();
-                }
+            if (batch.front()->what != disk_job::kind::write) {
+                wake_another();
+                l.unlock();
+                run_other(std::move(batch.front()));
+                l.lock();
+                continue;
             }
-            // Another thread may take what is left.
-            if (!m_queue.empty() && m_idle > 0 && !m_wake_pending) {
-                m_wake_pending = true;
-                m_work.notify_one();
+            // One thread at a time writes a piece, in the order the blocks
+            // came, so that the piece's hash can follow its blocks. A write
+            // for a piece another thread is on goes to that thread.
+            storage_state& st = *batch.front()->storage;
+            lt::piece_index_t const piece = batch.front()->request.piece;
+            auto& pw = st.writes[piece];
+            if (pw.writer_busy) {
+                pw.deferred.push_back(std::move(batch.front()));
+                continue;
             }
-            l.unlock();
-            for (auto& j : batch) {
-                if (j->what == disk_job::kind::write)
+            pw.writer_busy = true;
+            // The rest of the piece's queued writes go with it.
+            while (!m_queue.empty() && batch.size() < 64) {
+                auto const& next = *m_queue.front();
+                if (next.what != disk_job::kind::write || next.storage.get() != &st || next.request.piece != piece)
+                    break;
+                batch.push_back(std::move(m_queue.front()));
+                m_queue.pop_front();
+            }
+            wake_another();
+            // The storage stays alive through the last job's reference.
+            auto const keep = batch.front()->storage;
+            for (;;) {
+                l.unlock();
+                for (auto& j : batch)
                     run_write(std::move(j));
-                else
-                    run_other(std::move(j));
+                batch.clear();
+                l.lock();
+                // Pending writes keep the entry; none pending, none deferred.
+                auto it = st.writes.find(piece);
+                if (it == st.writes.end())
+                    break;
+                if (it->second.deferred.empty()) {
+                    it->second.writer_busy = false;
+                    break;
+                }
+                batch = std::move(it->second.deferred);
+                it->second.deferred.clear();
             }
-            l.lock();
+        }
+    }
+
+    // Under m_mutex: another thread may take what is left in the queue.
+    void wake_another()
+    {
+        if (!m_queue.empty() && m_idle > 0 && !m_wake_pending) {
+            m_wake_pending = true;
+            m_work.notify_one();
         }
     }
 
     void run_other(std::unique_ptr<disk_job> j)
     {
-        std::function<void()> done = j->work(j->prior);
+        std::function<void()> done = j->work(*j);
         std::lock_guard<std::mutex> l(m_mutex);
         complete(std::move(done));
         job_done(*j->storage, j->fence);
@@ -635,6 +728,8 @@ private:
         storage_state& st = *j->storage;
         lt::storage_error e;
         write_block(st, j->request.piece, j->request.start, j->buffer, j->request.length, j->flags, e);
+        if (!e)
+            hash_in_order(st, *j);
         // A close that failed since (a file evicted from the set, or closed
         // by a release) is reported with the torrent's next write: that is
         // the written data it may have lost.
@@ -662,9 +757,25 @@ private:
             if (--pw.pending == 0) {
                 auto waiting = std::move(pw.waiting);
                 lt::storage_error const failure = pw.failure;
-                st.writes.erase(wit);
+                int const piece_size = st.files().piece_size(j->request.piece);
+                std::optional<lt::sha1_hash> whole;
+                if (!failure && !pw.spoilt && pw.hashed == piece_size)
+                    whole = pw.hasher.final();
+                // A piece whose blocks come one at a time keeps its partial
+                // hash between them, until it is whole or hashed.
+                bool const partial = waiting.empty() && !failure && !pw.spoilt && pw.hashed > 0 && pw.hashed < piece_size;
+                // A failure stays with the piece for a hash asked for later,
+                // until the piece is cleared or comes again.
+                if (!partial && !failure)
+                    st.writes.erase(wit);
+                if (whole && waiting.empty()) {
+                    st.written_hashes.emplace_back(j->request.piece, *whole);
+                    if (st.written_hashes.size() > 64)
+                        st.written_hashes.pop_front();
+                }
                 for (auto& w : waiting) {
                     w->prior = failure;
+                    w->from_blocks = whole;
                     // In flight since it was parked, so older than any
                     // fence: it goes to the queue at once.
                     --st.in_flight;
@@ -686,6 +797,28 @@ private:
                         o->on_disk();
                 });
         }
+    }
+
+    // A block just written extends its piece's hash if it is the next one.
+    void hash_in_order(storage_state& st, disk_job const& j)
+    {
+        piece_writes* pw;
+        {
+            std::lock_guard<std::mutex> l(m_mutex);
+            auto it = st.writes.find(j.request.piece);
+            if (it == st.writes.end())
+                return;
+            pw = &it->second;
+            if (pw->spoilt || pw->hashing || pw->hashed != j.request.start)
+                return;
+            pw->hashing = true;
+        }
+        // The entry stays while this write is pending; only this thread
+        // touches the hasher while `hashing` is set.
+        pw->hasher.update(j.buffer, j.request.length);
+        std::lock_guard<std::mutex> l(m_mutex);
+        pw->hashed += j.request.length;
+        pw->hashing = false;
     }
 
     // --- file work (disk threads) --------------------------------------------
