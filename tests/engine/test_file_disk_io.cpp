@@ -415,6 +415,34 @@ TEST_F(FileDiskIo, HashOfAPieceMatchesWhatLanded)
     EXPECT_EQ(h1.v1, lt::hasher(file.data() + 65536, 65536).final());
 }
 
+// More files than the open-file set holds: it stays within its bound, and
+// files closed to make room open again when needed.
+TEST_F(FileDiskIo, OpenFilesStayWithinTheirBound)
+{
+    settings.set_int(lt::settings_pack::file_pool_size, 4);
+    disk->settings_updated();
+    layout const l = make_layout({"many", 32768, {9000, 9000, 9000, 9000, 9000, 9000, 9000, 9000, 9000, 9000}, {}, false});
+    lt::storage_holder st = add(l);
+    ASSERT_EQ(check(st), lt::status_t::no_error);
+    std::vector<lt::storage_error> errors;
+    int pending = 0;
+    for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p)
+        write_piece(l, st, p, errors, pending);
+    ASSERT_TRUE(run_until([&] { return pending == 0; }));
+    for (auto const& e : errors)
+        EXPECT_FALSE(e) << e.ec.message();
+    EXPECT_LE(disk->get_status(st).size(), 4u);
+    for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
+        auto const data = l.bytes(l.piece_start(p), l.fs.piece_size(p));
+        hash_result h;
+        hash_piece(l, st, p, false, h);
+        ASSERT_TRUE(run_until([&] { return h.done; }));
+        EXPECT_FALSE(h.error) << h.error.ec.message();
+        EXPECT_EQ(h.v1, lt::hasher(data.data(), int(data.size())).final());
+        EXPECT_LE(disk->get_status(st).size(), 4u);
+    }
+}
+
 // Released files are closed (the engine's status lists none) and open again
 // on the next read or write.
 TEST_F(FileDiskIo, ReleasedFilesReopenOnDemand)
