@@ -8,6 +8,7 @@
 //   direct_http_bench --swarm TORRENT WORKDIR PORT...
 // The same figures for a download from seeding peers on 127.0.0.1 alone.
 #include "engine/direct_http_engine.hpp"
+#include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
 
 #include <libtorrent/address.hpp>
@@ -77,7 +78,9 @@ int main(int argc, char** argv)
     s.set_bool(lt::settings_pack::enable_upnp, false);
     s.set_bool(lt::settings_pack::enable_natpmp, false);
     s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
-    lt::session session(s);
+    lt::session_params params(s);
+    params.disk_io_constructor = tg::file_disk_io_constructor;
+    lt::session session(std::move(params));
     tg::direct_http_engine engine(session);
 
     lt::add_torrent_params atp;

@@ -5,7 +5,6 @@
 #include <shlwapi.h>
 
 #include <libtorrent/error_code.hpp>
-#include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_status.hpp>
@@ -16,6 +15,7 @@
 #include "connection_rule.h"
 #include "download_error.h"
 #include "engine/direct_http_engine.hpp"
+#include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
 #include "option_file.h"
 #include "saved_state.h"
@@ -75,11 +75,11 @@ int CTollgroveDlg::RunDownload()
         const SessionOptions options = ReadOptionFile();
         lt::session_params params = ReadDhtState(m_strDhtStatePath);
         params.settings = MakeSessionSettings(options, hooks.loopbackOnly);
-        // The engine picks its disk back end by pointer size: the shipped
-        // 32-bit program gets the file-per-call one, 64-bit builds memory
-        // maps. The 64-bit build (for hosts without 32-bit execution) takes
-        // the shipped one, so that its tests exercise what users run.
-        params.disk_io_constructor = lt::posix_disk_io_constructor;
+        // Our own disk I/O in every build, in place of the engine's choice
+        // by pointer size: files stay open, the disk work runs off the
+        // network thread, and a failed write stops the torrent with its
+        // error (which the loop below turns into a failed attempt).
+        params.disk_io_constructor = tg::file_disk_io_constructor;
         lt::session session(std::move(params));
         tg::direct_http_engine sources(session);
         sources.set_max_half_open_connections(options.limits.maxHalfOpen);

@@ -1,6 +1,7 @@
 // The DHT state and resume files against a real engine session.
 #include <gtest/gtest.h>
 
+#include "engine/file_disk_io.hpp"
 #include "saved_state.h"
 #include "session_options.h"
 
@@ -51,6 +52,7 @@ lt::session_params LoopbackParams()
     SessionOptions o;
     o.limits.listenPort = 0;
     p.settings = MakeSessionSettings(o, true);
+    p.disk_io_constructor = tg::file_disk_io_constructor;
     return p;
 }
 

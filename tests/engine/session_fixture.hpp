@@ -3,10 +3,13 @@
 
 #include "temp_dir.hpp"
 
+#include "engine/file_disk_io.hpp"
+
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/entry.hpp>
 #include <libtorrent/session.hpp>
+#include <libtorrent/session_params.hpp>
 #include <libtorrent/settings_pack.hpp>
 #include <libtorrent/torrent_info.hpp>
 
@@ -42,6 +45,15 @@ inline lt::settings_pack loopback_settings()
     s.set_bool(lt::settings_pack::enable_natpmp, false);
     s.set_int(lt::settings_pack::alert_mask, lt::alert_category::storage);
     return s;
+}
+
+// Session parameters with the program's own disk I/O, as every session
+// the program creates has.
+inline lt::session_params with_file_disk_io(lt::settings_pack s)
+{
+    lt::session_params p(std::move(s));
+    p.disk_io_constructor = tg::file_disk_io_constructor;
+    return p;
 }
 
 struct test_file

@@ -40,7 +40,7 @@ class DirectHttpEngine : public ::testing::Test
 {
 protected:
     test::temp_dir dir{"engine"};
-    lt::session session{test::loopback_settings()};
+    lt::session session{test::with_file_disk_io(test::loopback_settings())};
     test::manual_clock clock;
     direct_http_engine engine{session, clock};
     int torrents_made = 0;

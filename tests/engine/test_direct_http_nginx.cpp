@@ -23,7 +23,7 @@ class DirectHttpNginx : public ::testing::Test
 protected:
     test::temp_dir served{"served"};
     test::temp_dir leech{"leech"};
-    lt::session session{test::loopback_settings()};
+    lt::session session{test::with_file_disk_io(test::loopback_settings())};
     direct_http_engine engine{session};
     std::string error_log; // nginx's, kept after it stops
 

@@ -35,7 +35,7 @@ protected:
     test::http_test_server server{served.path()};
     std::vector<std::string> log;
     std::mutex log_mutex;
-    lt::session session{settings()};
+    lt::session session{test::with_file_disk_io(settings())};
     direct_http_engine engine{session};
 
     static lt::settings_pack settings()

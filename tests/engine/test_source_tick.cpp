@@ -31,7 +31,7 @@ protected:
     std::vector<std::string> log;
     std::mutex log_mutex;
     test::manual_clock clock;
-    lt::session session{settings()};
+    lt::session session{test::with_file_disk_io(settings())};
     direct_http_engine engine{session, clock};
     std::vector<char> file = test::make_torrent(served.path(), "game.bin", {{"", 200000}}, 32 * 1024);
 

@@ -67,8 +67,8 @@ TEST(SwarmTransfer, TwoSessionsOnLoopbackTransferATorrent)
     lt::bencode(std::back_inserter(buf), ct.generate());
     auto ti = std::make_shared<lt::torrent_info>(buf, lt::from_span);
 
-    lt::session seeder(LoopbackSettings());
-    lt::session leecher(LoopbackSettings());
+    lt::session seeder(tg::test::with_file_disk_io(LoopbackSettings()));
+    lt::session leecher(tg::test::with_file_disk_io(LoopbackSettings()));
 
     lt::add_torrent_params sp;
     sp.ti = ti;

@@ -1,0 +1,71 @@
+// One open file read and written at explicit offsets, with no shared file
+// position, so several disk threads can use the same handle at once; and the
+// few path operations the disk I/O needs. Paths are the engine's narrow
+// UTF-8 paths. The Win32 side lives in positional_file_win32.cpp, the POSIX
+// side in positional_file_posix.cpp; this header names neither.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <boost/system/error_code.hpp>
+
+namespace tg {
+
+using error_code = boost::system::error_code;
+
+class positional_file
+{
+public:
+    enum class mode { read_only, read_write };
+
+    positional_file() = default;
+    positional_file(positional_file const&) = delete;
+    positional_file& operator=(positional_file const&) = delete;
+    positional_file(positional_file&& other) noexcept;
+    positional_file& operator=(positional_file&& other) noexcept;
+    // Closes without a word: call close() where a failure matters.
+    ~positional_file();
+
+    // Opens `path`. read_write creates a missing file (sparse where the file
+    // system knows it) but never its folders. Others may read the file while
+    // it is open (and write, so a second handle of ours never conflicts).
+    static positional_file open(std::string const& path, mode m, error_code& ec);
+
+    bool is_open() const;
+    mode open_mode() const { return m_mode; }
+
+    // Reads up to `len` bytes at `offset`; returns the count, which is less
+    // than `len` only at the end of the file; -1 with `ec` on failure.
+    int read_at(char* buf, int len, std::int64_t offset, error_code& ec);
+    // Writes all `len` bytes at `offset`; returns the count written, which is
+    // less than `len` only on failure (`ec` says why).
+    int write_at(char const* buf, int len, std::int64_t offset, error_code& ec);
+    // Commits written data to the device.
+    bool flush(error_code& ec);
+    // Closes the handle and reports what the close said (a deferred write
+    // error on some file systems). The handle is gone either way.
+    bool close(error_code& ec);
+
+private:
+    std::intptr_t m_handle = -1;
+    mode m_mode = mode::read_only;
+};
+
+// The file's size; -1 with `ec` when it cannot be read (no such file: `ec`
+// is no_such_file_or_directory).
+std::int64_t file_size_at(std::string const& path, error_code& ec);
+
+// Creates `dir` and its missing parents; an existing folder is no error.
+bool create_folders(std::string const& dir, error_code& ec);
+
+// Renames a file, replacing `to` if it exists.
+bool rename_path(std::string const& from, std::string const& to, error_code& ec);
+
+// Removes a file or an empty folder; a missing one is no error.
+bool remove_path(std::string const& path, error_code& ec);
+
+// The folder part of `path` (before its last separator), empty for a bare name.
+std::string parent_folder(std::string const& path);
+
+} // namespace tg
