@@ -17,30 +17,6 @@ error_code last_error() { return error_code(errno, boost::system::system_categor
 
 } // namespace
 
-positional_file::positional_file(positional_file&& other) noexcept
-    : m_handle(other.m_handle), m_mode(other.m_mode)
-{
-    other.m_handle = -1;
-}
-
-positional_file& positional_file::operator=(positional_file&& other) noexcept
-{
-    if (this != &other) {
-        error_code ignored;
-        close(ignored);
-        m_handle = other.m_handle;
-        m_mode = other.m_mode;
-        other.m_handle = -1;
-    }
-    return *this;
-}
-
-positional_file::~positional_file()
-{
-    error_code ignored;
-    close(ignored);
-}
-
 positional_file positional_file::open(std::string const& path, mode m, error_code& ec)
 {
     // A file that is never written past its holes stays sparse by itself on

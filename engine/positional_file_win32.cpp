@@ -49,30 +49,6 @@ HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 } // namespace
 
-positional_file::positional_file(positional_file&& other) noexcept
-    : m_handle(other.m_handle), m_mode(other.m_mode)
-{
-    other.m_handle = -1;
-}
-
-positional_file& positional_file::operator=(positional_file&& other) noexcept
-{
-    if (this != &other) {
-        error_code ignored;
-        close(ignored);
-        m_handle = other.m_handle;
-        m_mode = other.m_mode;
-        other.m_handle = -1;
-    }
-    return *this;
-}
-
-positional_file::~positional_file()
-{
-    error_code ignored;
-    close(ignored);
-}
-
 positional_file positional_file::open(std::string const& path, mode m, error_code& ec)
 {
     bool const write = m == mode::read_write;
