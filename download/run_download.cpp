@@ -6,7 +6,6 @@
 
 #include <libtorrent/error_code.hpp>
 #include <libtorrent/posix_disk_io.hpp>
-#include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_status.hpp>
 #include <libtorrent/torrent_info.hpp>
@@ -102,10 +101,10 @@ int CTollgroveDlg::RunDownload()
             lt::add_torrent_params atp;
             std::vector<char> resume;
             if (tg::load_file(resumePath, resume) == 0) {
-                lt::error_code ec;
-                lt::add_torrent_params fromResume = lt::read_resume_data(resume, ec);
-                if (!ec)
-                    atp = std::move(fromResume); // a damaged file: the engine checks the data instead
+                std::string dropped;
+                atp = ResumeParamsFor(resume, *ti, dropped);
+                if (!dropped.empty())
+                    WriteLogLineIn(moduleDir, L"Download: " + FromUtf8(dropped));
             }
             PlaceFiles(*ti, m_strInstallPath);
             atp.ti = ti;

@@ -218,6 +218,58 @@ def scenario_stop_resume(args, work):
         pub.stop()
 
 
+def other_torrent_resume(pub, work):
+    """Resume data of another torrent over the same files (another piece
+    size), as a replaced .torrent leaves it behind."""
+    import libtorrent as lt
+    other = os.path.join(work, "other.torrent")
+    publisher.game.make_torrent(pub.content, other, piece_size=pub.piece_size * 2)
+    atp = lt.add_torrent_params()
+    atp.ti = lt.torrent_info(other)
+    atp.info_hashes = atp.ti.info_hashes()
+    atp.save_path = "."
+    return lt.write_resume_data_buf(atp), str(atp.ti.info_hashes().v1)
+
+
+def resume_info_hash(path):
+    import libtorrent as lt
+    with open(path, "rb") as f:
+        return str(lt.read_resume_data(f.read()).info_hashes.v1)
+
+
+def scenario_stale_resume(args, work):
+    """A resume file of another torrent in the install folder (the
+    publisher replaced the .torrent): the attempt checks the files instead
+    of failing; a Stop writes the resume file anew for this torrent, and
+    Retry completes."""
+    pub = publisher.Publisher(work, [("data/big.pak", 16 << 20), ("game.exe", 40000)], seeder=False,
+                              rate_limit=128 << 10).start()
+    resume, other_hash = other_torrent_resume(pub, work)
+    assert other_hash != pub.info_hash
+    install = os.path.join(work, "install")
+    os.makedirs(install)
+    with open(os.path.join(install, "demo.resume"), "wb") as f:
+        f.write(resume)
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        time.sleep(2)
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        written = resume_info_hash(os.path.join(install, "demo.resume"))
+        log("resume file now for", written)
+        assert written == pub.info_hash, "the resume file was not written for this torrent"
+        pub.start_seeder()
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def scenario_connection_rule(args, work):
     """A slow file server, no peer and no url-list: the rule (run every 3 s
     here) adds sources one a run, 1 -> 4, until MaxHttpConn, and no more."""
@@ -658,6 +710,7 @@ SCENARIOS = {
     "bad_state_files": scenario_bad_state_files,
     "bad_configuration": scenario_bad_configuration,
     "finishing": scenario_finishing,
+    "stale_resume": scenario_stale_resume,
 }
 
 
