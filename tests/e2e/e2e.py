@@ -606,7 +606,8 @@ def scenario_finishing(args, work):
         f.write(b"old")
     pub = publisher.Publisher(work, [("data/big.pak", 24 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
                               rate_limit=256 << 10, seeder_upload_limit=256 << 10).start()
-    install = os.path.join(work, "install")
+    # Blanks in the install folder, as in the folder the window proposes.
+    install = os.path.join(work, "Tro choi Demo")
     os.makedirs(install)
     shutil.copy2(args.marker, os.path.join(install, "tg-play.exe"))
     app = os.path.join(work, "app")
@@ -683,10 +684,12 @@ def scenario_finishing(args, work):
             time.sleep(0.2)
         assert os.path.exists(played), "the game program did not start"
         with open(played, encoding="utf-8") as f:
-            cwd, cmdline = f.read().splitlines()[:2]
+            cwd, cmdline, argc, argv0, module = f.read().splitlines()[:5]
         log("game started in", cwd, "as", cmdline)
         assert cwd.lower() == win_install.lower(), cwd
-        assert "tg-play.exe" in cmdline.lower()
+        # No argument, and its own path as the first word.
+        assert argc == "1", "the game got %s words from %r" % (argc, cmdline)
+        assert argv0.lower() == module.lower() == (win_install + "\\tg-play.exe").lower(), (argv0, module)
         assert not os.path.exists(os.path.join(app, "tollgrove.cache")), "Play wrote the cache file"
     finally:
         prog.kill()
