@@ -117,6 +117,29 @@ bool WriteResourceToFile(HRSRC resource, const std::wstring& path)
     return written == size;
 }
 
+std::wstring FullPathName(const std::wstring& path)
+{
+    if (path.empty())
+        return std::wstring();
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (n == 0)
+            return std::wstring();
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n); // the size it needs, terminator included
+    }
+}
+
+bool IsExistingFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 uint32_t LaunchProgram(const std::wstring& commandLine)
 {
     // A cut command line would start some other program or argument list.

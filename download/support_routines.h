@@ -29,6 +29,15 @@ int SetFileTimeFromStamp(const std::wstring& stamp, const std::wstring& path);
 // when every byte was written.
 bool WriteResourceToFile(HRSRC resource, const std::wstring& path);
 
+// The absolute form of `path` (GetFullPathNameW, any length): a relative or
+// drive-relative path resolved against the current directory now, once, so
+// that a later change of directory cannot move it. Empty when the path
+// cannot be made absolute (an empty text among them).
+std::wstring FullPathName(const std::wstring& path);
+
+// Whether `path` names an existing folder (not a file).
+bool IsExistingFolder(const std::wstring& path);
+
 // Starts the command line; the new process's id, 0 on failure. A command
 // line of 260 characters or more is refused (0, nothing started).
 uint32_t LaunchProgram(const std::wstring& commandLine);

@@ -8,6 +8,7 @@
 #include "ini_file.h"
 #include "report_urls.h"
 #include "reports.h"
+#include "support_routines.h"
 #include "ui/install_folder_prompt.h"
 #include "ui/tollgrove_dlg.h"
 #include "ui/window_messages.h"
@@ -21,8 +22,10 @@ bool ObtainInstallFolder(CTollgroveDlg& dlg, const std::wstring& foldedGameName)
 {
     if (!dlg.m_strInstallPath.empty())
         return true; // an earlier attempt of this run chose it: used unchecked
-    dlg.m_strInstallPath = ReadInstallPath(dlg.m_strCachePath);
-    if (!dlg.m_strInstallPath.empty() && PathFileExistsW(dlg.m_strInstallPath.c_str()))
+    // A relative folder in the cache file means the program's folder (the
+    // current directory until the attempt changes into the install folder).
+    dlg.m_strInstallPath = FullPathName(ReadInstallPath(dlg.m_strCachePath));
+    if (!dlg.m_strInstallPath.empty() && IsExistingFolder(dlg.m_strInstallPath))
         return true;
     dlg.m_strInstallPath.clear();
     std::wstring chosen;

@@ -270,6 +270,43 @@ def scenario_stale_resume(args, work):
         pub.stop()
 
 
+def scenario_relative_folder(args, work):
+    """A relative folder typed into the install-folder dialog lands below
+    the program's folder; Stop and Retry stay in that one folder and resume
+    there, and Exit remembers it as an absolute path."""
+    pub = publisher.Publisher(work, [("data/big.pak", 16 << 20), ("game.exe", 40000)], seeder=False,
+                              rate_limit=128 << 10).start()
+    app = os.path.join(work, "app")
+    install = os.path.join(app, "Games")
+    pub.write_program_folder(app, args.exe, install_dir=None)
+    answer_update_check(args, pub, app)
+    prog = Program(args.exe, args.probe, app, args.env)
+    prog.start()
+    try:
+        rc, out = prog.probe_run("in", INSTALL_CAPTION, "wait", IDC_EDIT_PATH, "C:\\", 60, timeout=90)
+        assert rc == 0, "no install-folder dialog: %r" % out
+        assert prog.probe_run("in", INSTALL_CAPTION, "settext", IDC_EDIT_PATH, "Games")[0] == 0
+        prog.probe_run("in", INSTALL_CAPTION, "click", 1)
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        time.sleep(2)
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        assert os.path.getsize(os.path.join(install, "demo.resume")) > 0, "no resume file in the typed folder"
+        pub.start_seeder()
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert not os.path.exists(os.path.join(install, "Games")), "Retry went one folder deeper"
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+        remembered = read_ini(os.path.join(app, "tollgrove.cache"))["InstallPath"]
+        log("remembered install folder:", remembered)
+        assert remembered.lower() == publisher.windows_path(install).lower(), remembered
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def scenario_connection_rule(args, work):
     """A slow file server, no peer and no url-list: the rule (run every 3 s
     here) adds sources one a run, 1 -> 4, until MaxHttpConn, and no more."""
@@ -714,6 +751,7 @@ SCENARIOS = {
     "bad_configuration": scenario_bad_configuration,
     "finishing": scenario_finishing,
     "stale_resume": scenario_stale_resume,
+    "relative_folder": scenario_relative_folder,
 }
 
 
