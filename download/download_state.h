@@ -50,9 +50,9 @@ struct DownloadState
     std::wstring m_strPaneText[4]; // status-bar panes 0 to 3 (worker writes)
 };
 
-// The program's folder without a trailing backslash; filled by the main
-// window's initialisation before the first attempt.
-extern wchar_t g_szModuleDir[MAX_PATH];
+// The program's folder without a trailing backslash, never cut: filled by
+// the main window's initialisation before the first attempt.
+extern std::wstring g_szModuleDir;
 
 // The engine's peer records of the running attempt, refilled every second;
 // the window reads them only inside WM_REFRESH_STATUS.

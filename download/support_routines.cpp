@@ -32,9 +32,37 @@ std::string ToAnsi(const std::wstring& text)
 }
 } // namespace
 
+std::wstring ModuleFileName()
+{
+    // A fixed buffer would cut a long path into another file's name: grow
+    // until it fits (32,767 characters is the longest path there is).
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring ProgramFolder()
+{
+    const std::wstring path = ModuleFileName();
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
 void WriteUpdateLog(const std::wstring& text)
 {
-    WriteLogLineIn(std::wstring(), text);
+    // Never the current directory's logs\: during an attempt that is the
+    // install folder, which has none.
+    WriteLogLineIn(ProgramFolder(), text);
 }
 
 void WriteLogLineIn(const std::wstring& folder, const std::wstring& text)

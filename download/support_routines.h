@@ -7,14 +7,18 @@
 #include <cstdint>
 #include <string>
 
-// Appends "YYYYMMDDhhmmss text" to logs\updateYYYYMM.txt of the current
-// directory; the line is lost when the file cannot be opened. Characters
-// outside the ANSI code page become '?'.
+// The program's executable path, whatever its length (empty only when the
+// system cannot give it), and its folder without the trailing backslash.
+std::wstring ModuleFileName();
+std::wstring ProgramFolder();
+
+// Appends "YYYYMMDDhhmmss text" to logs\updateYYYYMM.txt of the program's
+// folder, whatever the current directory; the line is lost when the file
+// cannot be opened. Characters outside the ANSI code page become '?'.
 void WriteUpdateLog(const std::wstring& text);
 
-// The same line into the log folder below `folder` (an absolute folder, so
-// the download's lines land beside the program while the install folder is
-// the current directory). Any thread.
+// The same line into the log folder below `folder` (an absolute folder).
+// Any thread.
 void WriteLogLineIn(const std::wstring& folder, const std::wstring& text);
 
 // Deletes the folder with everything below it, clearing read-only files

@@ -60,8 +60,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID param)
     CTollgroveDlg& dlg = *static_cast<CTollgroveDlg*>(param);
     const HWND window = dlg.GetSafeHwnd();
 
-    dlg.m_strCachePath = std::wstring(g_szModuleDir) + L"\\tollgrove.cache";
-    dlg.m_strConfigPath = std::wstring(g_szModuleDir) + L"\\tollgrove.dat";
+    dlg.m_strCachePath = g_szModuleDir + L"\\tollgrove.cache";
+    dlg.m_strConfigPath = g_szModuleDir + L"\\tollgrove.dat";
     const std::wstring folded = ReadFoldedGameName(dlg.m_strConfigPath);
 
     if (!ObtainInstallFolder(dlg, folded)) {

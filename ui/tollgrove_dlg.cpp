@@ -8,10 +8,11 @@
 
 #include "download/download_error.h"
 #include "download/ini_file.h"
+#include "download/support_routines.h"
 #include "download/worker_thread.h"
 #include "ui/window_messages.h"
 
-wchar_t g_szModuleDir[MAX_PATH];
+std::wstring g_szModuleDir;
 PeerInfoList g_peerInfoList;
 
 namespace {
@@ -70,12 +71,9 @@ BOOL CTollgroveDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetWindowText(kTitle);
 
-    // The program's folder, without its trailing backslash.
-    DWORD n = ::GetModuleFileNameW(nullptr, g_szModuleDir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        g_szModuleDir[0] = L'\0'; // a path the buffer cannot hold is not used cut
-    if (wchar_t* slash = wcsrchr(g_szModuleDir, L'\\'))
-        *slash = L'\0';
+    // The program's folder, whatever the length of its path: an empty one
+    // would put the configuration and cache paths at the drive's root.
+    g_szModuleDir = ProgramFolder();
 
     // The picture: placed, told where clicks go, loaded and shown (it sizes
     // itself to the picture).

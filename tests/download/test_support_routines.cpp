@@ -5,6 +5,7 @@
 #include "file_stamps.h"
 #include "support_formats.h"
 #include "support_routines.h"
+#include "child_process.h"
 #include "host_path.h"
 #include "win_test_files.h"
 
@@ -38,12 +39,11 @@ uint64_t LastWriteTime(const std::wstring& path)
 TEST(SupportRoutines, LogLinesGoToThisMonthsFileInOrder)
 {
     ScratchFolder dir;
-    CurrentDirectory cd(dir.Path());
-    CreateDirectoryW(L"logs", nullptr);
+    CreateDirectoryW((dir / L"logs").c_str(), nullptr);
     SYSTEMTIME before = {};
     GetLocalTime(&before);
-    WriteUpdateLog(L"first line");
-    WriteUpdateLog(L"second line: Việt");
+    WriteLogLineIn(dir.Path(), L"first line");
+    WriteLogLineIn(dir.Path(), L"second line: Việt");
     SYSTEMTIME after = {};
     GetLocalTime(&after);
     if (before.wMonth != after.wMonth)
@@ -63,9 +63,45 @@ TEST(SupportRoutines, LogLinesGoToThisMonthsFileInOrder)
 TEST(SupportRoutines, NoLogFolderWritesNothing)
 {
     ScratchFolder dir;
-    CurrentDirectory cd(dir.Path());
-    WriteUpdateLog(L"lost");
+    WriteLogLineIn(dir.Path(), L"lost");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+// The program run from a folder whose path is short, or far longer than
+// MAX_PATH, while its current directory is another folder (an attempt's
+// install folder, without logs\): it finds its own folder, and its log
+// lines land in that folder's logs\.
+TEST(ProgramFolder, FoundWhateverItsLengthAndHoldsTheLog)
+{
+    const struct {
+        const char* name;
+        size_t depth; // folders of 50 characters below the scratch folder
+    } cases[] = {{"short", 1}, {"longer than MAX_PATH", 6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder dir;
+        std::wstring folder = dir.Path();
+        for (size_t i = 0; i < c.depth; ++i) {
+            folder += L"\\" + std::wstring(49, static_cast<wchar_t>(L'a' + i)) + L"x";
+            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+        }
+        ASSERT_EQ(folder.size() >= MAX_PATH, c.depth > 1);
+        ASSERT_TRUE(CopyFileW(HostPath(TG_PROGRAM_FOLDER_PROBE).c_str(), (folder + L"\\tollgrove.exe").c_str(), FALSE))
+            << GetLastError();
+        ASSERT_TRUE(CreateDirectoryW((folder + L"\\logs").c_str(), nullptr));
+        const std::wstring install = dir / L"install";
+        ASSERT_TRUE(CreateDirectoryW(install.c_str(), nullptr));
+
+        ChildProcess probe;
+        ASSERT_TRUE(probe.Start(L"\"" + folder + L"\\tollgrove.exe\"", install)) << GetLastError();
+        ASSERT_EQ(probe.Wait(30000), 0u);
+        EXPECT_EQ(ReadAll(install + L"\\program_folder.txt"), std::filesystem::path(folder).u8string());
+        EXPECT_FALSE(FileExists(install + L"\\logs"));
+        std::string logged;
+        for (const auto& e : std::filesystem::directory_iterator(folder + L"\\logs"))
+            logged += ReadAll(e.path().wstring());
+        EXPECT_NE(logged.find(" probe line\r\n"), std::string::npos) << logged;
+    }
 }
 
 TEST(SupportRoutines, DeleteDirectoryTreeRemovesReadOnlyFilesAndSubfolders)
