@@ -196,6 +196,32 @@ TEST_F(ProgramRunTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
     }
 }
 
+// A server time that the downloaded copy cannot be given (1601-01-01
+// 00:00:00 is file time 0, which the system takes for "leave the time
+// unchanged"), as on a volume that rounds times or while a scanner holds
+// the file: the copy is not put in place, the program says why and opens
+// its window, instead of replacing itself and downloading again on every
+// start without ever showing a window.
+TEST_F(ProgramRunTest, CopyThatDoesNotKeepTheServersTimeIsNotPutInPlace)
+{
+    const std::string newBuild = WithBuildNumber(m_program, 3);
+    ASSERT_FALSE(newBuild.empty());
+    ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
+    ASSERT_TRUE(SetLastWrite(Exe(), Utc(9, 0, 0)));
+    const DWORD oldBuild = BuildNumberOf(Exe());
+    ASSERT_TRUE(m_server.Route(UpdateRoute({{200, "Mon, 01 Jan 1601 00:00:00 GMT", newBuild}})));
+
+    ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
+    const DWORD program = WaitForWindowOf(Exe(), kLimitMs);
+    ASSERT_NE(program, 0u) << "no window: " << ::testing::PrintToString(Log());
+    EXPECT_EQ(WaitForLogLines(2, kLimitMs),
+        (std::vector<std::string>{"Tollgrove selfupdate: the new copy did not keep the server's time, not replaced",
+            "Tollgrove selfupdate failed. Step: 4, system error: 0"}));
+    EXPECT_EQ(BuildNumberOf(Exe()), oldBuild);
+    EXPECT_EQ(m_server.Requests().size(), 2u); // the time, then the file; once
+    EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+}
+
 // Started from another working folder, the program still works beside its
 // executable. A second start while it runs leaves at once: no window, no log
 // line, no request; the first goes on.
