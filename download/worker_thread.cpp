@@ -93,10 +93,12 @@ DWORD WINAPI WorkerThreadProc(LPVOID param)
     const std::wstring machineCode = Md5Hex(GetMacAddressString());
     SendReport(StatusReportUrl(dlg.m_strLinkReport, machineCode, dlg.m_strGameCode, fileName, REPORT_STARTED));
 
-    dlg.m_nStartSec = GetTickCount() / 1000;
+    const uint32_t startTick = GetTickCount();
+    dlg.m_nStartSec = startTick / 1000;
     const int result = dlg.RunDownload();
-    dlg.m_nEndSec = GetTickCount() / 1000;
-    const uint32_t elapsed = ElapsedSeconds(dlg.m_nStartSec, dlg.m_nEndSec);
+    const uint32_t endTick = GetTickCount();
+    dlg.m_nEndSec = endTick / 1000;
+    const uint32_t elapsed = ElapsedSeconds(startTick, endTick);
 
     if (const auto totals = PlanTotals(result, elapsed, dlg.m_nBytesDownloaded, dlg.m_nTotalTimeDL, dlg.m_nTotalSizeDL)) {
         dlg.m_nBytesDownloaded = totals->totalBytes;
