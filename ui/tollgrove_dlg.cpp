@@ -35,6 +35,10 @@ const Column kPeerColumns[] = {
 
 const UINT kIndicators[] = {IDS_PANE_PORT, IDS_PANE_PEERS, IDS_PANE_RATES, IDS_PANE_TOTALS};
 
+// Sent to every top-level window when the taskbar (Explorer) starts again,
+// having lost every notification-area icon.
+const UINT g_nTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+
 } // namespace
 
 BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
@@ -48,6 +52,7 @@ BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
     ON_MESSAGE(WM_WORKER_FINISHED, &CTollgroveDlg::OnWorkerFinished)
     ON_MESSAGE(WM_REFRESH_STATUS, &CTollgroveDlg::OnRefreshStatus)
     ON_MESSAGE(WM_PICTURE_CLICKED, &CTollgroveDlg::OnPictureClicked)
+    ON_REGISTERED_MESSAGE(g_nTaskbarCreated, &CTollgroveDlg::OnTaskbarCreated)
 END_MESSAGE_MAP()
 
 CTollgroveDlg::CTollgroveDlg()
@@ -150,6 +155,18 @@ LRESULT CTollgroveDlg::OnTrayNotify(WPARAM, LPARAM lParam)
         m_bInTray = !::Shell_NotifyIconW(NIM_DELETE, &m_trayData);
     }
     return 1;
+}
+
+LRESULT CTollgroveDlg::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    // The hidden window's icon is its only way back: add it again, and show
+    // the window when that fails, as OnCancel does.
+    if (m_bInTray) {
+        m_bInTray = ::Shell_NotifyIconW(NIM_ADD, &m_trayData);
+        if (!m_bInTray)
+            ShowWindow(SW_SHOW);
+    }
+    return 0;
 }
 
 void CTollgroveDlg::OnActionButton()

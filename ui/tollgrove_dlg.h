@@ -52,6 +52,7 @@ protected:
     void OnActionButton();
     void OnToggleSizeButton();
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam); // Explorer started again
     LRESULT OnWorkerFinished(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshStatus(WPARAM wParam, LPARAM lParam);
     LRESULT OnPictureClicked(WPARAM wParam, LPARAM lParam);

@@ -224,6 +224,46 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
     EXPECT_EQ(dlg.visibility, (std::vector<bool>{true, false, false, true, false, false}));
 }
 
+// Explorer's restart loses the notification-area icons and announces
+// itself with the registered "TaskbarCreated": the hidden window adds its
+// icon again (its only way back); a shown window adds none.
+TEST(MainDialogShell, TaskbarCreatedAddsTheHiddenWindowsIconAgain)
+{
+    ScriptedMainDlg dlg;
+    dlg.script = [](ScriptedMainDlg& d) {
+        if (WaitingForTheFirstAttempt(d))
+            return;
+        const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+        ASSERT_NE(taskbarCreated, 0u);
+        // The icon exists when NIM_MODIFY finds it.
+        const auto iconShown = [&d] { return ::Shell_NotifyIconW(NIM_MODIFY, &d.m_trayData) != FALSE; };
+        switch (d.step++) {
+        case 0:
+            d.SendMessage(taskbarCreated); // shown: nothing to add
+            d.notes.push_back(iconShown());
+            d.PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        case 1:
+            d.notes.push_back(iconShown());
+            ::Shell_NotifyIconW(NIM_DELETE, &d.m_trayData); // what Explorer's end did
+            d.notes.push_back(iconShown());
+            d.SendMessage(taskbarCreated);
+            d.notes.push_back(iconShown());
+            d.notes.push_back(d.IsWindowVisible() != FALSE);
+            d.SendMessage(WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN); // shows the window, removes the icon
+            d.notes.push_back(iconShown());
+            ::PostMessageW(d.GetDlgItem(IDC_BTN_EXIT).m_hWnd, BM_CLICK, 0, 0);
+            return;
+        }
+        d.PostMessage(WM_TEST_SCRIPT);
+    };
+    const INT_PTR result = dlg.DoModal();
+    DrainQuit();
+    EXPECT_NE(result, kTimedOut);
+    // shown: no icon; hidden: icon; lost; added again, window still hidden; back: none.
+    EXPECT_EQ(dlg.notes, (std::vector<bool>{false, true, false, true, false, false}));
+}
+
 // Peer records as the engine hands them out.
 tg::peer_record Record(const char* address, std::int64_t bytes, int speed, const char* client)
 {
