@@ -7,7 +7,9 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <atomic>
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -223,6 +225,12 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
     EXPECT_EQ(dlg.step, 7);
     EXPECT_EQ(dlg.visibility, (std::vector<bool>{true, false, false, true, false, false}));
 }
+
+// The one field both threads use while an attempt runs, without a message
+// between them: the GUI writes the stop request, the worker polls it.
+static_assert(std::is_same_v<decltype(DownloadState::m_bStopRequested), std::atomic<BOOL>> &&
+        std::atomic<BOOL>::is_always_lock_free,
+    "the stop request is an atomic flag");
 
 // Explorer's restart loses the notification-area icons and announces
 // itself with the registered "TaskbarCreated": the hidden window adds its
