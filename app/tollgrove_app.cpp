@@ -37,6 +37,8 @@ BOOL CTollgroveApp::InitInstance()
     if (slash != std::wstring::npos)
         ::SetCurrentDirectoryW(path.substr(0, slash).c_str());
     ::CreateDirectoryW(L"logs\\", nullptr); // it may exist already
+    if (slash != std::wstring::npos)
+        SetUpdateLogFolder(path.substr(0, slash));
 
     const std::wstring exeName = slash == std::wstring::npos ? path : path.substr(slash + 1);
     if (RunSelfUpdate(exeName) == 1)

@@ -32,11 +32,11 @@ std::string ToAnsi(const std::wstring& text)
 }
 } // namespace
 
-std::wstring ModuleFileName()
+std::wstring ModuleFileName(size_t firstTry)
 {
     // A fixed buffer would cut a long path into another file's name: grow
     // until it fits (32,767 characters is the longest path there is).
-    std::wstring path(MAX_PATH, L'\0');
+    std::wstring path(firstTry > 0 ? firstTry : 1, L'\0');
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
         if (n == 0)
@@ -58,11 +58,18 @@ std::wstring ProgramFolder()
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+namespace {
+std::wstring g_logFolder; // written once at start-up, before other threads
+} // namespace
+
+void SetUpdateLogFolder(const std::wstring& folder)
+{
+    g_logFolder = folder;
+}
+
 void WriteUpdateLog(const std::wstring& text)
 {
-    // Never the current directory's logs\: during an attempt that is the
-    // install folder, which has none.
-    WriteLogLineIn(ProgramFolder(), text);
+    WriteLogLineIn(g_logFolder, text);
 }
 
 void WriteLogLineIn(const std::wstring& folder, const std::wstring& text)

@@ -9,13 +9,20 @@
 
 // The program's executable path, whatever its length (empty only when the
 // system cannot give it), and its folder without the trailing backslash.
-std::wstring ModuleFileName();
+// The first buffer holds `firstTry` characters (tests start it small).
+std::wstring ModuleFileName(size_t firstTry = MAX_PATH);
 std::wstring ProgramFolder();
 
-// Appends "YYYYMMDDhhmmss text" to logs\updateYYYYMM.txt of the program's
-// folder, whatever the current directory; the line is lost when the file
-// cannot be opened. Characters outside the ANSI code page become '?'.
+// Appends "YYYYMMDDhhmmss text" to logs\updateYYYYMM.txt of the log's
+// folder (see SetUpdateLogFolder; else of the current directory); the line
+// is lost when the file cannot be opened. Characters outside the ANSI code
+// page become '?'. Any thread.
 void WriteUpdateLog(const std::wstring& text);
+
+// Start-up, before any other thread: the folder whose logs\ holds the log
+// from now on, whatever the current directory becomes (an attempt makes
+// the install folder current, which has no logs\).
+void SetUpdateLogFolder(const std::wstring& folder);
 
 // The same line into the log folder below `folder` (an absolute folder).
 // Any thread.

@@ -5,7 +5,6 @@
 #include "file_stamps.h"
 #include "support_formats.h"
 #include "support_routines.h"
-#include "child_process.h"
 #include "host_path.h"
 #include "win_test_files.h"
 
@@ -39,11 +38,12 @@ uint64_t LastWriteTime(const std::wstring& path)
 TEST(SupportRoutines, LogLinesGoToThisMonthsFileInOrder)
 {
     ScratchFolder dir;
-    CreateDirectoryW((dir / L"logs").c_str(), nullptr);
+    CurrentDirectory cd(dir.Path());
+    CreateDirectoryW(L"logs", nullptr);
     SYSTEMTIME before = {};
     GetLocalTime(&before);
-    WriteLogLineIn(dir.Path(), L"first line");
-    WriteLogLineIn(dir.Path(), L"second line: Việt");
+    WriteUpdateLog(L"first line");
+    WriteUpdateLog(L"second line: Việt");
     SYSTEMTIME after = {};
     GetLocalTime(&after);
     if (before.wMonth != after.wMonth)
@@ -63,45 +63,44 @@ TEST(SupportRoutines, LogLinesGoToThisMonthsFileInOrder)
 TEST(SupportRoutines, NoLogFolderWritesNothing)
 {
     ScratchFolder dir;
-    WriteLogLineIn(dir.Path(), L"lost");
+    CurrentDirectory cd(dir.Path());
+    WriteUpdateLog(L"lost");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
-// The program run from a folder whose path is short, or far longer than
-// MAX_PATH, while its current directory is another folder (an attempt's
-// install folder, without logs\): it finds its own folder, and its log
-// lines land in that folder's logs\.
-TEST(ProgramFolder, FoundWhateverItsLengthAndHoldsTheLog)
+// Once start-up has named the log's folder, a change of the current
+// directory (an attempt changes into the install folder) moves no line.
+TEST(SupportRoutines, LogStaysInTheFolderStartUpNamed)
 {
-    const struct {
-        const char* name;
-        size_t depth; // folders of 50 characters below the scratch folder
-    } cases[] = {{"short", 1}, {"longer than MAX_PATH", 6}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScratchFolder dir;
-        std::wstring folder = dir.Path();
-        for (size_t i = 0; i < c.depth; ++i) {
-            folder += L"\\" + std::wstring(49, static_cast<wchar_t>(L'a' + i)) + L"x";
-            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
-        }
-        ASSERT_EQ(folder.size() >= MAX_PATH, c.depth > 1);
-        ASSERT_TRUE(CopyFileW(HostPath(TG_PROGRAM_FOLDER_PROBE).c_str(), (folder + L"\\tollgrove.exe").c_str(), FALSE))
-            << GetLastError();
-        ASSERT_TRUE(CreateDirectoryW((folder + L"\\logs").c_str(), nullptr));
-        const std::wstring install = dir / L"install";
-        ASSERT_TRUE(CreateDirectoryW(install.c_str(), nullptr));
-
-        ChildProcess probe;
-        ASSERT_TRUE(probe.Start(L"\"" + folder + L"\\tollgrove.exe\"", install)) << GetLastError();
-        ASSERT_EQ(probe.Wait(30000), 0u);
-        EXPECT_EQ(ReadAll(install + L"\\program_folder.txt"), std::filesystem::path(folder).u8string());
-        EXPECT_FALSE(FileExists(install + L"\\logs"));
-        std::string logged;
-        for (const auto& e : std::filesystem::directory_iterator(folder + L"\\logs"))
-            logged += ReadAll(e.path().wstring());
-        EXPECT_NE(logged.find(" probe line\r\n"), std::string::npos) << logged;
+    ScratchFolder program, install;
+    CreateDirectoryW((program / L"logs").c_str(), nullptr);
+    SetUpdateLogFolder(program.Path());
+    {
+        CurrentDirectory cd(install.Path());
+        WriteUpdateLog(L"Play: could not start x.exe");
     }
+    SetUpdateLogFolder(std::wstring());
+    EXPECT_TRUE(std::filesystem::is_empty(install.Path()));
+    std::string logged;
+    for (const auto& e : std::filesystem::directory_iterator(program / L"logs"))
+        logged += ReadAll(e.path().wstring());
+    EXPECT_NE(logged.find(" Play: could not start x.exe\r\n"), std::string::npos) << logged;
+}
+
+// The executable's path from a buffer too small for it, as a path of
+// MAX_PATH characters or more meets the first buffer (Wine starts no
+// program from such a path): the buffer grows, nothing is cut or emptied.
+TEST(ProgramFolder, PathIsTakenWholeWhateverTheFirstBuffer)
+{
+    wchar_t whole[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, whole, MAX_PATH);
+    ASSERT_GT(n, 20u);
+    ASSERT_LT(n, static_cast<DWORD>(MAX_PATH));
+    for (size_t first : {size_t(1), size_t(8), size_t(n), size_t(n) + 1, size_t(MAX_PATH)})
+        EXPECT_EQ(ModuleFileName(first), whole) << first;
+    std::wstring folder(whole);
+    folder.resize(folder.rfind(L'\\'));
+    EXPECT_EQ(ProgramFolder(), folder);
 }
 
 TEST(SupportRoutines, DeleteDirectoryTreeRemovesReadOnlyFilesAndSubfolders)
