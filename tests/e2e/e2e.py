@@ -291,7 +291,8 @@ def scenario_relative_folder(args, work):
         time.sleep(2)
         prog.click(IDC_BTN_EXIT)  # asks for a stop
         prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
-        assert os.path.getsize(os.path.join(install, "demo.resume")) > 0, "no resume file in the typed folder"
+        resume = os.path.join(install, "demo.resume")
+        assert os.path.exists(resume) and os.path.getsize(resume) > 0, "no resume file in the typed folder"
         pub.start_seeder()
         prog.click(IDC_BTN_ACTION)  # Retry
         prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
@@ -647,6 +648,8 @@ def scenario_finishing(args, work):
     install = os.path.join(work, "Tro choi Demo")
     os.makedirs(install)
     shutil.copy2(args.marker, os.path.join(install, "tg-play.exe"))
+    # What an unquoted path would start first: "...\Tro" + ".exe".
+    shutil.copy2(args.marker, os.path.join(work, "Tro.exe"))
     app = os.path.join(work, "app")
     pub.write_program_folder(app, args.exe, install_dir=None, RunFile="tg-play.exe")
     answer_update_check(args, pub, app)
