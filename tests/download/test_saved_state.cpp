@@ -103,16 +103,25 @@ TEST(DhtStateFile, WrittenStateReadsBackAndReplacesTheOldFile)
     TempDir dir;
     const fs::path p = dir.path / "game.dhtstate";
     WriteBytes(p, "old contents that are not a state");
+    lt::dht::dht_state written;
     {
         lt::session s(LoopbackParams());
+        // The node's identity, once the DHT has one for its interface.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (s.session_state(lt::session_handle::save_dht_state).dht_state.nids.empty() &&
+            std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        written = s.session_state(lt::session_handle::save_dht_state).dht_state;
+        ASSERT_FALSE(written.nids.empty());
         ASSERT_TRUE(WriteDhtState(s, p));
     }
     const std::vector<char> bytes = ReadBytes(p);
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.front(), 'd');
     EXPECT_FALSE(fs::exists(dir.path / "game.dhtstate.tmp"));
-    // A new session accepts it.
+    // It reads back as the state the session had, and a new session accepts it.
     lt::session_params again = ReadDhtState(p);
+    EXPECT_EQ(again.dht_state.nids, written.nids);
     again.settings = LoopbackParams().settings;
     lt::session s2(again);
 }
