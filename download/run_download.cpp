@@ -20,6 +20,7 @@
 #include "saved_state.h"
 #include "support_routines.h"
 #include "test_hooks.h"
+#include "text_encoding.h"
 #include "torrent_placement.h"
 #include "ui/tollgrove_dlg.h"
 #include "ui/window_messages.h"
@@ -27,13 +28,6 @@
 using namespace tollgrove;
 
 namespace {
-
-std::wstring ByteSize(std::int64_t bytes)
-{
-    wchar_t buf[260] = {};
-    StrFormatByteSizeW(bytes, buf, 260);
-    return buf;
-}
 
 // Files the .torrent names under its top folder land directly in the
 // install folder.
@@ -128,7 +122,7 @@ int CTollgroveDlg::RunDownload()
             sourceUrl = NarrowForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
             torrent.add_url_seed(sourceUrl);
 
-            SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSize(GameBytes(ti->files())).c_str());
+            SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSizeText(GameBytes(ti->files())).c_str());
             m_strPaneText[0] = std::to_wstring(session.listen_port());
             SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PANE_PORT);
         } catch (const std::exception&) {
@@ -196,7 +190,7 @@ void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session
     bool& headlineShown, bool& running)
 {
     const auto showTransfer = [&] {
-        SetDlgItemText(IDC_TXT_DOWNLOADED, ByteSize(st.total_done).c_str());
+        SetDlgItemText(IDC_TXT_DOWNLOADED, ByteSizeText(st.total_done).c_str());
         ShowProgress(st.progress * 100.0);
         ShowSpeed(static_cast<std::uint32_t>(st.download_rate));
         if (st.download_payload_rate != 0)
@@ -215,8 +209,8 @@ void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session
         wchar_t peers[64];
         std::swprintf(peers, 64, L"%d - %d - %d", st.num_peers, st.num_seeds, session.status().dht_nodes);
         m_strPaneText[1] = peers;
-        m_strPaneText[2] = ByteSize(st.download_payload_rate) + L"/s - " + ByteSize(st.upload_payload_rate) + L"/s";
-        m_strPaneText[3] = ByteSize(st.total_payload_download) + L" - " + ByteSize(st.total_payload_upload);
+        m_strPaneText[2] = ByteSizeText(st.download_payload_rate) + L"/s - " + ByteSizeText(st.upload_payload_rate) + L"/s";
+        m_strPaneText[3] = ByteSizeText(st.total_payload_download) + L" - " + ByteSizeText(st.total_payload_upload);
         if (!headlineShown) {
             SetDlgItemText(IDC_TXT_DETAIL, (L"Đang tải nội dung tập tin [" + m_strTorrentPath + L"]").c_str());
             SetDlgItemText(IDC_TXT_HEADLINE, (L"Đang tải: [" + m_strGameName + L"]").c_str());

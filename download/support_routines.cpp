@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <shlwapi.h>
+
 #include "file_stamps.h"
 #include "support_formats.h"
 #include "win_handles.h"
@@ -173,6 +175,13 @@ bool IsExistingFolder(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring ByteSizeText(int64_t bytes)
+{
+    wchar_t text[64] = {}; // the longest answer, "1.00 EB" and the like, is far shorter
+    StrFormatByteSizeW(bytes, text, ARRAYSIZE(text));
+    return text;
 }
 
 uint32_t LaunchProgram(const std::wstring& commandLine)

@@ -49,6 +49,9 @@ std::wstring FullPathName(const std::wstring& path);
 // Whether `path` names an existing folder (not a file).
 bool IsExistingFolder(const std::wstring& path);
 
+// A byte count in the shell's size format ("1.50 MB"). Any thread.
+std::wstring ByteSizeText(int64_t bytes);
+
 // Starts the command line; the new process's id, 0 on failure. A command
 // line of 260 characters or more is refused (0, nothing started).
 uint32_t LaunchProgram(const std::wstring& commandLine);

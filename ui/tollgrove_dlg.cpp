@@ -276,9 +276,7 @@ void CTollgroveDlg::ShowProgress(double percent)
 
 void CTollgroveDlg::ShowSpeed(uint32_t bytesPerSecond)
 {
-    wchar_t size[32] = {};
-    ::StrFormatByteSizeW(static_cast<LONGLONG>(bytesPerSecond), size, 32);
-    SetDlgItemText(IDC_TXT_SPEED, (std::wstring(size) + L"/s").c_str());
+    SetDlgItemText(IDC_TXT_SPEED, (ByteSizeText(bytesPerSecond) + L"/s").c_str());
 }
 
 void CTollgroveDlg::ShowRemainingTime(uint32_t seconds)

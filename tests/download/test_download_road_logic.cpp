@@ -6,6 +6,7 @@
 #include "attempt_paths.h"
 #include "connection_rule.h"
 #include "session_options.h"
+#include "text_encoding.h"
 #include "torrent_placement.h"
 
 #include <libtorrent/alert.hpp>
@@ -183,6 +184,28 @@ TEST(TorrentPlacement, Utf8RoundTrip)
     EXPECT_EQ(ToUtf8(text), "\xc4\x90\xc3\xa0 N\xe1\xba\xb5ng/data/a.pak");
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
     EXPECT_EQ(FromUtf8("a\xff" "b"), L"a\xFFFD" L"b");
+}
+
+TEST(TextEncoding, LoneSurrogatesBecomeTheReplacementMark)
+{
+    // Only a build whose wchar_t is 16 bits meets surrogates in its text;
+    // in either build a lone one must not turn into invalid UTF-8.
+    const std::wstring replacement = L"\xFFFD";
+    const struct {
+        const char* name;
+        std::wstring text;
+        std::string utf8;
+    } cases[] = {
+        {"a high one at the end", std::wstring(L"a") + wchar_t(0xD83D), "a\xef\xbf\xbd"},
+        {"a low one alone", std::wstring(L"a") + wchar_t(0xDE00) + L"b", "a\xef\xbf\xbd" "b"},
+        {"a high one before a letter", std::wstring(1, wchar_t(0xD83D)) + L"x", "\xef\xbf\xbd" "x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToUtf8(c.text), c.utf8) << c.name;
+        EXPECT_NE(FromUtf8(ToUtf8(c.text)).find(replacement), std::wstring::npos) << c.name;
+    }
+    if (sizeof(wchar_t) == 2) // a pair is still one character
+        EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}), "\xf0\x9f\x98\x80");
 }
 
 TEST(SessionOptions, MissingFileGivesDefaultsAndKeysFollowTheZeroRule)
