@@ -138,9 +138,20 @@ SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* erro
         *step = UPDATE_STEP_DOWNLOAD;
         return UPDATE_FAILED;
     }
-    // The stamp makes the next start find the same minute; a failure here
-    // only costs a size request next time.
-    SetFileTimeFromStamp(remoteStamp, target);
+    // The stamp makes the next start find the server's time. A copy that
+    // does not keep it (the file held by a scanner, a file system that
+    // cannot store that time) would be downloaded and put in place again on
+    // every start, and the window would never open: not put in place.
+    const bool stamped = SetFileTimeFromStamp(remoteStamp, target) != 0;
+    const DWORD stampError = stamped ? 0 : GetLastError();
+    std::wstring keptStamp;
+    uint64_t keptSize = 0;
+    if (!GetLocalFileStamp(target.c_str(), keptStamp, keptSize) || !SameUpdateTime(keptStamp, remoteStamp)) {
+        WriteUpdateLog(L"Tollgrove selfupdate: the new copy did not keep the server's time, not replaced");
+        *step = UPDATE_STEP_DOWNLOAD;
+        Store(error, stampError);
+        return UPDATE_FAILED;
+    }
 
     const std::wstring replacer = folder + kReplacerFileName;
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_REPLACER), L"DATA");
@@ -183,7 +194,7 @@ int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* s
         *step = UPDATE_STEP_STAMP_FORMAT;
         return UPDATE_CHECK_ERROR;
     }
-    if (!CompareFileStamps(localStamp, remoteStamp))
+    if (!SameUpdateTime(localStamp, remoteStamp))
         return UPDATE_CHECK_AVAILABLE; // the size is not asked
     const uint64_t remoteSize = QueryRemoteContentLength(error);
     if (remoteSize == 0) {

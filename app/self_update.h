@@ -25,7 +25,7 @@ enum SelfUpdateResult {
 };
 
 enum UpdateCheckResult {
-    UPDATE_CHECK_CURRENT = 0,   // same minute and same size
+    UPDATE_CHECK_CURRENT = 0,   // same minute (or within FAT's two seconds) and same size
     UPDATE_CHECK_AVAILABLE = 1, // modification time or size differs
     UPDATE_CHECK_ERROR = 2,
 };
@@ -36,7 +36,8 @@ enum UpdateStep {
     UPDATE_STEP_LOCAL_STAMP = 1,     // local attributes unreadable: system error
     UPDATE_STEP_REMOTE_STAMP = 2,    // Last-Modified request failed: system error
     UPDATE_STEP_REMOTE_SIZE = 3,     // Content-Length request gave 0: system error, HTTP status or 0
-    UPDATE_STEP_DOWNLOAD = 4,        // download failed: system error, HTTP status or 0
+    UPDATE_STEP_DOWNLOAD = 4,        // download failed, or the copy did not keep the server's time:
+                                     // system error, HTTP status or 0
     UPDATE_STEP_WRITE_REPLACER = 5,  // replacer resource missing or not written whole: system error
     UPDATE_STEP_START_REPLACER = 6,  // replacer cannot run: system error
     UPDATE_STEP_STAMP_FORMAT = 8,    // Last-Modified not convertible to a file time: 0

@@ -5,28 +5,10 @@
 #include <string>
 
 #include "app/run_self_update.h"
+#include "download/support_routines.h"
 #include "ui/tollgrove_dlg.h"
 
 CTollgroveApp theApp;
-
-namespace {
-
-// The executable's full path. A path longer than MAX_PATH would come back
-// cut, and its folder and name with it, so the buffer grows until it fits.
-std::wstring ModulePath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length < path.size() || path.size() >= 32768) {
-            path.resize(length < path.size() ? length : 0);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-} // namespace
 
 BEGIN_MESSAGE_MAP(CTollgroveApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
@@ -50,11 +32,13 @@ BOOL CTollgroveApp::InitInstance()
         return FALSE;
 
     // Work beside the executable, whatever folder a shortcut started us in.
-    const std::wstring path = ModulePath();
+    const std::wstring path = ModuleFileName();
     const size_t slash = path.rfind(L'\\');
     if (slash != std::wstring::npos)
         ::SetCurrentDirectoryW(path.substr(0, slash).c_str());
     ::CreateDirectoryW(L"logs\\", nullptr); // it may exist already
+    if (slash != std::wstring::npos)
+        SetUpdateLogFolder(path.substr(0, slash));
 
     const std::wstring exeName = slash == std::wstring::npos ? path : path.substr(slash + 1);
     if (RunSelfUpdate(exeName) == 1)

@@ -2,9 +2,9 @@
 
 namespace tollgrove {
 
-std::uint32_t ElapsedSeconds(std::uint32_t startSec, std::uint32_t endSec)
+std::uint32_t ElapsedSeconds(std::uint32_t startTick, std::uint32_t endTick)
 {
-    const std::uint32_t d = endSec - startSec;
+    const std::uint32_t d = (endTick - startTick) / 1000;
     return d == 0 ? 1 : d;
 }
 

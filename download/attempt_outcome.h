@@ -10,8 +10,10 @@
 
 namespace tollgrove {
 
-// Seconds between two whole-second tick readings; 1 when they are equal.
-std::uint32_t ElapsedSeconds(std::uint32_t startSec, std::uint32_t endSec);
+// Whole seconds between two readings of the millisecond tick count, which
+// wraps every 49.7 days: the difference is taken before the division, so
+// an attempt across the wrap counts its own time. 1 when under a second.
+std::uint32_t ElapsedSeconds(std::uint32_t startTick, std::uint32_t endTick);
 
 struct AttemptTotals {
     std::uint32_t seconds;      // tt of the outcome report

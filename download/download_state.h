@@ -2,13 +2,15 @@
 // object owns it (CTollgroveDlg derives from it) and outlives every attempt.
 //
 // Sharing without a lock: between the start of an attempt and its
-// WM_WORKER_FINISHED the GUI thread writes only m_bStopRequested and reads
+// WM_WORKER_FINISHED the GUI thread writes only m_bStopRequested (an atomic,
+// as the worker polls it while the GUI writes it) and reads
 // nothing the worker writes, except m_strPaneText and g_peerInfoList while
 // it handles the worker's synchronous WM_REFRESH_STATUS. The GUI never waits
 // for the worker while the worker may still send it a message.
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@
 struct DownloadState
 {
     BOOL m_bBusy = FALSE;          // a worker thread runs (GUI)
-    BOOL m_bStopRequested = FALSE; // the user asked the attempt to stop (GUI writes, worker polls)
+    std::atomic<BOOL> m_bStopRequested{FALSE}; // the user asked the attempt to stop (GUI writes, worker polls)
     HANDLE m_hWorker = nullptr;    // the running worker thread (GUI)
 
     int32_t m_nMinSpeed = 0;       // KB/s
@@ -50,9 +52,9 @@ struct DownloadState
     std::wstring m_strPaneText[4]; // status-bar panes 0 to 3 (worker writes)
 };
 
-// The program's folder without a trailing backslash; filled by the main
-// window's initialisation before the first attempt.
-extern wchar_t g_szModuleDir[MAX_PATH];
+// The program's folder without a trailing backslash, never cut: filled by
+// the main window's initialisation before the first attempt.
+extern std::wstring g_szModuleDir;
 
 // The engine's peer records of the running attempt, refilled every second;
 // the window reads them only inside WM_REFRESH_STATUS.

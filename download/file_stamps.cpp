@@ -65,6 +65,17 @@ bool CompareFileStamps(const std::wstring& a, const std::wstring& b)
     return ta / kTicksPerMinute == tb / kTicksPerMinute;
 }
 
+bool SameUpdateTime(const std::wstring& local, const std::wstring& remote)
+{
+    if (CompareFileStamps(local, remote))
+        return true;
+    uint64_t tl = 0, tr = 0;
+    if (!ParseFileStamp(local, tl) || !ParseFileStamp(remote, tr))
+        return false;
+    constexpr uint64_t kFatStep = 2 * 10000000ull; // two seconds in 100-ns units
+    return (tl > tr ? tl - tr : tr - tl) <= kFatStep;
+}
+
 std::wstring FormatFileStamp(uint64_t fileTime)
 {
     return std::to_wstring(static_cast<uint32_t>(fileTime >> 32)) + L":" +

@@ -15,5 +15,11 @@ bool ParseFileStamp(const std::wstring& stamp, uint64_t& fileTime);
 // refuses (2^63 and beyond) is never equal to anything.
 bool CompareFileStamps(const std::wstring& a, const std::wstring& b);
 
+// The self-update's test whether the executable is the server's copy in
+// time: the same minute (CompareFileStamps), or at most two seconds apart,
+// the step in which FAT volumes keep file times (a server time of hh:mm:59
+// is kept as the next minute there). Unparsable stamps never match.
+bool SameUpdateTime(const std::wstring& local, const std::wstring& remote);
+
 // "%lu:%lu" of a file time.
 std::wstring FormatFileStamp(uint64_t fileTime);

@@ -31,7 +31,9 @@ bool QueryContentLength(HINTERNET request, uint32_t& value)
     DWORD size = sizeof text - sizeof text[0]; // bytes, room kept for the terminator
     if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
         return false; // missing, or too long to be a 32-bit count
-    return ParseContentLength(std::wstring(text, size / sizeof text[0]), value);
+    // The returned size is not trusted for its unit: the zero-filled
+    // buffer ends the text.
+    return ParseContentLength(TextUpToTerminator(text, ARRAYSIZE(text) - 1), value);
 }
 
 std::wstring CurrentDirectory()

@@ -10,6 +10,7 @@
 
 #include "md5.h"
 #include "support_formats.h"
+#include "support_routines.h"
 #include "win_handles.h"
 
 namespace {
@@ -67,17 +68,5 @@ std::wstring Md5Hex(const std::wstring& text)
 
 std::wstring GetExeFileName()
 {
-    // A module path longer than 260 characters would be cut by a fixed
-    // buffer and name the wrong file: grow until it fits.
-    std::vector<wchar_t> buffer(260);
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0)
-            return std::wstring();
-        if (n < buffer.size())
-            return FileNameOf(std::wstring(buffer.data(), n));
-        if (buffer.size() >= 32768)
-            return std::wstring();
-        buffer.resize(buffer.size() * 2);
-    }
+    return FileNameOf(ModuleFileName());
 }

@@ -5,7 +5,6 @@
 #include <shlwapi.h>
 
 #include <libtorrent/error_code.hpp>
-#include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_status.hpp>
 #include <libtorrent/torrent_info.hpp>
@@ -21,6 +20,7 @@
 #include "saved_state.h"
 #include "support_routines.h"
 #include "test_hooks.h"
+#include "text_encoding.h"
 #include "torrent_placement.h"
 #include "ui/tollgrove_dlg.h"
 #include "ui/window_messages.h"
@@ -28,13 +28,6 @@
 using namespace tollgrove;
 
 namespace {
-
-std::wstring ByteSize(std::int64_t bytes)
-{
-    wchar_t buf[260] = {};
-    StrFormatByteSizeW(bytes, buf, 260);
-    return buf;
-}
 
 // Files the .torrent names under its top folder land directly in the
 // install folder.
@@ -64,17 +57,11 @@ std::int64_t GameBytes(const lt::file_storage& files)
 
 int CTollgroveDlg::RunDownload()
 {
-    const TestHooks& hooks = GetTestHooks();
-    std::uint32_t lastRuleTick = GetTickCount();
-    std::int64_t previousBytes = 0;
-    const std::string torrentPath = NarrowForEngine(m_strTorrentPath);
-    const std::string resumePath = NarrowForEngine(m_strResumePath);
     m_peerList.DeleteAllItems();
-
     try {
         const SessionOptions options = ReadOptionFile();
         lt::session_params params = ReadDhtState(m_strDhtStatePath);
-        params.settings = MakeSessionSettings(options, hooks.loopbackOnly);
+        params.settings = MakeSessionSettings(options, GetTestHooks().loopbackOnly);
         // Our own disk I/O in every build, in place of the engine's choice
         // by pointer size: files stay open, the disk work runs off the
         // network thread, and a failed write stops the torrent with its
@@ -93,111 +80,128 @@ int CTollgroveDlg::RunDownload()
 
         tg::torrent_handle torrent;
         std::string sourceUrl;
-        try {
-            std::vector<char> torrentFile;
-            if (tg::load_file(torrentPath, torrentFile) != 0)
-                throw lt::system_error(lt::errors::make_error_code(lt::errors::invalid_torrent_handle));
-            auto ti = std::make_shared<lt::torrent_info>(torrentFile, lt::from_span);
-
-            lt::add_torrent_params atp;
-            std::vector<char> resume;
-            if (tg::load_file(resumePath, resume) == 0) {
-                lt::error_code ec;
-                lt::add_torrent_params fromResume = lt::read_resume_data(resume, ec);
-                if (!ec)
-                    atp = std::move(fromResume); // a damaged file: the engine checks the data instead
-            }
-            PlaceFiles(*ti, m_strInstallPath);
-            atp.ti = ti;
-            // The engine needs a save path; the install folder is where bare
-            // file names land anyway (it is the current directory).
-            atp.save_path = ToUtf8(m_strInstallPath);
-            atp.storage_mode = lt::storage_mode_sparse;
-            atp.flags |= lt::torrent_flags::paused | lt::torrent_flags::auto_managed;
-            atp.flags &= ~lt::torrent_flags::duplicate_is_error;
-            try {
-                torrent = sources.add_torrent(std::move(atp), torrentFile);
-            } catch (const std::exception&) {
-                // The torrent stays invalid; the next call on it throws.
-            }
-            const lt::torrent_handle engine = torrent.native_handle();
-            engine.set_download_limit(EngineRateLimit(options.limits.downloadRateLimit));
-            engine.set_upload_limit(EngineRateLimit(options.limits.uploadRateLimit));
-            engine.set_max_uploads(options.limits.maxUploads);
-            engine.set_max_connections(options.limits.maxConnections);
-
-            sourceUrl = NarrowForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
-            torrent.add_url_seed(sourceUrl);
-
-            SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSize(GameBytes(ti->files())).c_str());
-            m_strPaneText[0] = std::to_wstring(session.listen_port());
-            SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PANE_PORT);
-        } catch (const std::exception&) {
-            // The rest of the set-up is skipped; with no torrent the loop's
-            // first call on it ends the attempt.
-        }
-
-        // The loop: once a second until a stop request or seeding.
-        bool running = true;
-        bool headlineShown = false;
+        AddGameTorrent(session, sources, options, torrent, sourceUrl);
         bool storageFailed = false;
-        lt::torrent_status last;
-        for (;;) {
-            if (m_bStopRequested)
-                running = false;
-
-            if (RuleDue(GetTickCount(), lastRuleTick, hooks.ruleIntervalMs)) {
-                switch (ClassifyMinute(last.total_download - previousBytes, m_nMinSpeed, m_nMaxSpeed)) {
-                case RuleVerdict::slow:
-                    if (torrent.num_url_seeds() < m_nMaxHttpConn)
-                        torrent.add_url_seed(sourceUrl);
-                    break;
-                case RuleVerdict::fast:
-                    if (torrent.num_url_seeds() > 1)
-                        torrent.remove_url_seed(sourceUrl);
-                    break;
-                case RuleVerdict::steady:
-                    break;
-                }
-                lastRuleTick = GetTickCount();
-                previousBytes = last.total_download;
-            }
-
-            last = torrent.status();
-            ShowState(last, session, torrent, headlineShown, running);
-            // A torrent the engine stopped on an error (a full or failing
-            // drive) would never progress: end the attempt as failed instead
-            // of showing "downloading" until the user gives up.
-            if (last.errc && (last.flags & lt::torrent_flags::paused)) {
-                storageFailed = true;
-                running = false;
-            }
-
-            if (!running)
-                break;
-            Sleep(1000);
-        }
-
-        // The stop sequence.
-        session.pause();
-        SaveResumeData(session, torrent.native_handle(), m_strResumePath);
-        sources.remove_torrent(torrent);
-        MarkPeerRowsFinished();
-        WriteDhtState(session, m_strDhtStatePath);
-        m_nBytesDownloaded = static_cast<std::uint32_t>(last.total_download);
-        if (m_bStopRequested)
-            return WR_STOPPED;
-        return last.state == lt::torrent_status::seeding && !storageFailed ? WR_COMPLETED : WR_FAILED;
+        const lt::torrent_status last = RunDownloadLoop(session, torrent, sourceUrl, storageFailed);
+        return StopDownload(session, sources, torrent, last, storageFailed);
     } catch (const std::exception&) {
         return WR_EXCEPTION;
     }
+}
+
+void CTollgroveDlg::AddGameTorrent(lt::session& session, tg::direct_http_engine& sources,
+    const SessionOptions& options, tg::torrent_handle& torrent, std::string& sourceUrl)
+{
+    try {
+        std::vector<char> torrentFile;
+        if (tg::load_file(NarrowForEngine(m_strTorrentPath), torrentFile) != 0)
+            throw lt::system_error(lt::errors::make_error_code(lt::errors::invalid_torrent_handle));
+        auto ti = std::make_shared<lt::torrent_info>(torrentFile, lt::from_span);
+
+        lt::add_torrent_params atp;
+        std::vector<char> resume;
+        if (tg::load_file(NarrowForEngine(m_strResumePath), resume) == 0) {
+            std::string dropped;
+            atp = ResumeParamsFor(resume, *ti, dropped);
+            if (!dropped.empty())
+                WriteLogLineIn(g_szModuleDir, L"Download: " + FromUtf8(dropped));
+        }
+        PlaceFiles(*ti, m_strInstallPath);
+        atp.ti = ti;
+        // The engine needs a save path; the install folder is where bare
+        // file names land anyway (it is the current directory).
+        atp.save_path = ToUtf8(m_strInstallPath);
+        atp.storage_mode = lt::storage_mode_sparse;
+        atp.flags |= lt::torrent_flags::paused | lt::torrent_flags::auto_managed;
+        atp.flags &= ~lt::torrent_flags::duplicate_is_error;
+        try {
+            torrent = sources.add_torrent(std::move(atp), torrentFile);
+        } catch (const std::exception&) {
+            // The torrent stays invalid; the next call on it throws.
+        }
+        const lt::torrent_handle engine = torrent.native_handle();
+        engine.set_download_limit(EngineRateLimit(options.limits.downloadRateLimit));
+        engine.set_upload_limit(EngineRateLimit(options.limits.uploadRateLimit));
+        engine.set_max_uploads(options.limits.maxUploads);
+        engine.set_max_connections(options.limits.maxConnections);
+
+        sourceUrl = NarrowForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
+        torrent.add_url_seed(sourceUrl);
+
+        SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSizeText(GameBytes(ti->files())).c_str());
+        m_strPaneText[0] = std::to_wstring(session.listen_port());
+        SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PANE_PORT);
+    } catch (const std::exception&) {
+        // The rest of the set-up is skipped; with no torrent the loop's
+        // first call on it ends the attempt.
+    }
+}
+
+lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torrent_handle& torrent,
+    const std::string& sourceUrl, bool& storageFailed)
+{
+    const TestHooks& hooks = GetTestHooks();
+    std::uint32_t lastRuleTick = GetTickCount();
+    std::int64_t previousBytes = 0;
+    bool running = true;
+    bool headlineShown = false;
+    lt::torrent_status last;
+    for (;;) {
+        if (m_bStopRequested)
+            running = false;
+
+        if (RuleDue(GetTickCount(), lastRuleTick, hooks.ruleIntervalMs)) {
+            switch (ClassifyMinute(last.total_download - previousBytes, m_nMinSpeed, m_nMaxSpeed)) {
+            case RuleVerdict::slow:
+                if (torrent.num_url_seeds() < m_nMaxHttpConn)
+                    torrent.add_url_seed(sourceUrl);
+                break;
+            case RuleVerdict::fast:
+                if (torrent.num_url_seeds() > 1)
+                    torrent.remove_url_seed(sourceUrl);
+                break;
+            case RuleVerdict::steady:
+                break;
+            }
+            lastRuleTick = GetTickCount();
+            previousBytes = last.total_download;
+        }
+
+        last = torrent.status();
+        ShowState(last, session, torrent, headlineShown, running);
+        // A torrent the engine stopped on an error (a full or failing
+        // drive) would never progress: end the attempt as failed instead
+        // of showing "downloading" until the user gives up.
+        if (last.errc && (last.flags & lt::torrent_flags::paused)) {
+            storageFailed = true;
+            running = false;
+        }
+
+        if (!running)
+            return last;
+        Sleep(1000);
+    }
+}
+
+int CTollgroveDlg::StopDownload(lt::session& session, tg::direct_http_engine& sources, tg::torrent_handle& torrent,
+    const lt::torrent_status& last, bool storageFailed)
+{
+    session.pause();
+    SaveResumeData(session, torrent.native_handle(), m_strResumePath);
+    sources.remove_torrent(torrent);
+    MarkPeerRowsFinished();
+    WriteDhtState(session, m_strDhtStatePath);
+    m_nBytesDownloaded = static_cast<std::uint32_t>(last.total_download);
+    if (m_bStopRequested)
+        return WR_STOPPED;
+    return last.state == lt::torrent_status::seeding && !storageFailed ? WR_COMPLETED : WR_FAILED;
 }
 
 void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session, const tg::torrent_handle& torrent,
     bool& headlineShown, bool& running)
 {
     const auto showTransfer = [&] {
-        SetDlgItemText(IDC_TXT_DOWNLOADED, ByteSize(st.total_done).c_str());
+        SetDlgItemText(IDC_TXT_DOWNLOADED, ByteSizeText(st.total_done).c_str());
         ShowProgress(st.progress * 100.0);
         ShowSpeed(static_cast<std::uint32_t>(st.download_rate));
         if (st.download_payload_rate != 0)
@@ -216,8 +220,8 @@ void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session
         wchar_t peers[64];
         std::swprintf(peers, 64, L"%d - %d - %d", st.num_peers, st.num_seeds, session.status().dht_nodes);
         m_strPaneText[1] = peers;
-        m_strPaneText[2] = ByteSize(st.download_payload_rate) + L"/s - " + ByteSize(st.upload_payload_rate) + L"/s";
-        m_strPaneText[3] = ByteSize(st.total_payload_download) + L" - " + ByteSize(st.total_payload_upload);
+        m_strPaneText[2] = ByteSizeText(st.download_payload_rate) + L"/s - " + ByteSizeText(st.upload_payload_rate) + L"/s";
+        m_strPaneText[3] = ByteSizeText(st.total_payload_download) + L" - " + ByteSizeText(st.total_payload_upload);
         if (!headlineShown) {
             SetDlgItemText(IDC_TXT_DETAIL, (L"Đang tải nội dung tập tin [" + m_strTorrentPath + L"]").c_str());
             SetDlgItemText(IDC_TXT_HEADLINE, (L"Đang tải: [" + m_strGameName + L"]").c_str());

@@ -35,6 +35,29 @@ lt::session_params ReadDhtState(const std::filesystem::path& path)
     }
 }
 
+lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt::torrent_info& torrent,
+    std::string& dropped)
+{
+    dropped.clear();
+    if (bytes.empty())
+        return {};
+    lt::error_code ec;
+    lt::add_torrent_params params = lt::read_resume_data(bytes, ec);
+    if (ec) {
+        dropped = "resume data unreadable (" + ec.message() + "), checking the files instead";
+        return {};
+    }
+    // The engine's own test when it adds: each hash the resume data has
+    // must be the torrent's.
+    const lt::info_hash_t& own = torrent.info_hashes();
+    const lt::info_hash_t& saved = params.info_hashes;
+    if ((saved.has_v1() && saved.v1 != own.v1) || (saved.has_v2() && saved.v2 != own.v2)) {
+        dropped = "resume data of another torrent, checking the files instead";
+        return {};
+    }
+    return params;
+}
+
 bool ReplaceFileContents(const std::filesystem::path& path, const std::vector<char>& bytes)
 {
     std::filesystem::path tmp = path;

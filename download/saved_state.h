@@ -7,6 +7,7 @@
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
 #include <libtorrent/torrent_handle.hpp>
+#include <libtorrent/torrent_info.hpp>
 
 namespace tollgrove {
 
@@ -23,6 +24,15 @@ bool WriteDhtState(const lt::session& session, const std::filesystem::path& path
 // Returns true when the file was written.
 bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
     lt::time_duration waitLimit = lt::seconds(30));
+
+// The add parameters an attempt starts from: the resume file's `bytes` as
+// the engine reads them, when they are resume data of `torrent`. Damaged
+// bytes, or resume data of another torrent (the publisher replaced the
+// .torrent at the same address), give empty parameters, so the engine
+// checks the files on disk instead; the engine would refuse the other
+// torrent's info-hash on every attempt. `dropped` tells why, for the log.
+lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt::torrent_info& torrent,
+    std::string& dropped);
 
 // Replaces `path` with `bytes` through a temporary file beside it, so an
 // interrupted write never leaves a half-written file for the next attempt.

@@ -37,6 +37,14 @@ std::wstring FileNameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+std::wstring TextUpToTerminator(const wchar_t* buffer, std::size_t capacity)
+{
+    std::size_t n = 0;
+    while (n < capacity && buffer[n] != L'\0')
+        ++n;
+    return std::wstring(buffer, n);
+}
+
 bool ParseContentLength(const std::wstring& text, uint32_t& value)
 {
     size_t pos = 0;

@@ -27,6 +27,13 @@ std::wstring ParentFolderOf(const std::wstring& path);
 // The text after the last '\'; the whole text when it has none.
 std::wstring FileNameOf(const std::wstring& path);
 
+// The text a call left in a zero-filled buffer of `capacity` characters:
+// up to the first terminator, the whole buffer when it has none.
+// HttpQueryInfoW's returned length is bytes under Wine but characters in
+// places of Windows' documentation; read this way, either unit gives the
+// same text ("150000", not "150").
+std::wstring TextUpToTerminator(const wchar_t* buffer, std::size_t capacity);
+
 // A Content-Length header value: decimal digits with optional blanks
 // around them, at most 4,294,967,295. False for anything else (empty,
 // signs, other text, or a value beyond 32 bits).

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <shlwapi.h>
+
 #include "file_stamps.h"
 #include "support_formats.h"
 #include "win_handles.h"
@@ -32,9 +34,44 @@ std::string ToAnsi(const std::wstring& text)
 }
 } // namespace
 
+std::wstring ModuleFileName(size_t firstTry)
+{
+    // A fixed buffer would cut a long path into another file's name: grow
+    // until it fits (32,767 characters is the longest path there is).
+    std::wstring path(firstTry > 0 ? firstTry : 1, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring ProgramFolder()
+{
+    const std::wstring path = ModuleFileName();
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+namespace {
+std::wstring g_logFolder; // written once at start-up, before other threads
+} // namespace
+
+void SetUpdateLogFolder(const std::wstring& folder)
+{
+    g_logFolder = folder;
+}
+
 void WriteUpdateLog(const std::wstring& text)
 {
-    WriteLogLineIn(std::wstring(), text);
+    WriteLogLineIn(g_logFolder, text);
 }
 
 void WriteLogLineIn(const std::wstring& folder, const std::wstring& text)
@@ -115,6 +152,36 @@ bool WriteResourceToFile(HRSRC resource, const std::wstring& path)
         written = 0;
     FlushFileBuffers(file.Get());
     return written == size;
+}
+
+std::wstring FullPathName(const std::wstring& path)
+{
+    if (path.empty())
+        return std::wstring();
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (n == 0)
+            return std::wstring();
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n); // the size it needs, terminator included
+    }
+}
+
+bool IsExistingFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring ByteSizeText(int64_t bytes)
+{
+    wchar_t text[64] = {}; // the longest answer, "1.00 EB" and the like, is far shorter
+    StrFormatByteSizeW(bytes, text, ARRAYSIZE(text));
+    return text;
 }
 
 uint32_t LaunchProgram(const std::wstring& commandLine)

@@ -2,17 +2,6 @@
 
 namespace tollgrove {
 
-std::string NarrowForEngine(const std::wstring& text, std::size_t maxBytes)
-{
-    for (wchar_t c : text)
-        if (static_cast<unsigned long>(c) > 0xFF)
-            return {};
-    std::string out = ToUtf8(text);
-    if (out.size() > maxBytes)
-        return {};
-    return out;
-}
-
 std::optional<std::wstring> PlacedFilePath(const std::wstring& installPath, const std::wstring& filePath)
 {
     auto sep = filePath.find(L'/');
@@ -29,73 +18,6 @@ std::wstring FirstSourceUrl(const std::wstring& linkHttp, int numFiles)
         return L"http://" + linkHttp;
     const auto slash = linkHttp.rfind(L'/');
     return slash == std::wstring::npos ? std::wstring() : linkHttp.substr(0, slash + 1);
-}
-
-std::string ToUtf8(const std::wstring& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const unsigned long lo = static_cast<unsigned long>(text[i + 1]);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-                ++i;
-            }
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& text)
-{
-    std::wstring out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        unsigned long c = s[i];
-        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool ok = len != 0 && i + len <= n;
-        if (ok && len > 1) {
-            c &= (0xFF >> (len + 1));
-            for (std::size_t k = 1; k < len; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                c = (c << 6) | (s[i + k] & 0x3F);
-            }
-        }
-        if (!ok) {
-            out += L'\xFFFD'; // a malformed byte stands for itself as a replacement mark
-            ++i;
-            continue;
-        }
-        i += len;
-        if (c >= 0x10000 && sizeof(wchar_t) == 2) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<wchar_t>(c);
-        }
-    }
-    return out;
 }
 
 } // namespace tollgrove

@@ -8,6 +8,7 @@
 #include "ini_file.h"
 #include "report_urls.h"
 #include "reports.h"
+#include "support_routines.h"
 #include "ui/install_folder_prompt.h"
 #include "ui/tollgrove_dlg.h"
 #include "ui/window_messages.h"
@@ -21,8 +22,10 @@ bool ObtainInstallFolder(CTollgroveDlg& dlg, const std::wstring& foldedGameName)
 {
     if (!dlg.m_strInstallPath.empty())
         return true; // an earlier attempt of this run chose it: used unchecked
-    dlg.m_strInstallPath = ReadInstallPath(dlg.m_strCachePath);
-    if (!dlg.m_strInstallPath.empty() && PathFileExistsW(dlg.m_strInstallPath.c_str()))
+    // A relative folder in the cache file means the program's folder (the
+    // current directory until the attempt changes into the install folder).
+    dlg.m_strInstallPath = FullPathName(ReadInstallPath(dlg.m_strCachePath));
+    if (!dlg.m_strInstallPath.empty() && IsExistingFolder(dlg.m_strInstallPath))
         return true;
     dlg.m_strInstallPath.clear();
     std::wstring chosen;
@@ -57,8 +60,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID param)
     CTollgroveDlg& dlg = *static_cast<CTollgroveDlg*>(param);
     const HWND window = dlg.GetSafeHwnd();
 
-    dlg.m_strCachePath = std::wstring(g_szModuleDir) + L"\\tollgrove.cache";
-    dlg.m_strConfigPath = std::wstring(g_szModuleDir) + L"\\tollgrove.dat";
+    dlg.m_strCachePath = g_szModuleDir + L"\\tollgrove.cache";
+    dlg.m_strConfigPath = g_szModuleDir + L"\\tollgrove.dat";
     const std::wstring folded = ReadFoldedGameName(dlg.m_strConfigPath);
 
     if (!ObtainInstallFolder(dlg, folded)) {
@@ -90,10 +93,12 @@ DWORD WINAPI WorkerThreadProc(LPVOID param)
     const std::wstring machineCode = Md5Hex(GetMacAddressString());
     SendReport(StatusReportUrl(dlg.m_strLinkReport, machineCode, dlg.m_strGameCode, fileName, REPORT_STARTED));
 
-    dlg.m_nStartSec = GetTickCount() / 1000;
+    const uint32_t startTick = GetTickCount();
+    dlg.m_nStartSec = startTick / 1000;
     const int result = dlg.RunDownload();
-    dlg.m_nEndSec = GetTickCount() / 1000;
-    const uint32_t elapsed = ElapsedSeconds(dlg.m_nStartSec, dlg.m_nEndSec);
+    const uint32_t endTick = GetTickCount();
+    dlg.m_nEndSec = endTick / 1000;
+    const uint32_t elapsed = ElapsedSeconds(startTick, endTick);
 
     if (const auto totals = PlanTotals(result, elapsed, dlg.m_nBytesDownloaded, dlg.m_nTotalTimeDL, dlg.m_nTotalSizeDL)) {
         dlg.m_nBytesDownloaded = totals->totalBytes;

@@ -120,7 +120,10 @@ void CTollgroveDlg::OnPlay()
     // names no program file, and nothing made up from it is run.
     if (!tollgrove::NamesProgramFile(m_strRunFile))
         WriteUpdateLog(L"Play: RunFile names no .exe program, nothing started: " + m_strRunFile);
-    else if (LaunchProgram(m_strRunFile) == 0)
+    // Quoted: the install folder usually has blanks ("C:\Tro choi Demo"),
+    // and unquoted the system would try "C:\Tro.exe" first and the game
+    // would get the rest of its path as arguments.
+    else if (LaunchProgram(L"\"" + m_strRunFile + L"\"") == 0)
         WriteUpdateLog(L"Play: could not start " + m_strRunFile);
     ::PostQuitMessage(0);
 }

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "download/support_routines.h"
 #include "ui/directory_tree.h"
 #include "ui/folder_dlg.h"
 #include "ui/install_path_rules.h"
@@ -38,7 +39,14 @@ void CPathInstallDlg::OnBrowse()
 void CPathInstallDlg::OnOK()
 {
     m_strPath = GetDlgItemText(IDC_EDIT_PATH);
-    if (::PathFileExistsW(m_strPath.c_str()) || CreateDirectoryTree(m_strPath.c_str()) == 1) {
+    // Made absolute here, against the program's folder (still the current
+    // directory): the attempt changes into the install folder, and a
+    // relative path would then name a folder inside itself on every Retry.
+    // A file is no folder to install into.
+    const std::wstring full = FullPathName(m_strPath);
+    if (!full.empty() && (IsExistingFolder(full) ||
+                             (!::PathFileExistsW(full.c_str()) && CreateDirectoryTree(full.c_str()) == 1))) {
+        m_strPath = full;
         CDialog::OnOK();
         return;
     }

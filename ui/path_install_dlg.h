@@ -17,7 +17,7 @@ public:
     CPathInstallDlg(CWnd* pParent, const std::wstring& gameFolder);
     ~CPathInstallDlg() override = default;
 
-    std::wstring m_strPath;       // the edit box's text at the last OK; empty until then
+    std::wstring m_strPath;       // the accepted folder, absolute; after a refused OK its text; empty until then
     std::wstring m_strGameFolder; // the folder name the dialog proposes
 
 protected:

@@ -3,7 +3,8 @@
 // g_peerInfoList and m_strPaneText are read without a lock.
 #include <shlwapi.h>
 
-#include "download/torrent_placement.h"
+#include "download/support_routines.h"
+#include "download/text_encoding.h"
 #include "ui/peer_list_sync.h"
 #include "ui/tollgrove_dlg.h"
 
@@ -38,13 +39,6 @@ private:
     CTollgroveDlg& m_dlg;
     void (CTollgroveDlg::*m_fill)(const tg::peer_record&, int);
 };
-
-std::wstring ByteSizeText(LONGLONG bytes)
-{
-    wchar_t text[64] = {};
-    ::StrFormatByteSizeW(bytes, text, 64);
-    return text;
-}
 
 } // namespace
 

@@ -8,10 +8,11 @@
 
 #include "download/download_error.h"
 #include "download/ini_file.h"
+#include "download/support_routines.h"
 #include "download/worker_thread.h"
 #include "ui/window_messages.h"
 
-wchar_t g_szModuleDir[MAX_PATH];
+std::wstring g_szModuleDir;
 PeerInfoList g_peerInfoList;
 
 namespace {
@@ -34,6 +35,10 @@ const Column kPeerColumns[] = {
 
 const UINT kIndicators[] = {IDS_PANE_PORT, IDS_PANE_PEERS, IDS_PANE_RATES, IDS_PANE_TOTALS};
 
+// Sent to every top-level window when the taskbar (Explorer) starts again,
+// having lost every notification-area icon.
+const UINT g_nTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+
 } // namespace
 
 BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
@@ -47,6 +52,7 @@ BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
     ON_MESSAGE(WM_WORKER_FINISHED, &CTollgroveDlg::OnWorkerFinished)
     ON_MESSAGE(WM_REFRESH_STATUS, &CTollgroveDlg::OnRefreshStatus)
     ON_MESSAGE(WM_PICTURE_CLICKED, &CTollgroveDlg::OnPictureClicked)
+    ON_REGISTERED_MESSAGE(g_nTaskbarCreated, &CTollgroveDlg::OnTaskbarCreated)
 END_MESSAGE_MAP()
 
 CTollgroveDlg::CTollgroveDlg()
@@ -70,12 +76,9 @@ BOOL CTollgroveDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetWindowText(kTitle);
 
-    // The program's folder, without its trailing backslash.
-    DWORD n = ::GetModuleFileNameW(nullptr, g_szModuleDir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        g_szModuleDir[0] = L'\0'; // a path the buffer cannot hold is not used cut
-    if (wchar_t* slash = wcsrchr(g_szModuleDir, L'\\'))
-        *slash = L'\0';
+    // The program's folder, whatever the length of its path: an empty one
+    // would put the configuration and cache paths at the drive's root.
+    g_szModuleDir = ProgramFolder();
 
     // The picture: placed, told where clicks go, loaded and shown (it sizes
     // itself to the picture).
@@ -152,6 +155,18 @@ LRESULT CTollgroveDlg::OnTrayNotify(WPARAM, LPARAM lParam)
         m_bInTray = !::Shell_NotifyIconW(NIM_DELETE, &m_trayData);
     }
     return 1;
+}
+
+LRESULT CTollgroveDlg::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    // The hidden window's icon is its only way back: add it again, and show
+    // the window when that fails, as OnCancel does.
+    if (m_bInTray) {
+        m_bInTray = ::Shell_NotifyIconW(NIM_ADD, &m_trayData);
+        if (!m_bInTray)
+            ShowWindow(SW_SHOW);
+    }
+    return 0;
 }
 
 void CTollgroveDlg::OnActionButton()
@@ -261,9 +276,7 @@ void CTollgroveDlg::ShowProgress(double percent)
 
 void CTollgroveDlg::ShowSpeed(uint32_t bytesPerSecond)
 {
-    wchar_t size[32] = {};
-    ::StrFormatByteSizeW(static_cast<LONGLONG>(bytesPerSecond), size, 32);
-    SetDlgItemText(IDC_TXT_SPEED, (std::wstring(size) + L"/s").c_str());
+    SetDlgItemText(IDC_TXT_SPEED, (ByteSizeText(bytesPerSecond) + L"/s").c_str());
 }
 
 void CTollgroveDlg::ShowRemainingTime(uint32_t seconds)

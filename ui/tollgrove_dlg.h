@@ -16,6 +16,10 @@ class session;
 }
 namespace tg {
 class torrent_handle;
+class direct_http_engine;
+}
+namespace tollgrove {
+struct SessionOptions;
 }
 
 // The main window owns the download state (its base) that the worker of
@@ -52,9 +56,22 @@ protected:
     void OnActionButton();
     void OnToggleSizeButton();
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam); // Explorer started again
     LRESULT OnWorkerFinished(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshStatus(WPARAM wParam, LPARAM lParam);
     LRESULT OnPictureClicked(WPARAM wParam, LPARAM lParam);
+
+    // Worker thread, the three phases of RunDownload: the torrent added
+    // with its limits and first source (engine failures leave it invalid);
+    // the once-a-second loop until a stop request, seeding or a storage
+    // failure, returning the last status; the stop sequence, returning the
+    // WorkerResult.
+    void AddGameTorrent(lt::session& session, tg::direct_http_engine& sources, const tollgrove::SessionOptions& options,
+        tg::torrent_handle& torrent, std::string& sourceUrl);
+    lt::torrent_status RunDownloadLoop(lt::session& session, tg::torrent_handle& torrent, const std::string& sourceUrl,
+        bool& storageFailed);
+    int StopDownload(lt::session& session, tg::direct_http_engine& sources, tg::torrent_handle& torrent,
+        const lt::torrent_status& last, bool storageFailed);
 
     // Worker thread, inside RunDownload.
     void ShowState(const lt::torrent_status& st, lt::session& session, const tg::torrent_handle& torrent,

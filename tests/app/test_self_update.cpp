@@ -141,8 +141,10 @@ TEST_F(SelfUpdateTest, UpToDateAsksTimeAndSizeOnlyAndRemovesTheUpdateFolder)
 // over the old one and starts it.
 TEST_F(SelfUpdateTest, DifferentMinuteDownloadsWithoutAskingTheSizeAndStartsTheReplacer)
 {
-    Install(L"tollgrove.exe", "MZ old", Utc(10, 0, 59));
-    const SYSTEMTIME published = Utc(10, 1, 0); // one second later, the next minute
+    // Three seconds later, the next minute: more than FAT's two-second step,
+    // which counts as the same time.
+    Install(L"tollgrove.exe", "MZ old", Utc(10, 0, 57));
+    const SYSTEMTIME published = Utc(10, 1, 0);
     Serve({{200, HttpDate(published), m_newProgram}});
 
     // Held like a running program, so the replacer waits while we look.

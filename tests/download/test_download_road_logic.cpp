@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "attempt_outcome.h"
+#include "report_urls.h"
 #include "attempt_paths.h"
 #include "connection_rule.h"
 #include "session_options.h"
+#include "text_encoding.h"
 #include "torrent_placement.h"
 
 #include <libtorrent/alert.hpp>
@@ -116,13 +118,38 @@ TEST(AttemptOutcome, TotalsAndWriteBackByResult)
     EXPECT_FALSE(PlanTotals(0, 1, 1, 0, 0));
 }
 
+TEST(AttemptOutcome, ElapsedTimeFromTheMillisecondTickAcrossItsWrap)
+{
+    const struct {
+        const char* name;
+        std::uint32_t start, end, seconds;
+    } cases[] = {
+        {"under a second counts one", 100, 999, 1},
+        {"equal readings count one", 5000, 5000, 1},
+        {"ninety seconds", 1000, 91000, 90},
+        // 49.7 days after the system started the tick count starts again at 0.
+        {"across the wrap", 0xFFFFFFFFu - 1499, 2500, 4},
+        {"an hour across the wrap", 0xFFFFFFFFu - 1799999, 1800000, 3600},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ElapsedSeconds(c.start, c.end), c.seconds) << c.name;
+}
+
 TEST(AttemptOutcome, TotalsWrapIn32BitsAndPrintSigned)
 {
-    EXPECT_EQ(ElapsedSeconds(100, 100), 1u);
-    EXPECT_EQ(ElapsedSeconds(0xFFFFFFFFu, 1), 2u);
+    // A stopped attempt past 2 GiB: the configuration file gets the total
+    // as a negative "%d", the report the same bits unsigned.
     auto o = PlanTotals(WR_STOPPED, 1, 0x80000000u, 0, 0);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->totalBytes, 2147483648u);
+    EXPECT_EQ(std::to_wstring(static_cast<std::int32_t>(o->totalBytes)), L"-2147483648");
+    const std::wstring report = OutcomeReportUrl(WR_STOPPED, L"r/x", L"3.0.0.2", L"G", L"M", o->seconds, o->bytes);
+    EXPECT_NE(report.find(L"&ts=<2147483648>"), std::wstring::npos) << report;
+    // The next attempt reads the negative total back and adds to it.
+    auto next = PlanTotals(WR_COMPLETED, 1, 5, static_cast<std::int32_t>(o->totalSeconds),
+        static_cast<std::int32_t>(o->totalBytes));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->bytes, 2147483653u);
     auto wrapped = PlanTotals(WR_COMPLETED, 1, 0xFFFFFFFFu, 0, 2);
     EXPECT_EQ(wrapped->totalBytes, 1u);
 }
@@ -157,6 +184,28 @@ TEST(TorrentPlacement, Utf8RoundTrip)
     EXPECT_EQ(ToUtf8(text), "\xc4\x90\xc3\xa0 N\xe1\xba\xb5ng/data/a.pak");
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
     EXPECT_EQ(FromUtf8("a\xff" "b"), L"a\xFFFD" L"b");
+}
+
+TEST(TextEncoding, LoneSurrogatesBecomeTheReplacementMark)
+{
+    // Only a build whose wchar_t is 16 bits meets surrogates in its text;
+    // in either build a lone one must not turn into invalid UTF-8.
+    const std::wstring replacement = L"\xFFFD";
+    const struct {
+        const char* name;
+        std::wstring text;
+        std::string utf8;
+    } cases[] = {
+        {"a high one at the end", std::wstring(L"a") + wchar_t(0xD83D), "a\xef\xbf\xbd"},
+        {"a low one alone", std::wstring(L"a") + wchar_t(0xDE00) + L"b", "a\xef\xbf\xbd" "b"},
+        {"a high one before a letter", std::wstring(1, wchar_t(0xD83D)) + L"x", "\xef\xbf\xbd" "x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToUtf8(c.text), c.utf8) << c.name;
+        EXPECT_NE(FromUtf8(ToUtf8(c.text)).find(replacement), std::wstring::npos) << c.name;
+    }
+    if (sizeof(wchar_t) == 2) // a pair is still one character
+        EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}), "\xf0\x9f\x98\x80");
 }
 
 TEST(SessionOptions, MissingFileGivesDefaultsAndKeysFollowTheZeroRule)

@@ -24,6 +24,25 @@ TEST(FileStamps, SameMinuteIsEqualNextMinuteIsNot)
     EXPECT_FALSE(CompareFileStamps(FormatFileStamp(At(60) - 1), FormatFileStamp(At(60))));
 }
 
+TEST(FileStamps, UpdateTimeSurvivesTheTwoSecondStepOfFat)
+{
+    const struct {
+        const char* name;
+        std::wstring local, remote;
+        bool same;
+    } cases[] = {
+        {"same minute", Stamp(10), Stamp(50), true},
+        {"hh:mm:59 kept as the next minute", Stamp(60), Stamp(59), true},
+        {"rounded down across the minute", Stamp(59), Stamp(60), true},
+        {"two seconds", FormatFileStamp(At(58)), FormatFileStamp(At(60)), true},
+        {"more than two seconds across the minute", FormatFileStamp(At(57)), FormatFileStamp(At(60) + 1), false},
+        {"another minute", Stamp(0), Stamp(120), false},
+        {"unparsable", L"later", Stamp(0), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SameUpdateTime(c.local, c.remote), c.same) << c.name;
+}
+
 TEST(FileStamps, ParsesAsTheRuntimeScanDoes)
 {
     struct Case

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support_formats.h"
 
 TEST(SupportFormats, LogFileNameAndLine)
@@ -54,4 +56,21 @@ TEST(SupportFormats, ContentLengthIsStrictDecimal)
             EXPECT_EQ(v, c.value) << c.text;
         }
     }
+}
+
+TEST(SupportFormats, QueriedTextEndsAtItsTerminatorWhateverTheReturnedLength)
+{
+    // What HttpQueryInfoW leaves in the zero-filled buffer: the returned
+    // length (12 bytes under Wine, 6 if counted in characters) plays no part.
+    wchar_t buffer[64] = {};
+    const std::wstring value = L"150000";
+    std::copy(value.begin(), value.end(), buffer);
+    EXPECT_EQ(TextUpToTerminator(buffer, 63), L"150000");
+    uint32_t length = 0;
+    EXPECT_TRUE(ParseContentLength(TextUpToTerminator(buffer, 63), length));
+    EXPECT_EQ(length, 150000u);
+
+    EXPECT_EQ(TextUpToTerminator(buffer, 3), L"150"); // never beyond the capacity
+    wchar_t empty[4] = {};
+    EXPECT_EQ(TextUpToTerminator(empty, 4), L"");
 }

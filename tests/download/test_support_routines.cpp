@@ -68,6 +68,41 @@ TEST(SupportRoutines, NoLogFolderWritesNothing)
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
+// Once start-up has named the log's folder, a change of the current
+// directory (an attempt changes into the install folder) moves no line.
+TEST(SupportRoutines, LogStaysInTheFolderStartUpNamed)
+{
+    ScratchFolder program, install;
+    CreateDirectoryW((program / L"logs").c_str(), nullptr);
+    SetUpdateLogFolder(program.Path());
+    {
+        CurrentDirectory cd(install.Path());
+        WriteUpdateLog(L"Play: could not start x.exe");
+    }
+    SetUpdateLogFolder(std::wstring());
+    EXPECT_TRUE(std::filesystem::is_empty(install.Path()));
+    std::string logged;
+    for (const auto& e : std::filesystem::directory_iterator(program / L"logs"))
+        logged += ReadAll(e.path().wstring());
+    EXPECT_NE(logged.find(" Play: could not start x.exe\r\n"), std::string::npos) << logged;
+}
+
+// The executable's path from a buffer too small for it, as a path of
+// MAX_PATH characters or more meets the first buffer (Wine starts no
+// program from such a path): the buffer grows, nothing is cut or emptied.
+TEST(ProgramFolder, PathIsTakenWholeWhateverTheFirstBuffer)
+{
+    wchar_t whole[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, whole, MAX_PATH);
+    ASSERT_GT(n, 20u);
+    ASSERT_LT(n, static_cast<DWORD>(MAX_PATH));
+    for (size_t first : {size_t(1), size_t(8), size_t(n), size_t(n) + 1, size_t(MAX_PATH)})
+        EXPECT_EQ(ModuleFileName(first), whole) << first;
+    std::wstring folder(whole);
+    folder.resize(folder.rfind(L'\\'));
+    EXPECT_EQ(ProgramFolder(), folder);
+}
+
 TEST(SupportRoutines, DeleteDirectoryTreeRemovesReadOnlyFilesAndSubfolders)
 {
     ScratchFolder dir;

@@ -196,6 +196,41 @@ TEST_F(ProgramRunTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
     }
 }
 
+// A server time that the downloaded copy cannot keep, as on a volume that
+// rounds times or while a scanner holds the file: here a time after the
+// last one the host's file system stores (ext4 ends in 2446). The copy is
+// not put in place, the program says why and opens its window, instead of
+// replacing itself and downloading again on every start without ever
+// showing a window.
+TEST_F(ProgramRunTest, CopyThatDoesNotKeepTheServersTimeIsNotPutInPlace)
+{
+    SYSTEMTIME unkept = Utc(0, 0, 0);
+    unkept.wYear = 2500;
+    unkept.wMonth = 1;
+    unkept.wDay = 1;
+    const std::wstring probe = m_root / L"probe.bin";
+    ASSERT_TRUE(WriteWholeFile(probe, "x"));
+    ASSERT_TRUE(SetLastWrite(probe, unkept));
+    if (LastWriteOf(probe) == FileTimeOf(unkept))
+        GTEST_SKIP() << "this file system keeps the year 2500: no time here that a copy cannot keep";
+    const std::string newBuild = WithBuildNumber(m_program, 3);
+    ASSERT_FALSE(newBuild.empty());
+    ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
+    ASSERT_TRUE(SetLastWrite(Exe(), Utc(9, 0, 0)));
+    const DWORD oldBuild = BuildNumberOf(Exe());
+    ASSERT_TRUE(m_server.Route(UpdateRoute({{200, "Fri, 01 Jan 2500 00:00:00 GMT", newBuild}})));
+
+    ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
+    const DWORD program = WaitForWindowOf(Exe(), kLimitMs);
+    ASSERT_NE(program, 0u) << "no window: " << ::testing::PrintToString(Log());
+    EXPECT_EQ(WaitForLogLines(2, kLimitMs),
+        (std::vector<std::string>{"Tollgrove selfupdate: the new copy did not keep the server's time, not replaced",
+            "Tollgrove selfupdate failed. Step: 4, system error: 0"}));
+    EXPECT_EQ(BuildNumberOf(Exe()), oldBuild);
+    EXPECT_EQ(m_server.Requests().size(), 2u); // the time, then the file; once
+    EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+}
+
 // Started from another working folder, the program still works beside its
 // executable. A second start while it runs leaves at once: no window, no log
 // line, no request; the first goes on.

@@ -45,6 +45,7 @@ public:
     int workerFinished = 0; // WM_WORKER_FINISHED messages seen
     int step = 0;
     std::vector<bool> visibility; // noted by the script after each step
+    std::vector<bool> notes;      // other facts a script notes, in order
     // The controls' texts as the template made them, before the window's
     // initialisation starts the first attempt (which changes some of them).
     std::vector<std::wstring> templateTexts;
@@ -82,6 +83,19 @@ BEGIN_MESSAGE_MAP(ScriptedMainDlg, CTollgroveDlg)
     ON_MESSAGE(WM_TEST_SCRIPT, &ScriptedMainDlg::OnScript)
     ON_MESSAGE(WM_WORKER_FINISHED, &ScriptedMainDlg::OnFinished)
 END_MESSAGE_MAP()
+
+// For a script's first lines: while the first attempt's worker runs (its
+// .torrent fetch fails here, quickly), the script runs again a moment
+// later; true when it must return now. A script that ends the dialog
+// before the worker is done would leave the worker a destroyed window.
+inline bool WaitingForTheFirstAttempt(ScriptedMainDlg& d)
+{
+    if (!d.m_bBusy)
+        return false;
+    ::Sleep(50);
+    d.PostMessage(WM_TEST_SCRIPT);
+    return true;
+}
 
 // After PostQuitMessage ended a modal loop the quit message waits in the
 // thread's queue again; take it out so it cannot end a later dialog.

@@ -182,6 +182,23 @@ struct OkCase
     std::wstring (*text)(const std::wstring& temp);
     bool accepted;
     std::wstring (*mustExist)(const std::wstring& temp); // null: nothing
+    std::wstring (*chosen)(const std::wstring& temp);    // the accepted path; null: the text as typed
+};
+
+// The current directory for one case: the temporary folder, as the
+// program's folder is while the dialog runs.
+class CurrentDirectory
+{
+public:
+    explicit CurrentDirectory(const std::wstring& path)
+    {
+        ::GetCurrentDirectoryW(MAX_PATH, m_saved);
+        ::SetCurrentDirectoryW(path.c_str());
+    }
+    ~CurrentDirectory() { ::SetCurrentDirectoryW(m_saved); }
+
+private:
+    wchar_t m_saved[MAX_PATH] = {};
 };
 
 class PathInstallOk : public testing::TestWithParam<OkCase>
@@ -197,6 +214,7 @@ TEST_P(PathInstallOk, AcceptsOrShowsTheErrorBox)
 {
     const OkCase& c = GetParam();
     TempFolder temp;
+    const CurrentDirectory inTemp(temp.Path());
     const std::wstring typed = c.text(temp.Path());
     CPathInstallDlg dlg(nullptr, L"MyGame");
     std::wstring boxText;
@@ -228,7 +246,8 @@ TEST_P(PathInstallOk, AcceptsOrShowsTheErrorBox)
         EXPECT_EQ(boxText, L"Đường dẫn không chính xác. Vui lòng chọn lai.");
         EXPECT_TRUE(stayedOpen);
     }
-    EXPECT_EQ(dlg.m_strPath, typed); // the text at the last OK, refused or not
+    // The accepted folder, absolute; the refused text as it was typed.
+    EXPECT_EQ(dlg.m_strPath, c.accepted && c.chosen ? c.chosen(temp.Path()) : typed);
     if (c.mustExist)
         EXPECT_TRUE(Exists(c.mustExist(temp.Path())));
 }
@@ -237,14 +256,20 @@ const OkCase kOkCases[] = {
     {"ExistingFolder", [](const std::wstring& t) { return t; }, true, nullptr},
     {"MissingNestedFolderIsMadeLevelByLevel", [](const std::wstring& t) { return t + L"\\a\\b\\c"; }, true,
      [](const std::wstring& t) { return t + L"\\a\\b\\c"; }},
-    {"ExistingFileIsAccepted",
+    {"ExistingFileIsRefused",
      [](const std::wstring& t) {
          const std::wstring f = t + L"\\file.txt";
          ::CloseHandle(::CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
          return f;
      },
-     true, nullptr},
-    {"EmptyTextIsAccepted", [](const std::wstring&) { return std::wstring(); }, true, nullptr},
+     false, nullptr},
+    // No folder can be made of it: it would put the work files at the root
+    // of the current drive.
+    {"EmptyTextIsRefused", [](const std::wstring&) { return std::wstring(); }, false, nullptr},
+    {"RelativeFolderIsMadeAbsoluteAgainstTheCurrentFolder", [](const std::wstring&) { return std::wstring(L"Games\\X"); },
+     true, [](const std::wstring& t) { return t + L"\\Games\\X"; }, [](const std::wstring& t) { return t + L"\\Games\\X"; }},
+    {"ParentPartsAreResolved", [](const std::wstring& t) { return t + L"\\a\\..\\b"; }, true,
+     [](const std::wstring& t) { return t + L"\\b"; }, [](const std::wstring& t) { return t + L"\\b"; }},
     {"DriveThatDoesNotExist", [](const std::wstring&) { return MissingDrive() + L"\\Games\\MyGame"; }, false, nullptr},
     {"LevelThatCannotBeMadeKeepsTheLevelsBefore",
      [](const std::wstring& t) { return t + L"\\made\\bad|name\\x"; }, false,

@@ -230,8 +230,15 @@ TEST_F(PictureTest, NonGifShowsStillAtNaturalSize)
     // A GIF of another version is not parsed as GIF: OLE gets it whole.
     GifBuilder other(8, 8, true, "GIF88a");
     other.Image(0, 0, 8, 8, 1).Trailer();
-    Load(other.bytes);
+    const bool loaded = Load(other.bytes);
     EXPECT_EQ(picture.GetFrameCount(), 0u);
+    // OLE's decoder reads "GIF8" and takes the rest like any GIF: a still
+    // picture of 8 x 8 at its natural size, never an animation of ours.
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(picture.GetPictureSize().cx, 8);
+    EXPECT_EQ(picture.GetPictureSize().cy, 8);
+    EXPECT_TRUE(picture.Play());
+    EXPECT_FALSE(picture.IsAnimating());
 }
 
 TEST_F(PictureTest, BrokenDataFailsAndLeavesTheControlEmpty)

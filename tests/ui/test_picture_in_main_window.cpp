@@ -1,5 +1,4 @@
-// The shipped picture in the main dialog's template, placed as the main
-// window places it: read back from the window's drawing, and saved as a
+// The shipped picture in the main window, placed by the window itself: read back from the window's drawing, and saved as a
 // screenshot (build folder, screenshots/main_window_picture.bmp).
 #include <gtest/gtest.h>
 
@@ -11,8 +10,7 @@
 #include <vector>
 
 #include "../support/host_path.h"
-#include "framework/dialog.h"
-#include "picture_ex.h"
+#include "ui/tollgrove_dlg.h"
 #include "resource.h"
 #include "window_messages.h"
 
@@ -90,42 +88,44 @@ bool SaveBmp(const Capture& c, const std::wstring& path)
     return ok;
 }
 
-// The main dialog's template with the picture set up as the main window's
-// initialisation does it; it captures itself once painted and closes.
-class PictureDialog : public CDialog
+// The main window itself, whose initialisation places, loads and plays the
+// picture; it captures itself once painted and once its first attempt (a
+// failing .torrent fetch here) has ended, and closes.
+class PictureDialog : public CTollgroveDlg
 {
 public:
-    PictureDialog() : CDialog(IDD_MAIN_DIALOG) {}
-
-    CPictureEx m_picture;
-    BOOL loaded = FALSE, played = FALSE;
+    PictureDialog()
+    {
+        // An install folder kept from an earlier attempt: no question.
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        m_strInstallPath = temp;
+        m_strInstallPath.pop_back();
+    }
+    SIZE pictureSize = {};
     Capture shot;
     RECT pictureOnScreen = {};
     RECT windowOnScreen = {};
+    POINT pictureInClient = {};
 
 protected:
-    void DoDataExchange(CDataExchange* pDX) override { DDX_Control(pDX, IDC_PICTURE, m_picture); }
-
     BOOL OnInitDialog() override
     {
-        CDialog::OnInitDialog();
-        m_picture.MoveWindow(13, 160, 20, 30, FALSE);
-        m_picture.m_hNotifyWnd = m_hWnd;
-        loaded = m_picture.LoadFromResource();
-        if (loaded) {
-            played = m_picture.Play();
-            m_picture.SetupTooltip();
-        }
+        const BOOL r = CTollgroveDlg::OnInitDialog();
         SetTimer(1, 700);
-        return TRUE;
+        return r;
     }
-
     void OnTimer(UINT_PTR)
     {
+        if (m_bBusy)
+            return; // the next tick
         KillTimer(1);
         ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         GetWindowRect(&windowOnScreen);
         m_picture.GetWindowRect(&pictureOnScreen);
+        pictureInClient = {pictureOnScreen.left, pictureOnScreen.top};
+        ScreenToClient(&pictureInClient);
+        pictureSize = m_picture.GetPictureSize();
         shot = CaptureWindow(m_hWnd);
         EndDialog(IDOK);
     }
@@ -133,7 +133,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-BEGIN_MESSAGE_MAP(PictureDialog, CDialog)
+BEGIN_MESSAGE_MAP(PictureDialog, CTollgroveDlg)
     ON_WM_TIMER()
 END_MESSAGE_MAP()
 
@@ -143,8 +143,8 @@ TEST(PictureInMainWindow, ShowsTheLogoWhereTheWindowPutsIt)
     InitCommonControlsEx(&icc);
     PictureDialog dlg;
     ASSERT_EQ(dlg.DoModal(), IDOK);
-    ASSERT_TRUE(dlg.loaded);
-    EXPECT_TRUE(dlg.played);
+    ASSERT_EQ(dlg.pictureSize.cx, 77) << "the shipped picture did not load";
+    ASSERT_EQ(dlg.pictureSize.cy, 39);
     ASSERT_FALSE(dlg.shot.pixels.empty());
 
     const std::wstring dir = HostPath(TG_BINARY_DIR "/screenshots");
@@ -152,6 +152,8 @@ TEST(PictureInMainWindow, ShowsTheLogoWhereTheWindowPutsIt)
     EXPECT_TRUE(SaveBmp(dlg.shot, dir + L"\\main_window_picture.bmp"));
 
     // The control sits at (13, 160) of the client area, 77 x 39.
+    EXPECT_EQ(dlg.pictureInClient.x, 13);
+    EXPECT_EQ(dlg.pictureInClient.y, 160);
     EXPECT_EQ(dlg.pictureOnScreen.right - dlg.pictureOnScreen.left, 77);
     EXPECT_EQ(dlg.pictureOnScreen.bottom - dlg.pictureOnScreen.top, 39);
     const int x = dlg.pictureOnScreen.left - dlg.windowOnScreen.left;

@@ -7,11 +7,14 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <atomic>
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
 #include "dialog_driver.h"
+#include "download/support_routines.h"
 #include "scripted_main_dlg.h"
 
 namespace {
@@ -61,6 +64,8 @@ TEST(MainDialogShell, CarriesEveryControlAndSetsUpListAndStatusBar)
 {
     ScriptedMainDlg dlg;
     dlg.script = [](ScriptedMainDlg& d) {
+        if (WaitingForTheFirstAttempt(d))
+            return;
         EXPECT_EQ(d.GetWindowText(), L"Tollgrove 3.0");
         EXPECT_NE(d.SendMessage(WM_GETICON, ICON_BIG), 0);
         DWORD style = d.GetStyle();
@@ -181,6 +186,8 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
 {
     ScriptedMainDlg dlg;
     dlg.script = [](ScriptedMainDlg& d) {
+        if (WaitingForTheFirstAttempt(d))
+            return;
         // Each step runs from the loop after the previous one's messages.
         HWND list = d.m_peerList.m_hWnd;
         switch (d.step++) {
@@ -222,6 +229,52 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
     EXPECT_NE(result, kTimedOut);
     EXPECT_EQ(dlg.step, 7);
     EXPECT_EQ(dlg.visibility, (std::vector<bool>{true, false, false, true, false, false}));
+}
+
+// The one field both threads use while an attempt runs, without a message
+// between them: the GUI writes the stop request, the worker polls it.
+static_assert(std::is_same_v<decltype(DownloadState::m_bStopRequested), std::atomic<BOOL>> &&
+        std::atomic<BOOL>::is_always_lock_free,
+    "the stop request is an atomic flag");
+
+// Explorer's restart loses the notification-area icons and announces
+// itself with the registered "TaskbarCreated": the hidden window adds its
+// icon again (its only way back); a shown window adds none.
+TEST(MainDialogShell, TaskbarCreatedAddsTheHiddenWindowsIconAgain)
+{
+    ScriptedMainDlg dlg;
+    dlg.script = [](ScriptedMainDlg& d) {
+        if (WaitingForTheFirstAttempt(d))
+            return;
+        const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+        ASSERT_NE(taskbarCreated, 0u);
+        // The icon exists when NIM_MODIFY finds it.
+        const auto iconShown = [&d] { return ::Shell_NotifyIconW(NIM_MODIFY, &d.m_trayData) != FALSE; };
+        switch (d.step++) {
+        case 0:
+            d.SendMessage(taskbarCreated); // shown: nothing to add
+            d.notes.push_back(iconShown());
+            d.PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        case 1:
+            d.notes.push_back(iconShown());
+            ::Shell_NotifyIconW(NIM_DELETE, &d.m_trayData); // what Explorer's end did
+            d.notes.push_back(iconShown());
+            d.SendMessage(taskbarCreated);
+            d.notes.push_back(iconShown());
+            d.notes.push_back(d.IsWindowVisible() != FALSE);
+            d.SendMessage(WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN); // shows the window, removes the icon
+            d.notes.push_back(iconShown());
+            ::PostMessageW(d.GetDlgItem(IDC_BTN_EXIT).m_hWnd, BM_CLICK, 0, 0);
+            return;
+        }
+        d.PostMessage(WM_TEST_SCRIPT);
+    };
+    const INT_PTR result = dlg.DoModal();
+    DrainQuit();
+    EXPECT_NE(result, kTimedOut);
+    // shown: no icon; hidden: icon; lost; added again, window still hidden; back: none.
+    EXPECT_EQ(dlg.notes, (std::vector<bool>{false, true, false, true, false, false}));
 }
 
 // Peer records as the engine hands them out.
@@ -266,6 +319,8 @@ TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
 {
     ScriptedMainDlg dlg;
     dlg.script = [](ScriptedMainDlg& d) {
+        if (WaitingForTheFirstAttempt(d))
+            return;
         CListCtrl& list = d.m_peerList;
         CStatusBar& bar = d.m_statusBar;
         // Pane 0 alone: the others keep their indicator texts, the list is
@@ -324,13 +379,17 @@ TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
 
 TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
 {
+    // The log in a folder of its own, as start-up names the program's.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring logRoot = std::wstring(temp) + L"tg-play-log-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(logRoot.c_str(), nullptr);
+    ::CreateDirectoryW((logRoot + L"\\logs").c_str(), nullptr);
+    SetUpdateLogFolder(logRoot);
     ScriptedMainDlg dlg;
     dlg.script = [](ScriptedMainDlg& d) {
-        if (d.m_bBusy) { // the first attempt (its .torrent fetch fails here) is still running
-            ::Sleep(50);
-            d.PostMessage(WM_TEST_SCRIPT);
+        if (WaitingForTheFirstAttempt(d))
             return;
-        }
         // The completed state: the action button plays.
         d.m_strRunFile = d.m_strInstallPath + L"\\tg-play-missing";
         d.SetDlgItemText(IDC_BTN_ACTION, L"CHƠI NGAY"); // matched without regard to case
@@ -340,6 +399,31 @@ TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
     DrainQuit();
     EXPECT_NE(result, kTimedOut) << "Play did not end the window";
     EXPECT_EQ(dlg.workerFinished, 1);
+    SetUpdateLogFolder(std::wstring());
+
+    // Nothing was started: Play said so in the log instead.
+    std::string logged;
+    WIN32_FIND_DATAW entry = {};
+    const std::wstring logs = logRoot + L"\\logs\\";
+    HANDLE search = ::FindFirstFileW((logs + L"*.txt").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            HANDLE f = ::CreateFileW((logs + entry.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                OPEN_EXISTING, 0, nullptr);
+            char buffer[4096];
+            DWORD got = 0;
+            while (f != INVALID_HANDLE_VALUE && ::ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0)
+                logged.append(buffer, got);
+            if (f != INVALID_HANDLE_VALUE)
+                ::CloseHandle(f);
+            ::DeleteFileW((logs + entry.cFileName).c_str());
+        } while (::FindNextFileW(search, &entry));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW((logRoot + L"\\logs").c_str());
+    ::RemoveDirectoryW(logRoot.c_str());
+    EXPECT_NE(logged.find(" Play: RunFile names no .exe program, nothing started: "), std::string::npos) << logged;
+    EXPECT_NE(logged.find("tg-play-missing\r\n"), std::string::npos) << logged;
 }
 
 } // namespace
