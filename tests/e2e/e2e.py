@@ -458,6 +458,78 @@ def nginx_bytes(pub):
     return total
 
 
+def game_file_path(ti, index):
+    """The file's path under the install folder (a game of several files
+    is installed without the torrent's top folder)."""
+    path = ti.files().file_path(index).replace(os.sep, "/")
+    return path.split("/", 1)[1] if ti.num_files() > 1 else path
+
+
+def pieces_on_disk(pub, install):
+    """The pieces whose bytes in the install folder match the torrent's
+    piece hashes."""
+    import hashlib
+    import libtorrent as lt
+    ti = lt.torrent_info(pub.torrent_file)
+    fs = ti.files()
+    pad = lambda i: bool(fs.file_flags(i) & lt.file_storage.flag_pad_file)
+    complete = set()
+    for piece in range(ti.num_pieces()):
+        start = piece * ti.piece_length()
+        end = start + ti.piece_size(piece)
+        h = hashlib.sha1()
+        for i in range(fs.num_files()):
+            a = max(start, fs.file_offset(i))
+            b = min(end, fs.file_offset(i) + fs.file_size(i))
+            if a >= b:
+                continue
+            if pad(i):
+                h.update(bytes(b - a))
+                continue
+            try:
+                with open(os.path.join(install, game_file_path(ti, i)), "rb") as f:
+                    f.seek(a - fs.file_offset(i))
+                    h.update(f.read(b - a))
+            except FileNotFoundError:
+                break
+        if h.digest() == bytes(ti.hash_for_piece(piece)):
+            complete.add(piece)
+    return complete
+
+
+def requested_pieces(pub):
+    """The pieces that the file server's requests (access log: path and
+    Range) covered, and the paths asked that are no file of the torrent."""
+    import urllib.parse
+    import libtorrent as lt
+    ti = lt.torrent_info(pub.torrent_file)
+    fs = ti.files()
+    # The server's root holds the torrent's top folder (or its one file).
+    by_path = {"/" + fs.file_path(i).replace(os.sep, "/"): i for i in range(ti.num_files())}
+    pieces, unknown = set(), set()
+    with open(pub.nginx.access_log) as f:
+        for line in f:
+            m = re.search(r'"[A-Z]+ (\S+) [^"]*" "([^"]*)"', line)
+            if not m:
+                continue
+            index = by_path.get(urllib.parse.unquote(m.group(1)))
+            if index is None:
+                unknown.add(m.group(1))
+                continue
+            size = fs.file_size(index)
+            spans = []
+            if m.group(2).startswith("bytes="):
+                for r in m.group(2)[6:].split(","):
+                    a, b = r.strip().split("-")
+                    spans.append((int(a), min(int(b), size - 1) if b else size - 1) if a else (size - int(b), size - 1))
+            else:
+                spans.append((0, size - 1))
+            base = fs.file_offset(index)
+            for a, b in spans:
+                pieces.update(range((base + a) // ti.piece_length(), (base + b) // ti.piece_length() + 1))
+    return pieces, unknown
+
+
 def scenario_http_only(args, work):
     """HTTP sources alone (no peer, no url-list): a multi-file game
     completes from nginx with every byte equal."""
@@ -500,6 +572,11 @@ def scenario_kill_resume(args, work):
         # The second run: a fast server now, so it ends soon.
         pub.nginx.stop()
         pub.nginx = publisher.services.start_nginx(pub.served, port=pub.nginx.port)
+        # What the kill left complete: the pieces whose bytes on disk match
+        # the torrent's hashes (pieces written in part do not count).
+        complete = pieces_on_disk(pub, install)
+        log(len(complete), "pieces complete on disk at the kill")
+        assert len(complete) >= 8, "the kill left too little on disk to test"
         prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
         prog.start()
         prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
@@ -507,8 +584,49 @@ def scenario_kill_resume(args, work):
         second = nginx_bytes(pub)
         log("second run fetched", second, "bytes")
         assert second < size - first // 2, "the second run fetched what the first had completed"
+        requested, unknown = requested_pieces(pub)
+        assert requested and not unknown, "unexpected requests: %s, %s" % (sorted(requested)[:5], unknown)
+        again = sorted(requested & complete)
+        assert not again, "the second run fetched pieces complete on disk: %s" % again[:20]
         prog.click(IDC_BTN_EXIT)
         prog.wait_exit()
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_large_file(args, work):
+    """A game of one file over 4 GiB from HTTP sources alone: it completes,
+    and every byte of the installed file is right (each 16 KiB block
+    carries its own offset, so a block written at a wrong place shows)."""
+    size = (4 << 30) + (3 << 20)
+    # The publisher's copy is sparse (about a quarter of it is written);
+    # the installed one is whole. Room for both in full and a margin.
+    need = 2 * size + (2 << 30)
+    free = shutil.disk_usage(work).free
+    if free < need:
+        raise Skipped("%d MiB free, %d MiB needed" % (free >> 20, need >> 20))
+    started = time.time()
+    # 4 MiB pieces: the .torrent stays small (about 53 KB).
+    pub = publisher.Publisher(work, [("big.bin", size)], seeder=False, url_list=False, piece_size=4 << 20,
+                              stamped=True).start()
+    log("publisher ready after %.0f s" % (time.time() - started))
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        began = time.time()
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 1500)
+        log("downloaded in %.0f s" % (time.time() - began))
+        done, total = prog.text(IDC_TXT_DOWNLOADED), prog.text(IDC_TXT_TOTAL_SIZE)
+        assert done == total, "downloaded %r of %r at the end" % (done, total)
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+        checked = time.time()
+        bad = publisher.game.stamped_mismatch(os.path.join(install, "big.bin"), size)
+        log("checked the installed file in %.0f s" % (time.time() - checked))
+        assert bad is None, "the installed file differs at offset %d (of %d)" % (bad, size)
+        assert nginx_bytes(pub) >= size
+        log("whole scenario %.0f s" % (time.time() - started))
     finally:
         prog.kill()
         pub.stop()
@@ -753,6 +871,7 @@ def scenario_finishing(args, work):
 SCENARIOS = {
     "http_only": scenario_http_only,
     "kill_resume": scenario_kill_resume,
+    "large_file": scenario_large_file,
     "http_faults": scenario_http_faults,
     "corrupt_range": scenario_corrupt_range,
     "full_drive": scenario_full_drive,

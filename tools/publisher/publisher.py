@@ -77,7 +77,7 @@ class Publisher:
 
     def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
                  rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024,
-                 seeder_client="libtorrent"):
+                 seeder_client="libtorrent", stamped=False):
         self.root = os.path.abspath(root)
         self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
         self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
@@ -85,16 +85,18 @@ class Publisher:
         # "libtorrent" (python3-libtorrent) or "aria2c"; aria2c needs a
         # torrent without pad files.
         self.seeder_client = seeder_client
+        # Stamped file contents instead of pseudo-random ones (game.stamped_bytes).
+        self.stamped = stamped
         self.single_file = len(files) == 1 and "/" not in files[0][0]
 
     def start(self):
         served = os.path.join(self.root, "served")
         os.makedirs(served, exist_ok=True)
         if self.single_file:
-            game.make_game(served, ".", self.files)
+            game.make_game(served, ".", self.files, stamped=self.stamped)
             self.content = os.path.join(served, self.files[0][0])
         else:
-            self.content = game.make_game(served, self.folder, self.files)
+            self.content = game.make_game(served, self.folder, self.files, stamped=self.stamped)
         self.nginx = services.start_nginx(served, rate_limit=self.rate_limit)
         self.http = ScriptedServer()
         tracker_port = services.free_port()
