@@ -40,17 +40,22 @@ void direct_http_engine::schedule_tick()
     core->tick_timer.expires_after(std::chrono::seconds(1));
     core->tick_timer.async_wait([this, core](lt::error_code const& ec) {
         if (ec) return;
-        std::lock_guard<std::recursive_mutex> l(core->mutex);
-        if (core->shutting_down) return;
+        // The tick takes the component's lock itself, around its own work
+        // but not around its calls into the engine.
         try {
             source_tick(*core);
         } catch (std::exception const& e) {
             core->write_log(std::string("Direct HTTP tick: ") + e.what());
         }
-        // Thrown from here, the tick is gone: the network thread ends.
-        core->tick_scheduled = false;
-        schedule_tick();
-        core->tick_scheduled = true;
+        {
+            std::lock_guard<std::recursive_mutex> l(core->mutex);
+            if (core->shutting_down) return;
+            // Thrown from here, the tick is gone: the network thread ends.
+            core->tick_scheduled = false;
+            schedule_tick();
+            core->tick_scheduled = true;
+        }
+        core->finish_handler();
     });
 }
 

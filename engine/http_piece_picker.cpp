@@ -15,6 +15,7 @@ void http_piece_picker::init(int num_pieces, int piece_length, int last_piece_si
     m_have.assign(std::size_t(num_pieces), false);
     m_taken.assign(std::size_t(num_pieces), false);
     m_unwanted.assign(std::size_t(num_pieces), false);
+    m_buffers.reset(piece_length);
 }
 
 std::vector<int> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t> const& have,
@@ -73,21 +74,41 @@ void http_piece_picker::release(int piece)
 {
     if (piece < 0 || piece >= m_num_pieces) return;
     m_taken[std::size_t(piece)] = false;
-    m_assembling.erase(piece);
+    auto it = m_assembling.find(piece);
+    if (it == m_assembling.end()) return;
+    m_buffers.give_back(std::move(it->second.data));
+    m_assembling.erase(it);
 }
 
-bool http_piece_picker::block_received(int piece, int start, char const* data, int length, std::vector<char>& piece_data)
+bool http_piece_picker::is_block_start(int piece, int start) const
 {
-    if (!taken(piece)) return false;
-    int const size = piece_size(piece);
-    if (start < 0 || length <= 0 || start % m_block_size != 0 || start + length > size) return false;
+    return taken(piece) && start >= 0 && start % m_block_size == 0 && start < piece_size(piece);
+}
+
+http_piece_picker::assembly& http_piece_picker::assembly_of(int piece)
+{
     assembly& a = m_assembling[piece];
-    if (a.data.empty()) {
-        a.data.resize(std::size_t(size));
+    if (!a.data) {
+        int const size = piece_size(piece);
+        a.data = m_buffers.take();
         a.blocks.assign(std::size_t((size + m_block_size - 1) / m_block_size), false);
     }
+    return a;
+}
+
+char* http_piece_picker::block_destination(int piece, int start)
+{
+    if (!is_block_start(piece, start)) return nullptr;
+    return assembly_of(piece).data.data() + start;
+}
+
+bool http_piece_picker::block_received(int piece, int start, char const* data, int length, piece_buffer& piece_data)
+{
+    if (!is_block_start(piece, start) || length <= 0 || start + length > piece_size(piece)) return false;
+    assembly& a = assembly_of(piece);
     std::size_t const b = std::size_t(start / m_block_size);
-    std::memcpy(a.data.data() + start, data, std::size_t(length));
+    char* const at = a.data.data() + start;
+    if (data != at) std::memmove(at, data, std::size_t(length));
     if (!a.blocks[b]) {
         a.blocks[b] = true;
         ++a.received;

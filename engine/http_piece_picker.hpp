@@ -3,6 +3,8 @@
 // engine.
 #pragma once
 
+#include "engine/piece_buffer_pool.hpp"
+
 #include <libtorrent/bitfield.hpp>
 #include <libtorrent/download_priority.hpp>
 #include <libtorrent/units.hpp>
@@ -38,10 +40,21 @@ public:
     // A taken piece is given back unfinished (its connection ended).
     void release(int piece);
 
-    // A block of a taken piece arrived. When it completes the piece, the
-    // piece's bytes are moved into `piece_data` and true is returned: the
-    // caller hands them to the engine, and the piece waits for its verdict.
-    bool block_received(int piece, int start, char const* data, int length, std::vector<char>& piece_data);
+    // Where the block of a taken piece at `start` belongs in its piece's
+    // buffer (the blocks after it follow): a connection may read the body
+    // straight there. nullptr when the piece is not taken or `start` is not
+    // a block of it.
+    char* block_destination(int piece, int start);
+    // A block of a taken piece arrived, copied into the piece's buffer
+    // unless `data` already points there. When it completes the piece, the
+    // piece's buffer is moved into `piece_data` and true is returned: the
+    // caller hands its bytes to the engine, then gives the buffer back with
+    // recycle; the piece waits for its verdict.
+    bool block_received(int piece, int start, char const* data, int length, piece_buffer& piece_data);
+    void recycle(piece_buffer b) { m_buffers.give_back(std::move(b)); }
+    // How many free piece buffers are kept for reuse.
+    void set_spare_buffers(std::size_t n) { m_buffers.set_spare(n); }
+    std::size_t spare_buffers() const { return m_buffers.free_buffers(); }
 
     int piece_size(int piece) const { return piece == m_num_pieces - 1 ? m_last_piece_size : m_piece_length; }
     bool taken(int piece) const { return piece >= 0 && piece < m_num_pieces && m_taken[std::size_t(piece)]; }
@@ -50,13 +63,16 @@ public:
 
 private:
     bool wanted(int piece) const;
+    bool is_block_start(int piece, int start) const;
 
     struct assembly
     {
-        std::vector<char> data;
+        piece_buffer data;
         std::vector<bool> blocks;
         int received = 0;
     };
+    // The piece's assembly, with a buffer from the pool once it is asked for.
+    assembly& assembly_of(int piece);
 
     int m_num_pieces = 0;
     int m_piece_length = 0;
@@ -69,6 +85,7 @@ private:
     std::map<int, assembly> m_assembling;
     std::map<int, int> m_delivered; // piece -> refreshes without a verdict
     int m_rejected = 0;
+    piece_buffer_pool m_buffers;
 };
 
 } // namespace tg

@@ -132,13 +132,10 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     auto t = still_current(l, s);
     if (!t) return;
     std::string const url = s->url;
-    bool torrent_paused = false;
-    try {
-        torrent_paused = bool(t->handle.status({}).flags & lt::torrent_flags::paused);
-    } catch (std::exception const&) {
-        return; // the engine dropped the torrent meanwhile
-    }
-    if (torrent_paused || core.settings.session_paused) {
+    // The tick's view of the pause, not a call into the engine under the
+    // component's lock; a pause since then stops the connection before its
+    // first request.
+    if (t->paused) {
         // Paused meanwhile: back to idle, so the first tick after the pause
         // connects it again instead of leaving it resolving for good.
         s->state = direct_http_source::idle;

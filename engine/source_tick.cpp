@@ -14,10 +14,10 @@ namespace tg {
 
 namespace {
 
-void read_settings(engine_core& core)
+session_snapshot read_settings(lt::session& session)
 {
-    lt::settings_pack const sp = core.session.get_settings();
-    session_snapshot& s = core.settings;
+    lt::settings_pack const sp = session.get_settings();
+    session_snapshot s;
     s.request.user_agent = sp.get_str(lt::settings_pack::user_agent);
     s.request.proxy_type = sp.get_int(lt::settings_pack::proxy_type);
     s.request.proxy_username = sp.get_str(lt::settings_pack::proxy_username);
@@ -28,13 +28,38 @@ void read_settings(engine_core& core)
     s.urlseed_timeout = sp.get_int(lt::settings_pack::urlseed_timeout);
     s.urlseed_wait_retry = sp.get_int(lt::settings_pack::urlseed_wait_retry);
     s.peer_connect_timeout = sp.get_int(lt::settings_pack::peer_connect_timeout);
-    s.session_paused = core.session.is_paused();
-    s.ip_filter = core.session.get_ip_filter();
+    s.session_paused = session.is_paused();
+    s.ip_filter = session.get_ip_filter();
+    return s;
 }
 
-void set_up_metadata(torrent_sources& t)
+// The engine's view of one torrent, read without the component's lock.
+struct torrent_view
 {
-    t.info = t.handle.torrent_file();
+    std::shared_ptr<torrent_sources> torrent;
+    lt::torrent_status status;
+    std::shared_ptr<lt::torrent_info const> info; // once the metadata is there
+    std::set<int> queue;
+    std::vector<lt::download_priority_t> priorities;
+};
+
+torrent_view read_view(std::shared_ptr<torrent_sources> const& t)
+{
+    torrent_view v;
+    v.torrent = t;
+    v.status = t->handle.status(lt::torrent_handle::query_pieces);
+    if (!v.status.has_metadata) return v;
+    // Only this thread sets the torrent's metadata: reading it here needs
+    // no lock.
+    if (!t->info) v.info = t->handle.torrent_file();
+    for (auto const& p : t->handle.get_download_queue()) v.queue.insert(int(p.piece_index));
+    v.priorities = t->handle.get_piece_priorities();
+    return v;
+}
+
+void set_up_metadata(torrent_sources& t, std::shared_ptr<lt::torrent_info const> info)
+{
+    t.info = std::move(info);
     if (!t.info || !t.info->is_valid()) {
         t.info.reset();
         return;
@@ -103,50 +128,75 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
     for (auto const& line : failures) core.write_log(line);
 }
 
+void apply_view(engine_core& core, torrent_view const& v)
+{
+    torrent_sources& t = *v.torrent;
+    lt::torrent_status const& st = v.status;
+    if (!t.info && v.info) set_up_metadata(t, v.info);
+    if (t.picker.ready()) {
+        for (int p : t.picker.refresh(st.pieces, v.queue, v.priorities))
+            core.write_log("Direct HTTP piece " + std::to_string(p) + " rejected by the engine; fetched again");
+        // Enough free buffers for every piece the connections can have
+        // outstanding, so the steady state allocates none.
+        std::size_t const pipeline = std::size_t(std::max(1, core.settings.urlseed_pipeline_size));
+        t.picker.set_spare_buffers(pipeline * std::max<std::size_t>(1, t.connections.size()));
+    }
+    update_rates(t.traffic, core.clock.now());
+
+    bool const checking = st.state == lt::torrent_status::checking_files
+        || st.state == lt::torrent_status::checking_resume_data;
+    t.paused = (st.flags & lt::torrent_flags::paused) || core.settings.session_paused;
+    t.checking_or_finished = checking || st.is_finished;
+    if (t.paused || (st.flags & lt::torrent_flags::upload_mode) || t.checking_or_finished) {
+        // As a pause ends the engine's peer connections, it ends the
+        // sources' too: nothing is fetched that the resume data taken
+        // after the pause would not hold.
+        lt::error_code const why = st.is_finished ? lt::errors::torrent_finished : lt::errors::torrent_paused;
+        auto const connections = t.connections;
+        for (auto const& c : connections) c->disconnect(why, 0);
+    } else if (t.info && !t.registry.sources().empty()) {
+        source_section(core, v.torrent);
+    }
+
+    auto const connections = t.connections;
+    for (auto const& c : connections) c->request_pieces();
+}
+
 } // namespace
 
 void source_tick(engine_core& core)
 {
-    if (core.shutting_down) return;
-    // The engine throws when a torrent or the session goes away between two
-    // calls; the network thread must not end on that, so the pass catches it
-    // and goes on with the next torrent.
+    std::vector<std::shared_ptr<torrent_sources>> torrents;
+    {
+        std::lock_guard<std::recursive_mutex> l(core.mutex);
+        if (core.shutting_down) return;
+        torrents = core.torrents;
+    }
+    // The engine's answers first, without the component's lock: each call
+    // waits for the engine's thread. The engine throws when a torrent or
+    // the session goes away between two calls; the network thread must not
+    // end on that, so the pass catches it and goes on with the next torrent.
+    std::vector<std::string> failures;
+    session_snapshot settings;
     try {
-        read_settings(core);
+        settings = read_settings(core.session);
     } catch (std::exception const& e) {
         core.write_log(std::string("Direct HTTP tick: ") + e.what());
         return;
     }
-    std::vector<std::shared_ptr<torrent_sources>> const torrents = core.torrents;
+    std::vector<torrent_view> views;
     for (auto const& t : torrents) try {
-        if (t->removed || !t->handle.is_valid()) continue;
-        lt::torrent_status const st = t->handle.status(lt::torrent_handle::query_pieces);
-        if (!t->info && st.has_metadata) set_up_metadata(*t);
-        if (t->picker.ready()) {
-            std::set<int> queue;
-            for (auto const& p : t->handle.get_download_queue()) queue.insert(int(p.piece_index));
-            for (int p : t->picker.refresh(st.pieces, queue, t->handle.get_piece_priorities()))
-                core.write_log("Direct HTTP piece " + std::to_string(p) + " rejected by the engine; fetched again");
-        }
-        update_rates(t->traffic, core.clock.now());
+        if (t->handle.is_valid()) views.push_back(read_view(t));
+    } catch (std::exception const& e) {
+        failures.push_back(std::string("Direct HTTP tick: ") + e.what());
+    }
 
-        bool const checking = st.state == lt::torrent_status::checking_files
-            || st.state == lt::torrent_status::checking_resume_data;
-        bool const paused = (st.flags & lt::torrent_flags::paused) || core.settings.session_paused;
-        t->checking_or_finished = checking || st.is_finished;
-        if (paused || (st.flags & lt::torrent_flags::upload_mode) || t->checking_or_finished) {
-            // As a pause ends the engine's peer connections, it ends the
-            // sources' too: nothing is fetched that the resume data taken
-            // after the pause would not hold.
-            lt::error_code const why = st.is_finished ? lt::errors::torrent_finished : lt::errors::torrent_paused;
-            auto const connections = t->connections;
-            for (auto const& c : connections) c->disconnect(why, 0);
-        } else if (t->info && !t->registry.sources().empty()) {
-            source_section(core, t);
-        }
-
-        auto const connections = t->connections;
-        for (auto const& c : connections) c->request_pieces();
+    std::lock_guard<std::recursive_mutex> l(core.mutex);
+    for (auto const& line : failures) core.write_log(line);
+    if (core.shutting_down) return;
+    core.settings = std::move(settings);
+    for (auto const& v : views) try {
+        if (!v.torrent->removed) apply_view(core, v);
     } catch (std::exception const& e) {
         core.write_log(std::string("Direct HTTP tick: ") + e.what());
     }

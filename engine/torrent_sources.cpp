@@ -3,6 +3,7 @@
 #include "engine/web_peer_connection.hpp"
 
 #include <algorithm>
+#include <map>
 
 namespace tg {
 
@@ -35,15 +36,81 @@ void engine_core::write_log(std::string const& line) noexcept
     }
 }
 
-bool engine_core::may_request(torrent_sources const& t) const
+bool engine_allows_requests(lt::session& s, lt::torrent_handle const& h)
 {
-    if (t.removed || t.checking_or_finished) return false;
     try {
-        if (session.is_paused()) return false;
-        lt::torrent_flags_t const f = t.handle.flags();
+        if (s.is_paused()) return false;
+        lt::torrent_flags_t const f = h.flags();
         return !(f & (lt::torrent_flags::paused | lt::torrent_flags::upload_mode));
     } catch (std::exception const&) {
         return false; // the engine dropped the torrent
+    }
+}
+
+namespace {
+
+struct handed_over
+{
+    std::shared_ptr<torrent_sources> torrent;
+    std::vector<ready_piece> pieces;
+};
+
+void hand_to_engine(handed_over& h)
+{
+    for (ready_piece const& r : h.pieces) {
+        // The engine copies the bytes into its disk buffers before this
+        // returns (the vector form would copy them once more on the way),
+        // checks the piece's hash and writes it. A piece it rejects is
+        // picked again after the next reads of its state. It throws when
+        // the torrent is gone.
+        try {
+            h.torrent->handle.add_piece(lt::piece_index_t(r.piece), r.buffer.data());
+        } catch (std::exception const&) {
+        }
+    }
+}
+
+} // namespace
+
+void engine_core::finish_handler()
+{
+    // Handing pieces over or letting connections request can complete more
+    // pieces (pad bytes alone): a few rounds take them; what is still left
+    // waits for the next handler.
+    for (int round = 0; round < 4; ++round) {
+        std::vector<handed_over> pieces;
+        std::vector<std::shared_ptr<web_peer_connection>> waiting;
+        {
+            std::lock_guard<std::recursive_mutex> l(mutex);
+            for (auto const& t : torrents) {
+                if (t->ready_pieces.empty()) continue;
+                pieces.push_back({t, std::move(t->ready_pieces)});
+                t->ready_pieces.clear();
+            }
+            for (auto const& w : want_requests)
+                if (auto c = w.lock()) waiting.push_back(std::move(c));
+            want_requests.clear();
+        }
+        if (pieces.empty() && waiting.empty()) return;
+
+        for (auto& h : pieces) hand_to_engine(h);
+        std::map<torrent_sources const*, bool> allowed;
+        for (auto const& c : waiting) {
+            auto t = c->torrent();
+            if (t && allowed.count(t.get()) == 0) allowed[t.get()] = engine_allows_requests(session, t->handle);
+        }
+
+        std::lock_guard<std::recursive_mutex> l(mutex);
+        for (auto& h : pieces)
+            for (ready_piece& r : h.pieces) h.torrent->picker.recycle(std::move(r.buffer));
+        for (auto const& c : waiting) {
+            try {
+                auto t = c->torrent();
+                c->request_now(t && allowed[t.get()]);
+            } catch (std::exception const& e) {
+                write_log(std::string("Direct HTTP requests: ") + e.what());
+            }
+        }
     }
 }
 

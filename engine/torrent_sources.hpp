@@ -48,6 +48,14 @@ struct http_traffic
     time_point last_update{};
 };
 
+// A piece whose blocks are all in: its bytes go to the engine once the
+// component's lock is released, then its buffer goes back to the picker.
+struct ready_piece
+{
+    int piece = -1;
+    piece_buffer buffer;
+};
+
 struct torrent_sources
 {
     torrent_sources(lt::torrent_handle h, source_clock const& clock) : handle(h), registry(clock) {}
@@ -67,7 +75,17 @@ struct torrent_sources
     // The tick's last view: the torrent is checking its files or finished
     // (nothing to request from a source then).
     bool checking_or_finished = false;
+    // The tick's last view: the torrent or the session is paused.
+    bool paused = false;
+    // Completed pieces not yet handed to the engine.
+    std::vector<ready_piece> ready_pieces;
 };
+
+// Whether the engine lets the sources of a torrent fetch now: neither the
+// session nor the torrent is paused, and the torrent is not in upload mode.
+// Blocks until the engine's thread answers: never under the component's
+// lock. False when the torrent is gone.
+bool engine_allows_requests(lt::session& s, lt::torrent_handle const& h);
 
 // Adds the sources' traffic, rates and live connections to an engine status.
 void fold_source_traffic(lt::torrent_status& st, torrent_sources const& t);
@@ -121,11 +139,16 @@ struct engine_core
     // Never throws: a failing log must not end the network thread or the
     // step that reports.
     void write_log(std::string const& line) noexcept;
-    // Whether the sources of `t` may send requests now: neither the session
-    // nor the torrent is paused, the torrent is not in upload mode, and the
-    // tick did not find it checking or finished. Asks the engine (a
-    // blocking call into its thread); false when the torrent is gone.
-    bool may_request(torrent_sources const& t) const;
+    // Connections that want to send requests, waiting for the engine's word
+    // that the torrent may fetch (finish_handler asks it).
+    std::vector<std::weak_ptr<web_peer_connection>> want_requests;
+    // What a network handler leaves for after its lock is released: hands
+    // the completed pieces to the engine, asks the engine whether the
+    // waiting connections may request, and lets them. The engine's calls
+    // block until its own thread answers; made under the component's lock,
+    // they would stall every other user of the lock behind a busy engine.
+    // Network thread, component lock not held.
+    void finish_handler();
     // Set when the network thread had to end: every handle operation then
     // throws, so the download ends with an exception.
     std::atomic<bool> network_failed{false};
@@ -136,7 +159,8 @@ struct engine_core
 
 // The once-a-second work: settings, the engine's view of each torrent,
 // verdicts on delivered pieces, rates, and the source section. Network
-// thread, component lock held.
+// thread; takes the component's lock for its own work, not for its calls
+// into the engine.
 void source_tick(engine_core& core);
 
 // The network thread's body: runs the component's handlers until the

@@ -98,19 +98,33 @@ void web_peer_connection::arm_inactivity_timer()
     });
 }
 
+bool web_peer_connection::wants_more_pieces(torrent_sources const& t) const
+{
+    if (!m_established || m_disconnecting || m_in_receive) return false;
+    if (t.removed || !t.picker.ready()) return false;
+    return int(m_pieces.size()) < std::max(1, m_core.settings.urlseed_pipeline_size);
+}
+
 void web_peer_connection::request_pieces()
 {
-    if (!m_established || m_disconnecting || m_in_receive) return;
     auto t = torrent();
-    if (!t || t->removed || !t->picker.ready()) return;
-    int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
-    if (int(m_pieces.size()) >= pipeline) return;
-    if (!m_core.may_request(*t)) {
+    if (!t || m_waiting_to_request || !wants_more_pieces(*t)) return;
+    m_waiting_to_request = true;
+    m_core.want_requests.push_back(weak_from_this());
+}
+
+void web_peer_connection::request_now(bool allowed)
+{
+    m_waiting_to_request = false;
+    auto t = torrent();
+    if (!t || !wants_more_pieces(*t)) return;
+    if (!allowed || t->checking_or_finished) {
         // Paused (or nothing left to fetch) since the last tick: no new
         // request, and the connection ends as the tick would end it.
         disconnect(lt::errors::torrent_paused, 0);
         return;
     }
+    int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
     while (int(m_pieces.size()) < pipeline) {
         int const p = t->picker.pick();
         if (p < 0) break;
@@ -295,20 +309,29 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
         s->last_failure.clear();
         s->repeated_failures = 0;
     }
-    std::vector<char> whole;
+    piece_buffer whole;
     if (t->picker.block_received(piece, block.start, data, block.length, whole)) {
         auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
         if (it != m_pieces.end()) m_pieces.erase(it);
-        // The engine checks the piece's hash and writes it; a piece it
-        // rejects is picked again after the next reads of its state. It
-        // throws when its torrent is gone: then so is this connection's.
-        try {
-            t->handle.add_piece(block.piece, std::move(whole));
-        } catch (std::exception const&) {
-            return false;
-        }
+        // Handed to the engine once the lock is released (finish_handler).
+        t->ready_pieces.push_back({piece, std::move(whole)});
     }
     return true;
+}
+
+char* web_peer_connection::block_destination(lt::peer_request const& block)
+{
+    auto t = torrent();
+    if (!t || t->removed) return nullptr;
+    return t->picker.block_destination(int(block.piece), block.start);
+}
+
+bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
+{
+    auto t = torrent();
+    if (!t || t->removed) return false;
+    // The bytes are where block_received would copy them: it copies nothing.
+    return incoming_piece(block, t->picker.block_destination(int(block.piece), block.start));
 }
 
 void web_peer_connection::source_refused(int status)

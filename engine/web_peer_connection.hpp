@@ -44,8 +44,15 @@ public:
     std::int64_t total_download() const { return m_total_download; }
     std::int64_t total_upload() const { return m_total_upload; }
 
-    // Asks for more pieces while fewer than the pipeline are outstanding.
+    // Wants more pieces while fewer than the pipeline are outstanding: the
+    // connection waits in the component's list until finish_handler has
+    // asked the engine, then request_now sends the requests.
     void request_pieces();
+    // The engine's answer: `allowed` false (paused, upload mode, gone)
+    // ends the connection as a pause would; else pieces are picked and
+    // asked for until the pipeline is full.
+    void request_now(bool allowed);
+    std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
 
 private:
     void on_connected(lt::error_code const& ec);
@@ -54,21 +61,25 @@ private:
     void send(std::string text);
     void write_more();
     void arm_inactivity_timer();
-    std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
-    // Runs a completion handler's work under the component's lock. An
-    // exception ends this connection (logged), never the network thread.
+    // Runs a completion handler's work under the component's lock, then
+    // what it left for after the lock. An exception ends this connection
+    // (logged), never the network thread.
     template <class F>
     void guarded(F&& f)
     {
-        std::lock_guard<std::recursive_mutex> l(m_core.mutex);
-        try {
-            f();
-        } catch (std::exception const& e) {
-            end_on_exception(&e);
-        } catch (...) {
-            end_on_exception(nullptr);
+        {
+            std::lock_guard<std::recursive_mutex> l(m_core.mutex);
+            try {
+                f();
+            } catch (std::exception const& e) {
+                end_on_exception(&e);
+            } catch (...) {
+                end_on_exception(nullptr);
+            }
         }
+        m_core.finish_handler();
     }
+    bool wants_more_pieces(torrent_sources const& t) const;
     void end_on_exception(std::exception const* e) noexcept;
     // Writes a failure's line, or only counts it when the source failed the
     // same way the last time.
@@ -80,6 +91,8 @@ private:
     void add_source_traffic(int received, int sent) override;
     void incoming_piece_fragment(int bytes) override;
     bool incoming_piece(lt::peer_request const& block, char const* data) override;
+    char* block_destination(lt::peer_request const& block);
+    bool incoming_piece_in_place(lt::peer_request const& block);
     void source_refused(int status) override;
     void source_redirected(std::string const& url) override;
     void erase_source() override;
@@ -102,6 +115,7 @@ private:
     bool m_established = false;
     bool m_disconnecting = false;
     bool m_in_receive = false;
+    bool m_waiting_to_request = false; // in the component's want_requests
     std::deque<int> m_pieces; // pieces requested, in request order
     std::int64_t m_total_download = 0;
     std::int64_t m_total_upload = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -48,14 +49,14 @@ TEST_F(HttpPiecePicker, BlocksBecomeAPieceOnceAndAwaitTheVerdict)
 {
     refresh();
     ASSERT_EQ(picker.pick(), 0);
-    std::vector<char> piece;
+    piece_buffer piece;
     std::string const a(16, 'a'), b(16, 'b');
     EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece));
     EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece)); // repeated block
     EXPECT_FALSE(picker.block_received(1, 0, a.data(), 16, piece));  // piece not taken
     EXPECT_FALSE(picker.block_received(0, 8, a.data(), 16, piece));  // not a block start
     ASSERT_TRUE(picker.block_received(0, 0, a.data(), 16, piece));
-    EXPECT_EQ(std::string(piece.begin(), piece.end()), a + b);
+    EXPECT_EQ(std::string(piece.data(), 32), a + b);
     EXPECT_TRUE(picker.waiting_for_verdict(0));
     EXPECT_EQ(picker.pick(), 1); // not picked again while it waits
 
@@ -66,7 +67,7 @@ TEST_F(HttpPiecePicker, BlocksBecomeAPieceOnceAndAwaitTheVerdict)
 TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
 {
     refresh();
-    std::vector<char> piece;
+    piece_buffer piece;
     std::string const block(16, 'x');
     for (int p : {0, 1, 2}) {
         ASSERT_EQ(picker.pick(), p);
@@ -89,6 +90,49 @@ TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
     std::vector<int> again;
     for (int i = 0; i < 20 && again.empty(); ++i) again = refresh();
     EXPECT_EQ(again, std::vector<int>{1});
+}
+
+TEST_F(HttpPiecePicker, PieceBuffersAreReusedAndBytesWrittenInPlaceAreNotCopied)
+{
+    refresh();
+    picker.set_spare_buffers(1);
+    ASSERT_EQ(picker.pick(), 0);
+    // The body read straight into the piece's buffer: the block arrives
+    // from where it already is.
+    char* const at0 = picker.block_destination(0, 0);
+    char* const at16 = picker.block_destination(0, 16);
+    ASSERT_NE(at0, nullptr);
+    EXPECT_EQ(at16, at0 + 16); // the blocks of a piece follow each other
+    EXPECT_EQ(picker.block_destination(0, 8), nullptr);  // not a block start
+    EXPECT_EQ(picker.block_destination(0, 32), nullptr); // past the piece
+    EXPECT_EQ(picker.block_destination(1, 0), nullptr); // not taken
+    std::memset(at0, 'p', 32);
+    piece_buffer piece;
+    EXPECT_FALSE(picker.block_received(0, 0, at0, 16, piece));
+    ASSERT_TRUE(picker.block_received(0, 16, at16, 16, piece));
+    EXPECT_EQ(piece.data(), at0);
+    EXPECT_EQ(std::string(piece.data(), 32), std::string(32, 'p'));
+
+    // Handed back, the buffer serves the next piece; its old bytes are not
+    // cleared, and the new piece's blocks overwrite them.
+    picker.recycle(std::move(piece));
+    EXPECT_EQ(picker.spare_buffers(), 1u);
+    ASSERT_EQ(picker.pick(), 1);
+    EXPECT_EQ(picker.block_destination(1, 0), at0);
+    EXPECT_EQ(picker.spare_buffers(), 0u);
+    std::string const x(16, 'x');
+    EXPECT_FALSE(picker.block_received(1, 16, x.data(), 16, piece));
+    // An unfinished piece given back returns its buffer too.
+    picker.release(1);
+    EXPECT_EQ(picker.spare_buffers(), 1u);
+    // No more are kept than asked for.
+    ASSERT_EQ(picker.pick(), 1);
+    ASSERT_EQ(picker.pick(), 2);
+    picker.block_destination(1, 0);
+    picker.block_destination(2, 0);
+    picker.release(1);
+    picker.release(2);
+    EXPECT_EQ(picker.spare_buffers(), 1u);
 }
 
 } // namespace
