@@ -507,7 +507,10 @@ private:
 
     void release_block(char* b)
     {
-        if (m_free_blocks.size() < 256)
+        // Kept up to what the store buffer can hold: freed and allocated
+        // again, blocks cost a page fault per page each time, and the store
+        // is bounded anyway.
+        if (m_free_blocks.size() < std::size_t(m_high_mark) * hard_limit_factor / block_size)
             m_free_blocks.push_back(b);
         else
             delete[] b;

@@ -3,16 +3,19 @@
 
 #include "engine/source_clock.hpp"
 
+#include <atomic>
+
 namespace tg::test {
 
 class manual_clock : public source_clock
 {
 public:
-    time_point now() const override { return m_now; }
-    void advance(lt::time_duration d) { m_now += d; }
+    // The component reads it on its network thread while the test moves it.
+    time_point now() const override { return m_now.load(); }
+    void advance(lt::time_duration d) { m_now.store(m_now.load() + d); }
 
 private:
-    time_point m_now = lt::clock_type::now();
+    std::atomic<time_point> m_now{lt::clock_type::now()};
 };
 
 } // namespace tg::test

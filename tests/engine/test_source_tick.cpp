@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace tg {
@@ -112,9 +113,11 @@ TEST_F(SourceTick, PausedAndSeedingTorrentsLeaveTheRegistryAlone)
 
 TEST_F(SourceTick, RetiredSourceStaysWhileItsConnectionLives)
 {
-    std::atomic<bool> hold{true};
-    server.set_script([&](test::http_request const&) -> std::optional<std::vector<std::string>> {
-        while (hold) std::this_thread::sleep_for(10ms);
+    // Shared with the server's thread, which may still run the script for a
+    // late request after this test's body has ended.
+    auto hold = std::make_shared<std::atomic<bool>>(true);
+    server.set_script([hold](test::http_request const&) -> std::optional<std::vector<std::string>> {
+        while (*hold) std::this_thread::sleep_for(10ms);
         return std::vector<std::string>{}; // then close without an answer
     });
     torrent_handle h = add();
@@ -128,7 +131,7 @@ TEST_F(SourceTick, RetiredSourceStaysWhileItsConnectionLives)
     h.get_peer_info(rows);
     ASSERT_EQ(rows.size(), 1u); // its live connection still reports itself
     EXPECT_EQ(rows[0].source_id, 1);
-    hold = false;
+    *hold = false;
     EXPECT_TRUE(wait_until([&] { return h.num_url_seeds() == 0; }, 10s));
 }
 
