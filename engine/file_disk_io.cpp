@@ -475,8 +475,7 @@ public:
     void submit_jobs() override
     {
         std::lock_guard<std::mutex> l(m_mutex);
-        if (m_queue.size() > 1 && m_idle > 0)
-            m_work.notify_all();
+        wake_another();
     }
 
     void settings_updated() override
@@ -619,11 +618,23 @@ private:
             j->storage->fence_active = true;
         m_queue.push_back(std::move(j));
         // One wake per burst: busy threads come back for more by themselves,
-        // and submit_jobs wakes the rest when a burst is longer.
-        if (m_idle > 0 && !m_wake_pending) {
+        // and each woken thread wakes the next while work is left for it.
+        if (m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.back())) {
             m_wake_pending = true;
             m_work.notify_one();
         }
+    }
+
+    // Under m_mutex: a write for a piece that a thread is writing now. That
+    // thread takes it when it comes back to the queue; another thread woken
+    // for it would only hand it over (under Wine each wake costs a server
+    // call or two).
+    static bool for_busy_writer(disk_job const& j)
+    {
+        if (j.what != disk_job::kind::write)
+            return false;
+        auto const it = j.storage->writes.find(j.request.piece);
+        return it != j.storage->writes.end() && it->second.writer_busy;
     }
 
     // Under m_mutex: a job of `st` is over.
@@ -646,6 +657,8 @@ private:
 
     void thread_loop()
     {
+        // This thread's buffer for joining a batch's blocks into one write.
+        std::vector<char> staging;
         std::unique_lock<std::mutex> l(m_mutex);
         for (;;) {
             if (m_queue.empty()) {
@@ -691,8 +704,7 @@ private:
             auto const keep = batch.front()->storage;
             for (;;) {
                 l.unlock();
-                for (auto& j : batch)
-                    run_write(std::move(j));
+                run_writes(batch, staging);
                 batch.clear();
                 l.lock();
                 // Pending writes keep the entry; none pending, none deferred.
@@ -712,7 +724,7 @@ private:
     // Under m_mutex: another thread may take what is left in the queue.
     void wake_another()
     {
-        if (!m_queue.empty() && m_idle > 0 && !m_wake_pending) {
+        if (!m_queue.empty() && m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.front())) {
             m_wake_pending = true;
             m_work.notify_one();
         }
@@ -726,31 +738,77 @@ private:
         job_done(*j->storage, j->fence);
     }
 
-    void run_write(std::unique_ptr<disk_job> j)
+    // A batch of writes to one piece, in the order they came. Contiguous
+    // blocks go to each file in one call (`staging` joins them where the
+    // system has no gathering write): under Wine every write call costs a
+    // server round trip. The bookkeeping after the
+    // writes takes the lock once for the whole batch.
+    void run_writes(std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging)
     {
-        storage_state& st = *j->storage;
-        lt::storage_error e;
-        write_block(st, j->request.piece, j->request.start, j->buffer, j->request.length, j->flags, e);
-        if (!e)
-            hash_in_order(st, *j);
+        storage_state& st = *batch.front()->storage;
+        lt::piece_index_t const piece = batch.front()->request.piece;
+        std::vector<lt::storage_error> errors(batch.size());
+        for (std::size_t i = 0; i < batch.size();) {
+            disk_job const& first = *batch[i];
+            std::size_t k = i + 1;
+            int length = first.request.length;
+            while (k < batch.size() && batch[k]->flags == first.flags
+                && batch[k]->request.start == batch[k - 1]->request.start + batch[k - 1]->request.length) {
+                length += batch[k]->request.length;
+                ++k;
+            }
+            std::vector<positional_file::part> parts;
+            parts.reserve(k - i);
+            for (std::size_t b = i; b < k; ++b)
+                parts.push_back({batch[b]->buffer, batch[b]->request.length});
+            lt::storage_error e;
+            write_blocks(st, piece, first.request.start, parts, length, first.flags, staging, e);
+            for (std::size_t b = i; b < k; ++b)
+                errors[b] = e;
+            if (!e)
+                hash_in_order(st, batch, i, k);
+            i = k;
+        }
         // A close that failed since (a file evicted from the set, or closed
         // by a release) is reported with the torrent's next write: that is
         // the written data it may have lost.
-        if (!e) {
+        for (std::size_t b = 0; b < batch.size(); ++b) {
+            if (errors[b])
+                continue;
             auto failures = m_files.take_close_failures(st.index);
             if (!failures.empty())
-                e = make_error(as_write_failure(failures.front().ec), lt::file_index_t(failures.front().file),
+                errors[b] = make_error(as_write_failure(failures.front().ec), lt::file_index_t(failures.front().file),
                     lt::operation_t::file);
+            break;
         }
 
         std::lock_guard<std::mutex> l(m_mutex);
+        for (std::size_t b = 0; b < batch.size(); ++b)
+            write_done(st, std::move(batch[b]), errors[b]);
+        m_room.notify_all();
+        if (m_exceeded && m_store_bytes < m_high_mark / 2) {
+            m_exceeded = false;
+            auto observers = std::move(m_observers);
+            m_observers.clear();
+            if (!observers.empty())
+                complete([obs = std::move(observers)] {
+                    for (auto const& o : obs)
+                        o->on_disk();
+                });
+        }
+    }
+
+    // Under m_mutex: a block is on disk (or failed `e`): out of the store
+    // buffer, counted, and the piece's waiting hashes let go when it was
+    // the piece's last pending write.
+    void write_done(storage_state& st, std::unique_ptr<disk_job> j, lt::storage_error const& e)
+    {
         auto key = block_key(j->request.piece, j->request.start);
         auto sit = st.store.find(key);
         if (sit != st.store.end() && sit->second.first == j->buffer)
             st.store.erase(sit);
         release_block(j->buffer);
         m_store_bytes -= j->request.length;
-        m_room.notify_all();
 
         auto wit = st.writes.find(j->request.piece);
         if (wit != st.writes.end()) {
@@ -789,38 +847,39 @@ private:
 
         complete([e, h = std::move(j->write_handler)] { h(e); });
         job_done(st, false);
-
-        if (m_exceeded && m_store_bytes < m_high_mark / 2) {
-            m_exceeded = false;
-            auto observers = std::move(m_observers);
-            m_observers.clear();
-            if (!observers.empty())
-                complete([obs = std::move(observers)] {
-                    for (auto const& o : obs)
-                        o->on_disk();
-                });
-        }
     }
 
-    // A block just written extends its piece's hash if it is the next one.
-    void hash_in_order(storage_state& st, disk_job const& j)
+    // Extends the piece's hash by the written blocks [i, k) of `batch` that
+    // continue it in order.
+    void hash_in_order(storage_state& st, std::vector<std::unique_ptr<disk_job>> const& batch, std::size_t i,
+        std::size_t k)
     {
         piece_writes* pw;
         {
             std::lock_guard<std::mutex> l(m_mutex);
-            auto it = st.writes.find(j.request.piece);
+            auto it = st.writes.find(batch[i]->request.piece);
             if (it == st.writes.end())
                 return;
             pw = &it->second;
-            if (pw->spoilt || pw->hashing || pw->hashed != j.request.start)
+            if (pw->spoilt || pw->hashing)
+                return;
+            // Blocks before the hash's end were hashed already (written
+            // again, they spoil it elsewhere); a gap stops it.
+            while (i < k && batch[i]->request.start < pw->hashed)
+                ++i;
+            if (i == k || pw->hashed != batch[i]->request.start)
                 return;
             pw->hashing = true;
         }
-        // The entry stays while this write is pending; only this thread
+        // The entry stays while these writes are pending; only this thread
         // touches the hasher while `hashing` is set.
-        pw->hasher.update(j.buffer, j.request.length);
+        int added = 0;
+        for (std::size_t b = i; b < k; ++b) {
+            pw->hasher.update(batch[b]->buffer, batch[b]->request.length);
+            added += batch[b]->request.length;
+        }
         std::lock_guard<std::mutex> l(m_mutex);
-        pw->hashed += j.request.length;
+        pw->hashed += added;
         pw->hashing = false;
     }
 
@@ -844,22 +903,44 @@ private:
         return h;
     }
 
-    bool write_block(storage_state& st, lt::piece_index_t piece, int offset, char const* buf, int len,
-        lt::disk_job_flags_t flags, lt::storage_error& e)
+    // Writes `parts` (`len` bytes in all) at `offset` in `piece`: each file's
+    // share with one call.
+    bool write_blocks(storage_state& st, lt::piece_index_t piece, int offset,
+        std::vector<positional_file::part> const& parts, int len, lt::disk_job_flags_t flags,
+        std::vector<char>& staging, lt::storage_error& e)
     {
+        std::size_t next = 0; // the part the next byte is in
+        int used = 0;         // bytes of that part already taken
+        std::vector<positional_file::part> share;
+        // The next `n` bytes of the parts, as parts of their own.
+        auto take = [&](std::int64_t n, std::vector<positional_file::part>* out) {
+            while (n > 0) {
+                int const c = int(std::min<std::int64_t>(n, parts[next].size - used));
+                if (out)
+                    out->push_back({parts[next].data + used, c});
+                used += c;
+                n -= c;
+                if (used == parts[next].size) {
+                    ++next;
+                    used = 0;
+                }
+            }
+        };
         for (auto const& slice : st.files().map_block(piece, offset, len)) {
             if (slice.size == 0)
                 continue;
             // Pad files only align the next file to a piece: never written.
             if (st.files().pad_file_at(slice.file_index)) {
-                buf += slice.size;
+                take(slice.size, nullptr);
                 continue;
             }
             auto h = open_for_write(st, slice.file_index, e);
             if (!h)
                 return false;
+            share.clear();
+            take(slice.size, &share);
             error_code ec;
-            int const put = h->write_at(buf, int(slice.size), slice.offset, ec);
+            int const put = h->write_parts_at(share, slice.offset, staging, ec);
             if (put != int(slice.size)) {
                 if (!ec)
                     ec = lt::errors::make_error_code(lt::errors::file_too_short);
@@ -871,9 +952,8 @@ private:
                 e = make_error(as_write_failure(ec), slice.file_index, lt::operation_t::file_write);
                 return false;
             }
-            buf += slice.size;
         }
-        m_counters.inc_stats_counter(lt::counters::num_blocks_written);
+        m_counters.inc_stats_counter(lt::counters::num_blocks_written, (len + block_size - 1) / block_size);
         m_counters.inc_stats_counter(lt::counters::num_write_ops);
         return true;
     }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <boost/system/error_code.hpp>
 
@@ -41,6 +42,16 @@ public:
     // Writes all `len` bytes at `offset`; returns the count written, which is
     // less than `len` only on failure (`ec` says why).
     int write_at(char const* buf, int len, std::int64_t offset, error_code& ec);
+    // Writes the parts one after another from `offset`. On Windows they are
+    // joined in `staging` and written with one call: every call costs there
+    // (under Wine a server round trip). Returns and fails as write_at.
+    struct part
+    {
+        char const* data;
+        int size;
+    };
+    int write_parts_at(std::vector<part> const& parts, std::int64_t offset, std::vector<char>& staging,
+        error_code& ec);
     // Commits written data to the device.
     bool flush(error_code& ec);
     // Closes the handle and reports what the close said (a deferred write

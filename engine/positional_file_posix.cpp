@@ -78,6 +78,22 @@ int positional_file::write_at(char const* buf, int len, std::int64_t offset, err
     return done;
 }
 
+int positional_file::write_parts_at(std::vector<part> const& parts, std::int64_t offset, std::vector<char>&,
+    error_code& ec)
+{
+    // Part by part: a system call is cheap here, and one large write holds
+    // the file's lock long enough for the other disk threads to spin on it
+    // (measured: more CPU in all than these writes).
+    int done = 0;
+    for (part const& p : parts) {
+        int const put = write_at(p.data, p.size, offset + done, ec);
+        done += put;
+        if (put != p.size)
+            break;
+    }
+    return done;
+}
+
 bool positional_file::flush(error_code& ec)
 {
     if (::fsync(int(m_handle)) != 0) {

@@ -118,6 +118,17 @@ int positional_file::write_at(char const* buf, int len, std::int64_t offset, err
     return done;
 }
 
+int positional_file::write_parts_at(std::vector<part> const& parts, std::int64_t offset, std::vector<char>& staging,
+    error_code& ec)
+{
+    if (parts.size() == 1)
+        return write_at(parts.front().data, parts.front().size, offset, ec);
+    staging.clear();
+    for (part const& p : parts)
+        staging.insert(staging.end(), p.data, p.data + p.size);
+    return write_at(staging.data(), int(staging.size()), offset, ec);
+}
+
 bool positional_file::flush(error_code& ec)
 {
     if (!FlushFileBuffers(as_handle(m_handle))) {
