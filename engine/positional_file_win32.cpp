@@ -47,6 +47,17 @@ std::wstring native_path(std::string const& path)
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// Names where a ReadFile or WriteFile on this synchronous handle starts, so
+// that no call relies on the position an earlier one left.
+OVERLAPPED overlapped_at(std::int64_t offset)
+{
+    OVERLAPPED ov = {};
+    std::uint64_t const at = std::uint64_t(offset);
+    ov.Offset = DWORD(at & 0xffffffffu);
+    ov.OffsetHigh = DWORD(at >> 32);
+    return ov;
+}
+
 } // namespace
 
 positional_file positional_file::open(std::string const& path, mode m, error_code& ec)
@@ -78,10 +89,7 @@ int positional_file::read_at(char* buf, int len, std::int64_t offset, error_code
 {
     int done = 0;
     while (done < len) {
-        OVERLAPPED ov = {};
-        std::uint64_t const at = std::uint64_t(offset + done);
-        ov.Offset = DWORD(at & 0xffffffffu);
-        ov.OffsetHigh = DWORD(at >> 32);
+        OVERLAPPED ov = overlapped_at(offset + done);
         DWORD got = 0;
         if (!ReadFile(as_handle(m_handle), buf + done, DWORD(len - done), &got, &ov)) {
             if (GetLastError() == ERROR_HANDLE_EOF)
@@ -100,10 +108,7 @@ int positional_file::write_at(char const* buf, int len, std::int64_t offset, err
 {
     int done = 0;
     while (done < len) {
-        OVERLAPPED ov = {};
-        std::uint64_t const at = std::uint64_t(offset + done);
-        ov.Offset = DWORD(at & 0xffffffffu);
-        ov.OffsetHigh = DWORD(at >> 32);
+        OVERLAPPED ov = overlapped_at(offset + done);
         DWORD put = 0;
         if (!WriteFile(as_handle(m_handle), buf + done, DWORD(len - done), &put, &ov)) {
             ec = last_error();

@@ -4,20 +4,19 @@
 // (written in separate pieces, so the client reads them apart).
 #pragma once
 
+#include "loopback_listener.hpp"
+
 #include <boost/asio/buffers_iterator.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <list>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,36 +43,10 @@ public:
     // request's answer, in one write.
     using script = std::function<std::optional<std::vector<std::string>>(http_request const&)>;
 
-    explicit http_test_server(std::filesystem::path root) : m_root(std::move(root))
-    {
-        namespace ip = boost::asio::ip;
-        m_acceptor.open(ip::tcp::v4());
-        m_acceptor.set_option(ip::tcp::acceptor::reuse_address(true));
-        m_acceptor.bind(ip::tcp::endpoint(ip::make_address("127.0.0.1"), 0));
-        m_acceptor.listen();
-        m_port = m_acceptor.local_endpoint().port();
-        m_accept_thread = std::thread([this] { accept_loop(); });
-    }
+    explicit http_test_server(std::filesystem::path root) : m_root(std::move(root)) {}
 
-    ~http_test_server()
-    {
-        m_stop = true;
-        boost::system::error_code ec;
-        // Wake the accept call, then every connection's read.
-        {
-            boost::asio::ip::tcp::socket s(m_ioc);
-            s.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), m_port), ec);
-        }
-        m_accept_thread.join();
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            for (auto& s : m_sockets) s->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
-        }
-        for (auto& t : m_threads) t.join();
-    }
-
-    int port() const { return m_port; }
-    std::string url(std::string const& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    int port() const { return m_listener.port(); }
+    std::string url(std::string const& path) const { return m_listener.url(path); }
 
     void set_script(script s)
     {
@@ -85,7 +58,7 @@ public:
         std::lock_guard<std::mutex> l(m_mutex);
         return m_requests;
     }
-    int connections() const { return m_connections; }
+    int connections() const { return m_listener.connections(); }
     static constexpr char const* hold = "\x01hold";
 
     // Ready-made response texts.
@@ -128,20 +101,6 @@ public:
     }
 
 private:
-    void accept_loop()
-    {
-        for (;;) {
-            auto s = std::make_shared<boost::asio::ip::tcp::socket>(m_ioc);
-            boost::system::error_code ec;
-            m_acceptor.accept(*s, ec);
-            if (m_stop || ec) return;
-            int const id = m_connections++;
-            std::lock_guard<std::mutex> l(m_mutex);
-            m_sockets.push_back(s);
-            m_threads.emplace_back([this, s, id] { serve_connection(*s, id); });
-        }
-    }
-
     void serve_connection(boost::asio::ip::tcp::socket& s, int id)
     {
         boost::asio::streambuf buf;
@@ -149,7 +108,7 @@ private:
         for (;;) {
             boost::system::error_code ec;
             std::size_t const n = boost::asio::read_until(s, buf, "\r\n\r\n", ec);
-            if (ec || m_stop) return;
+            if (ec || m_listener.stopping()) return;
             std::string text(boost::asio::buffers_begin(buf.data()), boost::asio::buffers_begin(buf.data()) + std::ptrdiff_t(n));
             buf.consume(n);
             http_request r;
@@ -190,17 +149,11 @@ private:
     }
 
     std::filesystem::path m_root;
-    boost::asio::io_context m_ioc;
-    boost::asio::ip::tcp::acceptor m_acceptor{m_ioc};
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
-    std::thread m_accept_thread;
     mutable std::mutex m_mutex;
     script m_script;
     std::vector<http_request> m_requests;
-    std::vector<std::shared_ptr<boost::asio::ip::tcp::socket>> m_sockets;
-    std::list<std::thread> m_threads;
+    // Last, so that it stops its threads before the members they use go.
+    loopback_listener m_listener{[this](boost::asio::ip::tcp::socket& s, int id) { serve_connection(s, id); }};
 };
 
 } // namespace tg::test
