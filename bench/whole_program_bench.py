@@ -1,17 +1,26 @@
 """The whole program against aria2c on one generated game, in one run on
-127.0.0.1: Tollgrove (the Windows build under Wine) over HTTP sources only
-with 1 and 4 connections, aria2c -x1 and -x4 from the same nginx, Tollgrove
-from the swarm only (two seeding peers, no HTTP source), and hybrid (both).
-Prints throughput, CPU seconds per GiB and peak memory of each, and the
-ratios Tollgrove / aria2c.
+127.0.0.1, for one build of the program or several side by side (each
+revision built from its own source tree): Tollgrove (the Windows build under
+Wine) over HTTP sources only with 1 and 4 connections, aria2c -x1 and -x4
+from the same nginx (once, for reference), the program's download code
+without its window (built natively and for Windows), Tollgrove from the
+swarm only (two seeding peers, no HTTP source), and hybrid (both). Prints
+throughput, CPU seconds per GiB and peak memory of each.
 
-    python3 whole_program_bench.py --exe tollgrove-test.exe --probe tg-probe.exe
-        [--size-mib 1024] [--native-bench direct_http_bench]
+    python3 whole_program_bench.py --preset windows64 --build LABEL=TREE...
+        [--size-mib 1024] [--skip-aria2]
 
-Runs under Debian's python3 in the Wine session that
-whole_program_bench.sh starts. A figure, not a test: nothing here passes or fails
-on speed; a run ends non-zero only when a download did not complete or its
-bytes differ."""
+A build's programs are found in its TREE: build/PRESET/bin/tollgrove-test.exe,
+build/PRESET/tests/e2e/tg-probe.exe, build/PRESET/bench/direct_http_bench.exe
+and the native build/bench/bench/direct_http_bench. A scenario that needs a
+program its build lacks shows "n/a" for it. The builds take turns within
+each scenario, so that the machine's load falls on them alike. With several
+builds, each figure gets a table with a column per build (and, for two, the
+second's figure over the first's).
+
+Runs under Debian's python3 in the Wine session that whole_program_bench.sh
+starts. A figure, not a test: nothing here passes or fails on speed; a run
+ends non-zero only when a download did not complete or its bytes differ."""
 import argparse
 import os
 import shutil
@@ -31,17 +40,43 @@ import services  # noqa: E402
 
 BIG = "data/game.pak"
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+MIB = 1 << 20
+NA = "n/a"  # the build lacks a program the scenario needs
+FAILED = "failed"
+
+
+class Build:
+    """One build's programs; None for each that its tree lacks."""
+
+    def __init__(self, label, tree, preset):
+        def have(*parts):
+            path = os.path.join(tree, *parts)
+            return path if os.path.isfile(path) else None
+
+        win = os.path.join("build", preset)
+        self.label = label
+        self.exe = have(win, "bin", "tollgrove-test.exe")
+        self.probe = have(win, "tests", "e2e", "tg-probe.exe")
+        self.wine_bench = have(win, "bench", "direct_http_bench.exe")
+        self.native_bench = have("build", "bench", "bench", "direct_http_bench")
+
+
+def proc_stat(pid):
+    """/proc/PID/stat's fields after the command name (state first)."""
+    with open("/proc/%d/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()
 
 
 def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
+    fields = proc_stat(pid)
     return (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime + stime
 
 
 def memory_mib(pid):
-    """(peak resident, resident anonymous) in MiB; the resident figure also
-    counts the pages of files the engine maps for its disk I/O."""
+    """(peak resident, resident anonymous) in MiB, from /proc/PID/status:
+    VmHWM is the kernel's own peak of the resident set (file pages
+    included); RssAnon is the anonymous part now, of which the kernel keeps
+    no peak."""
     values = {}
     with open("/proc/%d/status" % pid) as f:
         for line in f:
@@ -51,23 +86,59 @@ def memory_mib(pid):
     return values.get("VmHWM", 0.0), values.get("RssAnon", 0.0)
 
 
-class MemorySampler(threading.Thread):
-    """The peaks of one process's memory, sampled every 100 ms until it ends
-    or stop() is called."""
+def pids_named(name, session=None):
+    """Processes whose name starts with name (the kernel keeps the first
+    15 characters), in the given session if one is given."""
+    found = []
+    for d in os.listdir("/proc"):
+        if d.isdigit():
+            try:
+                with open("/proc/%s/comm" % d) as f:
+                    if not f.read().strip().startswith(name[:15]):
+                        continue
+                if session is None or int(proc_stat(int(d))[3]) == session:
+                    found.append(int(d))
+            except (OSError, IndexError, ValueError):
+                pass
+    return found
 
-    def __init__(self, pid):
+
+def windows_process(session, name):
+    """The Unix process that runs a Windows program started by "wine" as
+    the leader of a session of its own; None while there is none. Wine
+    names it after the executable. It is the process started when Wine
+    loads the executable itself, another one forked in the same session
+    when Wine goes through its launcher (start.exe); the session keeps
+    apart the programs of the same name that other Wine sessions on this
+    machine run (their tests copy the program as tollgrove.exe too)."""
+    pids = pids_named(name, session)
+    return pids[0] if pids else None
+
+
+class MemorySampler(threading.Thread):
+    """The peaks of one process's memory (see memory_mib), read every
+    100 ms until it ends or stop() is called; find() gives the process
+    (None while it has not started). The peaks stay None if it was never
+    found."""
+
+    def __init__(self, find):
         super().__init__(daemon=True)
-        self.pid, self.peak, self.peak_anon = pid, 0.0, 0.0
+        self.find, self.peak, self.peak_anon = find, None, None
         self.done = threading.Event()
         self.start()
 
     def run(self):
-        while not self.done.is_set():
+        pid = None
+        while pid is None and not self.done.is_set():
+            pid = self.find()
+            if pid is None:
+                self.done.wait(0.02)
+        while pid is not None and not self.done.is_set():
             try:
-                hwm, anon = memory_mib(self.pid)
+                hwm, anon = memory_mib(pid)
             except OSError:
                 return
-            self.peak, self.peak_anon = max(self.peak, hwm), max(self.peak_anon, anon)
+            self.peak, self.peak_anon = max(self.peak or 0.0, hwm), max(self.peak_anon or 0.0, anon)
             self.done.wait(0.1)
 
     def stop(self):
@@ -76,13 +147,21 @@ class MemorySampler(threading.Thread):
         return self.peak, self.peak_anon
 
 
-def run_child(cmd, timeout=1800):
-    """Runs cmd and returns (stdout, CPU seconds, peak MiB, peak anonymous MiB)."""
+def run_child(cmd, windows_name=None, timeout=1800):
+    """Runs cmd and returns (stdout, CPU seconds, peak MiB, peak anonymous
+    MiB). With windows_name, cmd starts that Windows program under Wine:
+    the memory is then that of the program's process (windows_process),
+    and the CPU figure, of the process started and its children waited
+    for, may miss the program's."""
     with tempfile.TemporaryFile() as err:
         # stderr to a file: a pipe read only after stdout could fill and stall the child.
-        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err)
-        sampler = MemorySampler(proc.pid)
-        timer = threading.Timer(timeout, proc.kill)
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err, start_new_session=True)
+        if windows_name:
+            sampler = MemorySampler(lambda: windows_process(proc.pid, windows_name))
+        else:
+            sampler = MemorySampler(lambda: proc.pid)
+        # The whole session: the launcher and the Windows process under it.
+        timer = threading.Timer(timeout, os.killpg, (proc.pid, 9))
         timer.start()
         out = proc.stdout.read()
         # wait4, not wait: it gives the child's own CPU.
@@ -92,32 +171,10 @@ def run_child(cmd, timeout=1800):
         peak, peak_anon = sampler.stop()
         if proc.returncode != 0:
             err.seek(0)
-            raise RuntimeError("%s failed: %s" % (os.path.basename(cmd[0]), err.read().decode(errors="replace")[-500:]))
+            raise RuntimeError("%s ended with %d: %s" % (windows_name or os.path.basename(cmd[0]), proc.returncode,
+                                                         err.read().decode(errors="replace")[-500:]))
     # Not ru_maxrss: a child's starts from this process's size at the fork.
     return out.decode(), usage.ru_utime + usage.ru_stime, peak, peak_anon
-
-
-def pids_named(name):
-    """Processes whose name starts with name."""
-    found = []
-    for d in os.listdir("/proc"):
-        if d.isdigit():
-            try:
-                with open("/proc/%s/comm" % d) as f:
-                    if f.read().strip().startswith(name):
-                        found.append(int(d))
-            except OSError:
-                pass
-    return found
-
-
-def windows_process():
-    """The Unix process that runs the Windows program: Wine names it after
-    the executable, and one runs at a time."""
-    pids = pids_named("tollgrove.exe")
-    if not pids:
-        raise RuntimeError("no process of the program")
-    return pids[0]
 
 
 def wineserver_cpu():
@@ -140,34 +197,41 @@ def nginx_requests(pub):
         return sum(1 for line in f if line.strip())
 
 
-def run_tollgrove(args, pub, work, label, rule_ms=None, **settings):
+def run_tollgrove(build, pub, work, rule_ms=None, **settings):
     """One download into a fresh program folder; the figures from the
     first "downloading" headline to the completed one."""
-    run = os.path.join(work, label)
-    env = dict(args.env)
+    if not (build.exe and build.probe):
+        return NA
+    run = os.path.join(work, "run")
+    # The test build: the same program, its network kept on 127.0.0.1 and
+    # its connection rule's period settable.
+    env = {"TOLLGROVE_TEST_LOOPBACK": "1"}
     if rule_ms:
         env["TOLLGROVE_TEST_RULE_MS"] = str(rule_ms)
-    run_args = argparse.Namespace(exe=args.exe, probe=args.probe, env=env)
+    run_args = argparse.Namespace(exe=build.exe, probe=build.probe, env=env)
     requests_before = nginx_requests(pub)
     launched = time.time()
     prog, install = e2e.start_program(run_args, pub, run, **settings)
     try:
-        pid = windows_process()
-        sampler = MemorySampler(pid)
+        # Its window is open, so its process runs.
+        pid = windows_process(prog.proc.pid, "tollgrove.exe")
+        if pid is None:
+            raise RuntimeError("no process of the program")
+        sampler = MemorySampler(lambda: pid)
         prog.wait_text(e2e.IDC_TXT_HEADLINE, "Đang tải: [", 300)
         t0, cpu0, ws0 = time.time(), cpu_seconds(pid), wineserver_cpu()
         prog.wait_text(e2e.IDC_TXT_HEADLINE, "Đã tải thành công", 1800)
         t1, cpu1, ws1 = time.time(), cpu_seconds(pid), wineserver_cpu()
         peak, peak_anon = sampler.stop()
         if not pub.installed_matches(install):
-            raise RuntimeError(label + ": installed files differ from the originals")
+            raise RuntimeError("installed files differ from the originals")
         prog.click(e2e.IDC_BTN_EXIT)
         prog.wait_exit(120)
     finally:
         prog.kill()
         shutil.rmtree(run, ignore_errors=True)
-    return {"label": label, "wall": t1 - t0, "cpu": cpu1 - cpu0, "wineserver": ws1 - ws0, "peak": peak,
-            "peak_anon": peak_anon, "startup": t0 - launched, "http_requests": nginx_requests(pub) - requests_before}
+    return {"wall": t1 - t0, "cpu": cpu1 - cpu0, "wineserver": ws1 - ws0, "peak": peak, "peak_anon": peak_anon,
+            "startup": t0 - launched, "http_requests": nginx_requests(pub) - requests_before}
 
 
 def big_file_url(pub):
@@ -190,8 +254,7 @@ def run_aria2(pub, work, conns):
     shutil.rmtree(out, ignore_errors=True)
     if not ok:
         raise RuntimeError("aria2c's copy differs")
-    return {"label": "aria2c -x%d" % conns, "wall": wall, "cpu": cpu, "peak": peak, "peak_anon": peak_anon,
-            "wineserver": None}
+    return {"wall": wall, "cpu": cpu, "peak": peak, "peak_anon": peak_anon, "wineserver": None}
 
 
 def run_engine(bench, pub, work, wine, conns=None, seeders=()):
@@ -199,113 +262,225 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=()):
     sources alone (conns) or the engine with the seeding peers alone, built
     natively or for Windows and run under Wine: what Wine costs on the same
     code."""
+    if not bench:
+        return NA
     out = os.path.join(work, "engine")
     os.makedirs(out)
     host = publisher.windows_path if wine else (lambda p: p)
     if seeders:
         args = ["--swarm", host(pub.torrent_file), host(out)] + [str(sd.port) for sd in seeders]
         copy = os.path.join(out, pub.folder, BIG)
-        what = "swarm"
     else:
         src = os.path.join(pub.content, BIG)
         args = [host(src), big_file_url(pub), str(conns), host(out)]
         copy = os.path.join(out, os.path.basename(BIG))
-        what = "HTTP x%d" % conns
-    ws0 = wineserver_cpu()
-    stdout, _, peak, peak_anon = run_child((["wine"] if wine else []) + [bench] + args)
-    _, wall, cpu = stdout.split()  # wall from its first payload byte; its own CPU
-    ok = same_bytes(pub, copy)
-    shutil.rmtree(out, ignore_errors=True)
-    if not ok:
-        raise RuntimeError("the engine's copy differs")
-    return {"label": "engine %s %s" % ("under Wine" if wine else "native", what), "wall": float(wall),
-            "cpu": float(cpu), "peak": peak, "peak_anon": peak_anon,
+    try:
+        ws0 = wineserver_cpu()
+        if wine:
+            stdout, _, peak, peak_anon = run_child(["wine", bench] + args, windows_name=os.path.basename(bench))
+        else:
+            stdout, _, peak, peak_anon = run_child([bench] + args)
+        _, wall, cpu = stdout.split()  # wall from its first payload byte; its own CPU
+        if not same_bytes(pub, copy):
+            raise RuntimeError("the engine's copy differs")
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
+    return {"wall": float(wall), "cpu": float(cpu), "peak": peak, "peak_anon": peak_anon,
             "wineserver": wineserver_cpu() - ws0 if wine else None}
 
 
-def show(rows, size):
+def scenarios(args, pub, work, seeders):
+    """(row name, the run for a build) in the order they run; None for a
+    step between them."""
+    # The rule runs every second here, and the thresholds are out of
+    # reach, so it adds a source a second up to MaxHttpConn.
+    always_slow = dict(MinSpeed=2000000, MaxSpeed=2100000)
+
+    def swarm(build):
+        # A LinkHttp without "/" gives a multi-file game no source address.
+        r = run_tollgrove(build, pub, work, LinkHttp="nohost", MaxHttpConn=1)
+        if r != NA and r["http_requests"]:
+            raise RuntimeError("the swarm-only run asked the file server %d times" % r["http_requests"])
+        return r
+
+    def start_seeders():
+        print("starting two seeding peers...", flush=True)
+        seeders.extend(services.start_seeder(pub.torrent_file, pub.served) for _ in range(2))
+
+    yield "Tollgrove HTTP x1", lambda b: run_tollgrove(b, pub, work, MaxHttpConn=1)
+    yield "Tollgrove HTTP x4", lambda b: run_tollgrove(b, pub, work, rule_ms=1000, MaxHttpConn=4, **always_slow)
+    for n in (1, 4):
+        yield "engine native HTTP x%d" % n, lambda b, n=n: run_engine(b.native_bench, pub, work, False, conns=n)
+        yield "engine under Wine HTTP x%d" % n, lambda b, n=n: run_engine(b.wine_bench, pub, work, True, conns=n)
+    yield None, start_seeders
+    yield "Tollgrove swarm (2 seeders)", swarm
+    yield "engine native swarm", lambda b: run_engine(b.native_bench, pub, work, False, seeders=seeders)
+    yield "engine under Wine swarm", lambda b: run_engine(b.wine_bench, pub, work, True, seeders=seeders)
+    yield "Tollgrove hybrid (x4 + 2)", lambda b: run_tollgrove(b, pub, work, rule_ms=1000, MaxHttpConn=4,
+                                                                **always_slow)
+
+
+def figures(size):
+    """(title, value of a result or None where it does not apply, format)."""
     gib = size / float(1 << 30)
-    print("%-28s %8s %8s %10s %14s %9s %9s" % ("run", "seconds", "MiB/s", "CPU s/GiB", "wineserver s/GiB",
-                                                "peak MiB", "anon MiB"))
-    for r in rows:
-        ws = "-" if r["wineserver"] is None else "%.2f" % (r["wineserver"] / gib)
-        print("%-28s %8.2f %8.1f %10.2f %14s %9.1f %9.1f" % (r["label"], r["wall"], size / r["wall"] / (1 << 20),
-                                                             r["cpu"] / gib, ws, r["peak"], r["peak_anon"]))
+    return [
+        ("MiB/s", lambda r: size / r["wall"] / MIB, "%.1f"),
+        ("seconds", lambda r: r["wall"], "%.2f"),
+        ("CPU s/GiB (the process's own)", lambda r: r["cpu"] / gib, "%.2f"),
+        ("wineserver CPU s/GiB", lambda r: None if r["wineserver"] is None else r["wineserver"] / gib, "%.2f"),
+        ("peak resident MiB", lambda r: r["peak"], "%.1f"),
+        ("peak anonymous MiB", lambda r: r["peak_anon"], "%.1f"),
+        ("start-up s, before the first \"downloading\" headline", lambda r: r.get("startup"), "%.1f"),
+    ]
+
+
+def cell(result, value, fmt):
+    if not isinstance(result, dict):
+        return result  # NA or FAILED
+    v = value(result)
+    return "-" if v is None else fmt % v
+
+
+def show_one(rows, size):
+    """One build: a row per run, a column per figure."""
+    figs = figures(size)[:-1]
+    columns = [("seconds", 1), ("MiB/s", 0), ("CPU s/GiB", 2), ("wineserver s/GiB", 3), ("peak MiB", 4),
+               ("anon MiB", 5)]
+    print("%-28s" % "run" + "".join(" %9s" % head for head, _ in columns))
+    for name, result in rows:
+        print("%-28s" % name + "".join(" %*s" % (max(9, len(head)), cell(result, figs[i][1], figs[i][2]))
+                                       for head, i in columns))
+
+
+def show_compared(rows, labels, size):
+    """Several builds: a table per figure, a column per build."""
+    ratio = len(labels) == 2
+    width = max(10, max(len(x) for x in labels))
+    for title, value, fmt in figures(size):
+        lines = []
+        for name, by_build in rows:
+            cells = [cell(by_build[x], value, fmt) for x in labels]
+            if all(c == "-" for c in cells):
+                continue
+            line = "%-28s" % name + "".join(" %*s" % (width, c) for c in cells)
+            if ratio:
+                a, b = (by_build[x] for x in labels)
+                va = value(a) if isinstance(a, dict) else None
+                vb = value(b) if isinstance(b, dict) else None
+                line += " %*s" % (width, "%.2f" % (vb / va) if va and vb is not None else "")
+            lines.append(line)
+        if not lines:
+            continue
+        print()
+        print(title)
+        print("%-28s" % "run" + "".join(" %*s" % (width, x) for x in labels) +
+              (" %*s" % (width, "%s/%s" % (labels[1], labels[0])) if ratio else ""))
+        print("\n".join(lines))
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", required=True)
-    ap.add_argument("--probe", required=True)
+    ap.add_argument("--preset", required=True, help="the Windows build's preset (its folder under build/)")
+    ap.add_argument("--build", action="append", required=True, metavar="LABEL=TREE",
+                    help="a source tree whose builds to run, and its column's name; repeatable")
     ap.add_argument("--size-mib", type=int, default=1024)
-    ap.add_argument("--native-bench", help="direct_http_bench built natively, for the Wine overhead")
-    ap.add_argument("--wine-bench", help="direct_http_bench.exe, the same built for Windows")
+    ap.add_argument("--skip-aria2", action="store_true", help="no aria2c runs (a reference only)")
     args = ap.parse_args()
-    args.env = {"TOLLGROVE_TEST_LOOPBACK": "1"}
+    builds = []
+    for spec in args.build:
+        label, _, tree = spec.partition("=")
+        builds.append(Build(label, tree, args.preset))
+    labels = [b.label for b in builds]
+    if len(set(labels)) != len(labels) or not all(labels):
+        ap.error("each build needs a label of its own")
+    for b in builds:
+        missing = [what for what, path in (("tollgrove-test.exe", b.exe), ("tg-probe.exe", b.probe),
+                                           ("direct_http_bench.exe", b.wine_bench),
+                                           ("native direct_http_bench", b.native_bench)) if not path]
+        if missing:
+            print("%s: no %s; its runs that need it show n/a" % (b.label, ", ".join(missing)), flush=True)
     size = args.size_mib << 20
     work = tempfile.mkdtemp(prefix="tg-bench-")
     seeders = []
     pub = None
+    failures = 0
     try:
         print("generating a %d MiB game and its .torrent..." % args.size_mib, flush=True)
-        # The rule runs every second here, and the thresholds are out of
-        # reach, so it adds a source a second up to MaxHttpConn.
-        always_slow = dict(MinSpeed=2000000, MaxSpeed=2100000)
         pub = publisher.Publisher(work, [(BIG, size), ("game.exe", 40000)], seeder=False, url_list=False,
                                   piece_size=1 << 20).start()
-        rows = []
-        rows.append(run_tollgrove(args, pub, work, "Tollgrove HTTP x1", MaxHttpConn=1))
-        rows.append(run_tollgrove(args, pub, work, "Tollgrove HTTP x4", rule_ms=1000, MaxHttpConn=4, **always_slow))
-        rows.append(run_aria2(pub, work, 1))
-        rows.append(run_aria2(pub, work, 4))
-        for n in (1, 4):
-            if args.native_bench:
-                rows.append(run_engine(args.native_bench, pub, work, wine=False, conns=n))
-            if args.wine_bench:
-                rows.append(run_engine(args.wine_bench, pub, work, wine=True, conns=n))
-        print("starting two seeding peers...", flush=True)
-        seeders = [services.start_seeder(pub.torrent_file, pub.served) for _ in range(2)]
-        # A LinkHttp without "/" gives a multi-file game no source address.
-        swarm = run_tollgrove(args, pub, work, "Tollgrove swarm (2 seeders)", LinkHttp="nohost", MaxHttpConn=1)
-        if swarm["http_requests"]:
-            raise RuntimeError("the swarm-only run asked the file server %d times" % swarm["http_requests"])
-        rows.append(swarm)
-        if args.native_bench:
-            rows.append(run_engine(args.native_bench, pub, work, wine=False, seeders=seeders))
-        if args.wine_bench:
-            rows.append(run_engine(args.wine_bench, pub, work, wine=True, seeders=seeders))
-        rows.append(run_tollgrove(args, pub, work, "Tollgrove hybrid (x4 + 2)", rule_ms=1000, MaxHttpConn=4,
-                                  **always_slow))
-        print()
-        show(rows, size)
-        by = {r["label"]: r for r in rows}
-        print()
-        for n in (1, 4):
-            tg, ar = by["Tollgrove HTTP x%d" % n], by["aria2c -x%d" % n]
-            print("Tollgrove/aria2c x%d: throughput %.3f, CPU per GiB %.1f (%.1f with the wineserver's), "
-                  "peak memory %.1f (anonymous %.1f)" % (
-                      n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"], (tg["cpu"] + tg["wineserver"]) / ar["cpu"],
-                      tg["peak"] / ar["peak"], tg["peak_anon"] / ar["peak_anon"]))
-        gib = size / float(1 << 30)
-        for what in ("HTTP x1", "HTTP x4", "swarm"):
-            native, wine = by.get("engine native " + what), by.get("engine under Wine " + what)
-            if native and wine:
-                print("Wine on the same code, %s: under Wine it takes %.1f times its native time "
-                      "(%.1f s/GiB of its own CPU against %.1f, and %.1f s/GiB in the wineserver)" % (
-                          what, wine["wall"] / native["wall"], wine["cpu"] / gib, native["cpu"] / gib,
-                          wine["wineserver"] / gib))
-        print("peak MiB: the most resident memory seen, sampled every 100 ms; it counts the pages of the game's "
-              "files that the engine maps to write them, which Wine keeps as anonymous memory")
-        print("seconds: from the first \"downloading\" headline to the completed one (the program's loop "
-              "looks once a second); start-up before it:",
-              ", ".join("%s %.1f s" % (r["label"], r["startup"]) for r in rows if "startup" in r))
-        return 0
+        rows = []  # (row name, {label: result, NA or FAILED})
+        for name, run in scenarios(args, pub, work, seeders):
+            if name is None:
+                run()
+                continue
+            by_build = {}
+            for b in builds:
+                print("%s: %s..." % (b.label, name), flush=True)
+                try:
+                    by_build[b.label] = run(b)
+                except Exception as e:  # noqa: BLE001 -- the other builds' runs still give figures
+                    print("%s: %s failed: %s" % (b.label, name, e), flush=True)
+                    by_build[b.label] = FAILED
+                    failures += 1
+            rows.append((name, by_build))
+            if name == "Tollgrove HTTP x4" and not args.skip_aria2:
+                for n in (1, 4):
+                    print("aria2c -x%d..." % n, flush=True)
+                    rows.append(("aria2c -x%d" % n, {None: run_aria2(pub, work, n)}))
+        report(rows, builds, size)
+        return 1 if failures else 0
     finally:
         for s in seeders:
             s.stop()
         if pub:
             pub.stop()
         shutil.rmtree(work, ignore_errors=True)
+
+
+def report(rows, builds, size):
+    labels = [b.label for b in builds]
+    aria2 = {name: r[None] for name, r in rows if None in r}
+    own = [(name, r) for name, r in rows if None not in r]
+    print()
+    if len(builds) == 1:
+        show_one([(name, r.get(None, r.get(labels[0]))) for name, r in rows], size)
+    else:
+        show_compared(own, labels, size)
+        if aria2:
+            print()
+            print("aria2c (native Linux, from the same nginx; the same for every build)")
+            show_one(list(aria2.items()), size)
+    by = dict(own)
+    print()
+    gib = size / float(1 << 30)
+    for x in labels:
+        prefix = "%s: " % x if len(labels) > 1 else ""
+        for n in (1, 4):
+            tg, ar = by["Tollgrove HTTP x%d" % n][x], aria2.get("aria2c -x%d" % n)
+            if isinstance(tg, dict) and ar and None not in (tg["peak"], tg["peak_anon"]):
+                print("%sTollgrove/aria2c x%d: throughput %.3f, CPU per GiB %.1f (%.1f with the wineserver's), "
+                      "peak memory %.1f (anonymous %.1f)" % (
+                          prefix, n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"],
+                          (tg["cpu"] + tg["wineserver"]) / ar["cpu"], tg["peak"] / ar["peak"],
+                          tg["peak_anon"] / ar["peak_anon"]))
+        for what in ("HTTP x1", "HTTP x4", "swarm"):
+            native, wine = by["engine native " + what][x], by["engine under Wine " + what][x]
+            if isinstance(native, dict) and isinstance(wine, dict):
+                print("%sWine on the same code, %s: under Wine it takes %.1f times its native time "
+                      "(%.1f s/GiB of its own CPU against %.1f, and %.1f s/GiB in the wineserver)" % (
+                          prefix, what, wine["wall"] / native["wall"], wine["cpu"] / gib, native["cpu"] / gib,
+                          wine["wineserver"] / gib))
+    if len(labels) == 1:
+        print("seconds: from the first \"downloading\" headline to the completed one (the program's loop looks "
+              "once a second); start-up before it:",
+              ", ".join("%s %.1f s" % (name, r[labels[0]]["startup"]) for name, r in own
+                        if isinstance(r[labels[0]], dict) and "startup" in r[labels[0]]))
+    else:
+        print("seconds: from the first \"downloading\" headline to the completed one (the program's loop looks "
+              "once a second)")
+    print("memory: of the process that runs the program's code (under Wine, the one Wine runs the executable in, "
+          "found by its name in its own session); peak resident is the kernel's high-water mark and counts the "
+          "pages of the files the process maps; peak anonymous is the most seen, read every 100 ms")
 
 
 if __name__ == "__main__":
