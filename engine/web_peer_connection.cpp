@@ -22,6 +22,7 @@ web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torr
     , m_protocol(url, t->geometry)
     , m_socket(core.ioc)
     , m_timer(core.ioc)
+    , m_read_buffer(new char[read_buffer_size])
 {
 }
 
@@ -157,7 +158,12 @@ void web_peer_connection::write_more()
 void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
-    m_socket.async_read_some(asio::buffer(m_read_buffer), [self](lt::error_code const& ec, std::size_t n) {
+    lt::span<char> const in_place = m_protocol.read_destination(*this);
+    m_read_in_place = !in_place.empty();
+    asio::mutable_buffer const to = m_read_in_place
+        ? asio::buffer(in_place.data(), std::min(std::size_t(in_place.size()), max_read_in_place))
+        : asio::buffer(m_read_buffer.get(), read_buffer_size);
+    m_socket.async_read_some(to, [self](lt::error_code const& ec, std::size_t n) {
         self->guarded([&] { self->on_read(ec, n); });
     });
 }
@@ -172,7 +178,9 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     }
     if (n > 0) m_last_receive = std::chrono::steady_clock::now();
     m_in_receive = true;
-    m_protocol.on_receive(ec && n == 0 ? ec : lt::error_code(), m_read_buffer.data(), int(n), *this);
+    lt::error_code const read_ec = ec && n == 0 ? ec : lt::error_code();
+    if (m_read_in_place) m_protocol.on_receive_in_place(read_ec, int(n), *this);
+    else m_protocol.on_receive(read_ec, m_read_buffer.get(), int(n), *this);
     m_in_receive = false;
     if (m_disconnecting) return;
     if (ec) {
@@ -310,6 +318,12 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
     }
     return true;
 }
+
+// The piece buffers are not shared yet: every block comes through
+// incoming_piece.
+char* web_peer_connection::block_destination(lt::peer_request const&) { return nullptr; }
+
+bool web_peer_connection::incoming_piece_in_place(lt::peer_request const&) { return false; }
 
 void web_peer_connection::source_refused(int status)
 {
