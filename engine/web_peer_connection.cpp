@@ -6,6 +6,7 @@
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
+#include <array>
 
 namespace tg {
 
@@ -22,7 +23,7 @@ web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torr
     , m_protocol(url, t->geometry)
     , m_socket(core.ioc)
     , m_timer(core.ioc)
-    , m_read_buffer(new char[read_buffer_size])
+    , m_read_buffer(new char[read_size])
 {
 }
 
@@ -158,11 +159,13 @@ void web_peer_connection::write_more()
 void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
+    // One read fills the body's place in its piece first, then the buffer
+    // with what follows (the next response's header): reads in place are
+    // not cut short at each response's end.
     lt::span<char> const in_place = m_protocol.read_destination(*this);
-    m_read_in_place = !in_place.empty();
-    asio::mutable_buffer const to = m_read_in_place
-        ? asio::buffer(in_place.data(), std::min(std::size_t(in_place.size()), max_read_in_place))
-        : asio::buffer(m_read_buffer.get(), read_buffer_size);
+    m_read_placed = std::min(std::size_t(in_place.size()), read_size);
+    std::array<asio::mutable_buffer, 2> const to = {
+        asio::buffer(in_place.data(), m_read_placed), asio::buffer(m_read_buffer.get(), read_size - m_read_placed)};
     m_socket.async_read_some(to, [self](lt::error_code const& ec, std::size_t n) {
         self->guarded([&] { self->on_read(ec, n); });
     });
@@ -179,8 +182,9 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     if (n > 0) m_last_receive = std::chrono::steady_clock::now();
     m_in_receive = true;
     lt::error_code const read_ec = ec && n == 0 ? ec : lt::error_code();
-    if (m_read_in_place) m_protocol.on_receive_in_place(read_ec, int(n), *this);
-    else m_protocol.on_receive(read_ec, m_read_buffer.get(), int(n), *this);
+    std::size_t const placed = std::min(n, m_read_placed);
+    if (m_read_placed > 0) m_protocol.on_receive_in_place(read_ec, int(placed), *this);
+    if (m_read_placed == 0 || n > placed) m_protocol.on_receive(read_ec, m_read_buffer.get(), int(n - placed), *this);
     m_in_receive = false;
     if (m_disconnecting) return;
     if (ec) {

@@ -13,9 +13,11 @@
 namespace {
 
 // mode 0: through on_receive without destinations; 1: through on_receive
-// with them; 2: in place whenever offered; 3: in place every other read.
-void run(tg::test::web_protocol_recorder& rec, tg::torrent_geometry const& geo, char const* url, int requests, int first_piece, int mode,
-    std::size_t chunk, char const* data, std::size_t size)
+// with them; 2: in place whenever offered, each read ending with the span;
+// 3: the same, the bytes past the span going through on_receive in the same
+// read. `mixed`: reads take the offer every other time only.
+void run(tg::test::web_protocol_recorder& rec, tg::torrent_geometry const& geo, char const* url, int requests,
+    int first_piece, int mode, bool mixed, std::size_t chunk, char const* data, std::size_t size)
 {
     lt::file_storage const& fs = *geo.files;
     tg::web_protocol w(url, geo);
@@ -36,11 +38,13 @@ void run(tg::test::web_protocol_recorder& rec, tg::torrent_geometry const& geo, 
         std::size_t n = std::min(chunk, size - i);
         lt::span<char> to;
         if (mode >= 2) to = w.read_destination(rec);
-        if (mode == 3 && count % 2 == 0) to = {};
+        if (mixed && count % 2 == 0) to = {};
         if (!to.empty()) {
-            n = std::min(n, std::size_t(to.size()));
-            std::memcpy(to.data(), data + i, n);
-            w.on_receive_in_place(lt::error_code(), int(n), rec);
+            std::size_t const placed = std::min(n, std::size_t(to.size()));
+            std::memcpy(to.data(), data + i, placed);
+            w.on_receive_in_place(lt::error_code(), int(placed), rec);
+            if (mode == 3 && n > placed) w.on_receive(lt::error_code(), data + i + placed, int(n - placed), rec);
+            else n = placed;
         } else {
             w.on_receive(lt::error_code(), data + i, int(n), rec);
         }
@@ -64,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     bool const pads = data[0] & 2;
     bool const multi = (data[0] & 1) || pads;
     int const mode = (data[0] >> 2) & 3;
+    bool const mixed = data[0] & 16;
     int const requests = 1 + (data[1] % 4);
     std::size_t const chunk = 1 + data[2];
     int const first_piece = data[3] % 3;
@@ -95,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     char const* const bytes = reinterpret_cast<char const*>(data);
 
     tg::test::web_protocol_recorder tried, buffered;
-    run(tried, geo, url, requests, first_piece, mode, chunk, bytes, size);
+    run(tried, geo, url, requests, first_piece, mode, mixed, chunk, bytes, size);
     if (mode == 0) return 0;
-    run(buffered, geo, url, requests, first_piece, 0, chunk, bytes, size);
+    run(buffered, geo, url, requests, first_piece, 0, false, chunk, bytes, size);
     if (!(tried.blocks == buffered.blocks)) __builtin_trap();
     if (tried.disconnect_ec != buffered.disconnect_ec) __builtin_trap();
     return 0;
