@@ -96,10 +96,10 @@ private:
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::steady_timer m_timer;
     // Reads are large: under Wine each socket read costs far more than the
-    // copies of its bytes (measured by bench/web_read_bench: 64 KiB reads
-    // 172 MiB/s, 256 KiB 486, 1 MiB 668). Body bytes with a place in their
-    // piece are read straight there; the bytes past that place, in the same
-    // read, and all others come through this buffer.
+    // copies of its bytes (bench/web_read_bench.sh: about 170 MiB/s with
+    // reads of 64 KiB, 1000 with reads of 1 MiB). Body bytes with a place in
+    // their piece are read straight there; the bytes past that place, in the
+    // same read, and all others come through this buffer.
     static constexpr std::size_t read_size = 1024 * 1024;
     std::unique_ptr<char[]> m_read_buffer;
     std::size_t m_read_placed = 0; // bytes of the read under way that go to read_destination's span
