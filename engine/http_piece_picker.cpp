@@ -72,12 +72,19 @@ int http_piece_picker::pick()
 
 void http_piece_picker::release(int piece)
 {
-    if (piece < 0 || piece >= m_num_pieces) return;
+    m_buffers.give_back(release_taking_buffer(piece));
+}
+
+piece_buffer http_piece_picker::release_taking_buffer(int piece)
+{
+    piece_buffer b;
+    if (piece < 0 || piece >= m_num_pieces) return b;
     m_taken[std::size_t(piece)] = false;
     auto it = m_assembling.find(piece);
-    if (it == m_assembling.end()) return;
-    m_buffers.give_back(std::move(it->second.data));
+    if (it == m_assembling.end()) return b;
+    b = std::move(it->second.data);
     m_assembling.erase(it);
+    return b;
 }
 
 bool http_piece_picker::is_block_start(int piece, int start) const

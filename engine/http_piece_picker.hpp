@@ -39,6 +39,10 @@ public:
     int pick();
     // A taken piece is given back unfinished (its connection ended).
     void release(int piece);
+    // The same, but the piece's buffer goes to the caller instead of back
+    // to the pool: a read of the ended connection may still be writing
+    // into it (on Windows a read ends after its socket is closed).
+    piece_buffer release_taking_buffer(int piece);
 
     // Where the block of a taken piece at `start` belongs in its piece's
     // buffer (the blocks after it follow): a connection may read the body

@@ -6,6 +6,7 @@
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
+#include <array>
 
 namespace tg {
 
@@ -22,6 +23,7 @@ web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torr
     , m_protocol(url, t->geometry)
     , m_socket(core.ioc)
     , m_timer(core.ioc)
+    , m_read_buffer(new char[read_size])
 {
 }
 
@@ -171,7 +173,14 @@ void web_peer_connection::write_more()
 void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
-    m_socket.async_read_some(asio::buffer(m_read_buffer), [self](lt::error_code const& ec, std::size_t n) {
+    // One read fills the body's place in its piece first, then the buffer
+    // with what follows (the next response's header): reads in place are
+    // not cut short at each response's end.
+    lt::span<char> const in_place = m_protocol.read_destination(*this);
+    m_read_placed = std::min(std::size_t(in_place.size()), read_size);
+    std::array<asio::mutable_buffer, 2> const to = {
+        asio::buffer(in_place.data(), m_read_placed), asio::buffer(m_read_buffer.get(), read_size - m_read_placed)};
+    m_socket.async_read_some(to, [self](lt::error_code const& ec, std::size_t n) {
         self->guarded([&] { self->on_read(ec, n); });
     });
 }
@@ -186,7 +195,10 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     }
     if (n > 0) m_last_receive = std::chrono::steady_clock::now();
     m_in_receive = true;
-    m_protocol.on_receive(ec && n == 0 ? ec : lt::error_code(), m_read_buffer.data(), int(n), *this);
+    lt::error_code const read_ec = ec && n == 0 ? ec : lt::error_code();
+    std::size_t const placed = std::min(n, m_read_placed);
+    if (m_read_placed > 0) m_protocol.on_receive_in_place(read_ec, int(placed), *this);
+    if (m_read_placed == 0 || n > placed) m_protocol.on_receive(read_ec, m_read_buffer.get(), int(n - placed), *this);
     m_in_receive = false;
     if (m_disconnecting) return;
     if (ec) {
@@ -215,7 +227,10 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
     m_socket.close(ignore);
     auto t = torrent();
     if (t) {
-        for (int p : m_pieces) t->picker.release(p);
+        // Their buffers stay with this connection until it is destroyed,
+        // after its last read has completed.
+        for (int p : m_pieces)
+            if (piece_buffer b = t->picker.release_taking_buffer(p)) m_retired_buffers.push_back(std::move(b));
         m_pieces.clear();
         auto& v = t->connections;
         v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());

@@ -9,7 +9,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include <array>
 #include <deque>
 #include <memory>
 #include <string>
@@ -91,8 +90,8 @@ private:
     void add_source_traffic(int received, int sent) override;
     void incoming_piece_fragment(int bytes) override;
     bool incoming_piece(lt::peer_request const& block, char const* data) override;
-    char* block_destination(lt::peer_request const& block);
-    bool incoming_piece_in_place(lt::peer_request const& block);
+    char* block_destination(lt::peer_request const& block) override;
+    bool incoming_piece_in_place(lt::peer_request const& block) override;
     void source_refused(int status) override;
     void source_redirected(std::string const& url) override;
     void erase_source() override;
@@ -107,7 +106,16 @@ private:
     web_protocol m_protocol;
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::steady_timer m_timer;
-    std::array<char, 64 * 1024> m_read_buffer;
+    // Reads are large: under Wine each socket read costs far more than the
+    // copies of its bytes (bench/web_read_bench.sh: about 170 MiB/s with
+    // reads of 64 KiB, 1000 with reads of 1 MiB). Body bytes with a place in
+    // their piece are read straight there; the bytes past that place, in the
+    // same read, and all others come through this buffer.
+    static constexpr std::size_t read_size = 1024 * 1024;
+    std::unique_ptr<char[]> m_read_buffer;
+    // Piece buffers a read may still write into after the connection ended.
+    std::vector<piece_buffer> m_retired_buffers;
+    std::size_t m_read_placed = 0; // bytes of the read under way that go to read_destination's span
     std::deque<std::string> m_send_queue;
     bool m_writing = false;
     bool m_queued = false;

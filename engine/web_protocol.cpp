@@ -3,6 +3,7 @@
 #include "engine/url_components.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace tg {
@@ -116,20 +117,46 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
     return text;
 }
 
-bool web_protocol::deliver_partial_block(web_protocol_host& host)
+bool web_protocol::deliver_front(web_protocol_host& host)
 {
     lt::peer_request const front = m_block_requests.front();
-    bool const alive = host.incoming_piece(front, m_partial_block.data());
+    bool const alive = m_in_place > 0 ? host.incoming_piece_in_place(front) : host.incoming_piece(front, m_partial_block.data());
     m_block_requests.pop_front();
-    if (!alive) return false;
-    m_block_position -= front.length - m_partial_pad;
+    if (!alive) {
+        m_failed = true;
+        return false;
+    }
+    m_block_position -= front.length - m_front_pad;
     m_partial_block.clear();
-    m_partial_pad = 0;
+    m_in_place = 0;
+    m_front_pad = 0;
+    return true;
+}
+
+bool web_protocol::add_to_front(char const* data, int c, int& n, web_protocol_host& host)
+{
+    lt::peer_request const& front = m_block_requests.front();
+    char* const dest = m_partial_block.empty() ? host.block_destination(front) : nullptr;
+    if (dest) {
+        if (data) std::memcpy(dest + m_in_place, data, std::size_t(c));
+        else std::memset(dest + m_in_place, 0, std::size_t(c));
+        m_in_place += c;
+        return true;
+    }
+    if (m_in_place > 0) {
+        // The host dropped the piece of a block begun in place: the bytes
+        // already there are gone with it, and the block can never complete.
+        fail(errors::invalid_torrent_handle, 0, n, host);
+        return false;
+    }
+    if (data) m_partial_block.insert(m_partial_block.end(), data, data + c);
+    else m_partial_block.insert(m_partial_block.end(), std::size_t(c), '\0');
     return true;
 }
 
 bool web_protocol::fill_pad_bytes(web_protocol_host& host)
 {
+    if (m_failed) return false;
     while (!m_pad_ranges.empty()) {
         pad_range& z = m_pad_ranges.front();
         std::int64_t const front_block = m_blocks_written - std::int64_t(m_block_requests.size());
@@ -139,7 +166,7 @@ bool web_protocol::fill_pad_bytes(web_protocol_host& host)
         }
         if (z.block > front_block) return true;
         lt::peer_request const& front = m_block_requests.front();
-        std::int64_t const at = position(int(front.piece), front.start) + std::int64_t(m_partial_block.size());
+        std::int64_t const at = position(int(front.piece), front.start) + front_filled();
         if (at < z.start) return true; // the server's bytes before the pad are still to come
         if (at > z.start) {
             // Bytes the server sent stand in the pad's place: the hash check
@@ -147,15 +174,16 @@ bool web_protocol::fill_pad_bytes(web_protocol_host& host)
             m_pad_ranges.pop_front();
             continue;
         }
-        int const c = int(std::min<std::int64_t>(front.length - int(m_partial_block.size()), z.length));
-        m_partial_block.insert(m_partial_block.end(), std::size_t(c), '\0');
-        m_partial_pad += c;
+        int const c = int(std::min<std::int64_t>(front.length - front_filled(), z.length));
+        int none = 0;
+        if (!add_to_front(nullptr, c, none, host)) return false;
+        m_front_pad += c;
         z.start += c;
         z.length -= c;
-        if (int(m_partial_block.size()) == front.length) {
+        if (front_filled() == front.length) {
             ++z.block; // what is left of the pad starts the next block
             if (z.length == 0) m_pad_ranges.pop_front();
-            if (!deliver_partial_block(host)) return false;
+            if (!deliver_front(host)) return false;
         } else if (z.length == 0) {
             m_pad_ranges.pop_front();
         }
@@ -252,28 +280,26 @@ web_protocol::step web_protocol::header_step(int& n, web_protocol_host& host)
     return step::next;
 }
 
-bool web_protocol::response_range(range64& r, int& n, web_protocol_host& host)
+bool web_protocol::checked_range(range64& r, range_refusal& why) const
 {
     std::int64_t start = 0, end = 0;
     if (m_response_parser.status_code() == 206) {
         start = m_response_parser.range_start();
         std::int64_t const last = m_response_parser.range_last();
         if (start < 0 || last < start) {
-            host.erase_source();
-            fail(errors::invalid_range, 0, n, host);
+            why = {errors::invalid_range, 0, true};
             return false;
         }
         end = last + 1;
     } else {
         end = m_response_parser.content_length();
         if (end == -1) {
-            host.erase_source();
-            fail(errors::no_content_length, 2, n, host);
+            why = {errors::no_content_length, 2, true};
             return false;
         }
     }
     if (m_block_requests.empty() || m_http_requests.empty()) {
-        fail(errors::http_error, 2, n, host);
+        why = {errors::http_error, 2, false};
         return false;
     }
     // A range that does not lie inside the requested file is as impossible
@@ -281,13 +307,21 @@ bool web_protocol::response_range(range64& r, int& n, web_protocol_host& host)
     // sum below far from the 64-bit limit.
     lt::file_index_t const f(m_http_requests.front());
     if (end > m_geo.files->file_size(f)) {
-        host.erase_source();
-        fail(errors::invalid_range, 0, n, host);
+        why = {errors::invalid_range, 0, true};
         return false;
     }
     r.begin = m_geo.files->file_offset(f) + start;
     r.end = r.begin + (end - start);
     return true;
+}
+
+bool web_protocol::response_range(range64& r, int& n, web_protocol_host& host)
+{
+    range_refusal why;
+    if (checked_range(r, why)) return true;
+    if (why.erase) host.erase_source();
+    fail(why.ec, why.severity, n, host);
+    return false;
 }
 
 web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
@@ -306,7 +340,7 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
 
     {
         lt::peer_request const& front = m_block_requests.front();
-        if (r.end <= position(front) + std::int64_t(m_partial_block.size())) {
+        if (r.end <= position(front) + front_filled()) {
             // The response ends before the first byte still expected.
             host.incoming_piece_fragment(std::min(front.length - m_block_position, p));
             fail(errors::invalid_range, 2, n, host);
@@ -327,7 +361,7 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
         }
         lt::peer_request const front = m_block_requests.front();
         std::int64_t const at = r.begin + m_body_received;
-        if (at != position(front) + std::int64_t(m_partial_block.size())) {
+        if (at != position(front) + front_filled()) {
             fail(errors::invalid_range, 2, n, host);
             return step::stop;
         }
@@ -335,30 +369,39 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
         if (body_size <= 0) return step::stop;
         // The front block's bytes that this response carries.
         int const in_range = int(std::min(position(front) + front.length, r.end) - at);
-        if (m_partial_block.empty() && in_range == front.length) {
+        char const* const body = recv_data() + m_body_offset;
+        if (front_filled() == 0 && in_range == front.length) {
             // Whole block inside the range: straight from the receive buffer
             // once all of it is there.
-            if (body_size < front.length) return step::stop;
-            host.incoming_piece_fragment(front.length);
-            bool const alive = host.incoming_piece(front, recv_data() + m_body_offset);
-            m_block_requests.pop_front();
-            if (!alive) return step::stop;
-            m_block_position -= front.length;
-            m_body_received += front.length;
-            cut_receive_buffer(front.length + m_body_offset);
-            m_body_offset = 0;
-            continue;
+            if (body_size >= front.length) {
+                host.incoming_piece_fragment(front.length);
+                bool const alive = host.incoming_piece(front, body);
+                m_block_requests.pop_front();
+                if (!alive) {
+                    m_failed = true;
+                    return step::stop;
+                }
+                m_block_position -= front.length;
+                m_body_received += front.length;
+                cut_receive_buffer(front.length + m_body_offset);
+                m_body_offset = 0;
+                continue;
+            }
+            // Its first bytes go to its destination at once, so that the
+            // reads that follow can go there too; without one they wait
+            // here for the rest.
+            if (!host.block_destination(front)) return step::stop;
         }
         // A block split between two responses (or between a response and
-        // pad bytes): its part in this response waits in m_partial_block.
+        // pad bytes), or begun in place: its part in this response goes
+        // where the block is assembled.
         int const c = int(std::min<std::int64_t>(in_range, body_size));
-        char const* body = recv_data() + m_body_offset;
-        m_partial_block.insert(m_partial_block.end(), body, body + c);
+        if (!add_to_front(body, c, n, host)) return step::stop;
         m_body_received += c;
         m_body_offset += c;
         host.incoming_piece_fragment(c);
-        if (int(m_partial_block.size()) == front.length) {
-            if (!deliver_partial_block(host)) return step::stop;
+        if (front_filled() == front.length) {
+            if (!deliver_front(host)) return step::stop;
             cut_receive_buffer(m_body_offset);
             m_body_offset = 0;
         }
@@ -379,6 +422,7 @@ web_protocol::step web_protocol::complete_response(web_protocol_host& host)
 
 void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host)
 {
+    m_in_place_room = 0;
     if (ec || m_failed) {
         host.received_bytes(0, n);
         return;
@@ -394,6 +438,73 @@ void web_protocol::on_receive(lt::error_code const& ec, char const* data, int n,
         if (!m_response_parser.header_finished() && header_step(n, host) == step::stop) return;
         if (body_step(n, host) == step::stop) return;
     }
+}
+
+lt::span<char> web_protocol::read_destination(web_protocol_host& host)
+{
+    m_in_place_room = 0;
+    // Body bytes already in the buffer (or the next response's) are parsed
+    // first; a block assembled in m_partial_block finishes there.
+    if (m_failed || !m_response_parser.header_finished() || !m_partial_block.empty()) return {};
+    if (recv_size() != std::size_t(m_body_offset)) return {};
+    range64 r{};
+    range_refusal why;
+    if (!checked_range(r, why)) return {}; // on_receive ends the connection on the first body byte
+    lt::peer_request const& front = m_block_requests.front();
+    std::int64_t const at = r.begin + m_body_received;
+    // A range that starts elsewhere, or has nothing left for the front
+    // block, is refused the same way.
+    if (at != position(front) + m_in_place || at >= r.end) return {};
+    char* const dest = host.block_destination(front);
+    if (!dest) return {};
+    std::int64_t end = position(front) + front.length;
+    for (std::size_t i = 1; i < m_block_requests.size(); ++i) {
+        lt::peer_request const& b = m_block_requests[i];
+        if (b.piece != front.piece || position(b) != end) break;
+        end += b.length;
+    }
+    end = std::min(end, r.end);
+    // Pad bytes are the machine's to fill, never the server's to send.
+    for (pad_range const& z : m_pad_ranges)
+        if (z.start >= at && z.start < end) end = z.start;
+    if (end <= at) return {};
+    m_in_place_room = end - at;
+    return {dest + m_in_place, std::ptrdiff_t(m_in_place_room)};
+}
+
+void web_protocol::on_receive_in_place(lt::error_code const& ec, int n, web_protocol_host& host)
+{
+    std::int64_t const room = m_in_place_room;
+    m_in_place_room = 0;
+    if (ec || m_failed) {
+        host.received_bytes(0, n);
+        return;
+    }
+    if (n <= 0) return;
+    if (n > room) {
+        // A read that read_destination did not allow: its bytes may hold
+        // the next response's header, written where no parser sees it.
+        fail(errors::http_error, 2, n, host);
+        return;
+    }
+    range64 r{};
+    if (!response_range(r, n, host)) return;
+    host.received_bytes(n, 0);
+    host.add_source_traffic(n, 0);
+    m_range_position += n;
+    m_block_position += n;
+    // The bytes lie back to back from the front block's next byte on,
+    // inside the run of its piece that the response carries.
+    for (int left = n; left > 0;) {
+        lt::peer_request const& front = m_block_requests.front();
+        int const c = std::min(left, front.length - m_in_place);
+        m_in_place += c;
+        m_body_received += c;
+        left -= c;
+        host.incoming_piece_fragment(c);
+        if (m_in_place == front.length && !deliver_front(host)) return;
+    }
+    if (m_body_received == r.end - r.begin) complete_response(host);
 }
 
 bool web_protocol::downloading_piece_progress(piece_progress& p) const

@@ -9,6 +9,7 @@
 #include <libtorrent/error_code.hpp>
 #include <libtorrent/file_storage.hpp>
 #include <libtorrent/peer_request.hpp>
+#include <libtorrent/span.hpp>
 
 #include <cstdint>
 #include <deque>
@@ -54,6 +55,18 @@ public:
     // A complete block; `data` is valid only during the call. Returns false
     // when the torrent is gone: the machine stops at once.
     virtual bool incoming_piece(lt::peer_request const& block, char const* data) = 0;
+    // Where the bytes of `block` (one block request of a piece taken by this
+    // connection) may be written in place: its piece's buffer at block.start,
+    // with at least block.length bytes — and the blocks that follow it in the
+    // same piece are contiguous after it. nullptr when they cannot (the bytes
+    // then come through incoming_piece as today). Once it has given one for a
+    // block, it gives one again (holding the bytes written there) until the
+    // block is delivered; a socket read into it may still be under way when
+    // the connection ends, so the buffer must outlive that read.
+    virtual char* block_destination(lt::peer_request const& block) = 0;
+    // A block whose bytes were all written in place at block_destination(block).
+    // Same meaning and return value as incoming_piece.
+    virtual bool incoming_piece_in_place(lt::peer_request const& block) = 0;
     // Status outside 200, 206 and 300-399: 503 parks the source in
     // retry_wait until now + urlseed_wait_retry; any other erases it.
     virtual void source_refused(int status) = 0;
@@ -81,11 +94,26 @@ public:
     // Puts zeros where the assembly has reached a pad range, delivering the
     // blocks they complete. The response machine calls it after each
     // response; the caller calls it after write_request, for pads that come
-    // before any response. False when the torrent is gone.
+    // before any response. False when the torrent is gone or the connection
+    // was ended.
     bool fill_pad_bytes(web_protocol_host& host);
 
     // `data` has just arrived: appended to the receive buffer and parsed.
     void on_receive(lt::error_code const& ec, char const* data, int n, web_protocol_host& host);
+
+    // Where the next socket read may put the body bytes straight into their
+    // piece's buffer: from the front block's next byte to the end of the run
+    // of back-to-back block requests of its piece that the response under
+    // way still carries. Empty when the next read must go through
+    // on_receive: outside a response's body, while the receive buffer holds
+    // body bytes, for a front block assembled in the partial-block buffer,
+    // for a range the machine is to refuse, or without a destination.
+    lt::span<char> read_destination(web_protocol_host& host);
+    // `n` bytes were read to the start of the span that the last
+    // read_destination gave (nothing else ran on the machine in between but
+    // write_request and fill_pad_bytes). Counted and delivered as on_receive
+    // would, completing the response when its range is done.
+    void on_receive_in_place(lt::error_code const& ec, int n, web_protocol_host& host);
     void on_sent(lt::error_code const& ec, int n, web_protocol_host& host);
 
     struct piece_progress
@@ -123,10 +151,26 @@ private:
     step header_step(int& n, web_protocol_host& host);
     step body_step(int& n, web_protocol_host& host);
     step complete_response(web_protocol_host& host);
+    // How the connection ends for a response range that is refused.
+    struct range_refusal
+    {
+        lt::error_code ec;
+        int severity = 0;
+        bool erase = false; // the source is erased too
+    };
     // The range of the response under way, checked against the requested
-    // file; false after ending the connection.
+    // file; false with the reason when it is refused.
+    bool checked_range(range64& r, range_refusal& why) const;
+    // As checked_range; false after ending the connection.
     bool response_range(range64& r, int& n, web_protocol_host& host);
-    bool deliver_partial_block(web_protocol_host& host);
+    // The front block's bytes so far, wherever it is assembled.
+    int front_filled() const { return m_in_place + int(m_partial_block.size()); }
+    // Adds `c` bytes (a copy of `data`, or zeros when it is null) to the
+    // front block where it is assembled; false after ending the connection.
+    bool add_to_front(char const* data, int c, int& n, web_protocol_host& host);
+    // Hands over the front block once all its bytes are there; false when
+    // the torrent is gone.
+    bool deliver_front(web_protocol_host& host);
     void cut_receive_buffer(int size);
     // Ends the connection, counting the bytes `n` still holds as protocol
     // bytes; the machine parses nothing after it.
@@ -145,8 +189,17 @@ private:
     std::string m_url_path;
     std::string m_full_url;
     bool m_first_request_pending = true;
+    // A front block that does not come whole from one receive buffer is
+    // assembled in one place, chosen when its first bytes arrive: at its
+    // destination in its piece's buffer when the host gives one (then its
+    // later bytes, from the buffer, a read in place or a pad, go there too),
+    // else in m_partial_block. At most one of the two is non-empty.
     std::vector<char> m_partial_block;
-    int m_partial_pad = 0; // pad zeros in m_partial_block
+    int m_in_place = 0;  // the front block's bytes written at its destination
+    int m_front_pad = 0; // pad zeros among the front block's bytes so far
+    // Bytes the last read_destination allowed; 0 when it gave none or the
+    // machine has moved on since.
+    std::int64_t m_in_place_room = 0;
     // Pad bytes not yet filled in, in request order: their position in the
     // torrent and the number of the block request that holds their start.
     struct pad_range
@@ -161,7 +214,7 @@ private:
     std::int64_t m_body_received = 0;
     std::int64_t m_range_position = 0;
     int m_block_position = 0;
-    bool m_failed = false; // the connection was ended: nothing more is parsed
+    bool m_failed = false; // the connection was ended, or the torrent is gone: nothing more is parsed
     // The receive buffer: bytes not yet cut start at m_recv_start.
     char const* recv_data() const { return m_recv.data() + m_recv_start; }
     std::size_t recv_size() const { return m_recv.size() - m_recv_start; }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 namespace tg {
@@ -63,46 +64,117 @@ std::string response_206(std::int64_t first, std::int64_t last, std::string cons
         + "/" + std::to_string(total) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
+// How a run's reads reach the machine.
+enum class reads
+{
+    buffered,        // through on_receive, the host giving no destinations
+    buffered_placed, // through on_receive, the host giving destinations
+    in_place,        // to read_destination's span whenever it offers one
+    spilling,        // as in_place, what passes the span through on_receive
+    mixed,           // asks every time, reads in place every other time
+};
+constexpr reads every_reads[] = {reads::buffered, reads::buffered_placed, reads::in_place, reads::spilling, reads::mixed};
+
+char const* name(reads m)
+{
+    switch (m) {
+    case reads::buffered: return "buffered";
+    case reads::buffered_placed: return "buffered with destinations";
+    case reads::in_place: return "in place";
+    case reads::spilling: return "spilling";
+    case reads::mixed: return "mixed";
+    }
+    return "?";
+}
+
+std::vector<int> piece_sizes(torrent_fixture const& t)
+{
+    std::vector<int> v;
+    for (int p = 0; p < t.fs.num_pieces(); ++p) v.push_back(t.fs.piece_size(lt::piece_index_t(p)));
+    return v;
+}
+
+// Feeds `stream` to `w` in reads of at most `chunk` bytes (0: as few reads as
+// the mode allows), the way `mode` says, stopping after a disconnect;
+// `after_read` runs after each read. Returns the bytes read in place.
+std::int64_t feed(web_protocol& w, web_protocol_recorder& rec, std::string const& stream, std::size_t chunk, reads mode,
+    std::function<void()> const& after_read = {})
+{
+    if (chunk == 0) chunk = stream.size();
+    std::int64_t in_place = 0;
+    for (std::size_t i = 0, count = 0; i < stream.size() && rec.disconnects == 0; ++count) {
+        std::size_t n = std::min(chunk, stream.size() - i);
+        lt::span<char> to;
+        if (mode == reads::in_place || mode == reads::spilling || mode == reads::mixed) to = w.read_destination(rec);
+        if (mode == reads::mixed && count % 2 == 0) to = {};
+        if (!to.empty()) {
+            std::size_t const placed = std::min(n, std::size_t(to.size()));
+            std::memcpy(to.data(), stream.data() + i, placed);
+            w.on_receive_in_place(lt::error_code(), int(placed), rec);
+            in_place += std::int64_t(placed);
+            // One read: the bytes past the span come in the same call.
+            if (mode == reads::spilling && n > placed)
+                w.on_receive(lt::error_code(), stream.data() + i + placed, int(n - placed), rec);
+            else
+                n = placed;
+        } else {
+            w.on_receive(lt::error_code(), stream.data() + i, int(n), rec);
+        }
+        i += n;
+        if (after_read) after_read();
+    }
+    return in_place;
+}
+
 struct run_result
 {
     web_protocol_recorder rec;
     std::size_t blocks_left = 0;
     std::size_t http_left = 0;
     std::size_t most_buffered = 0; // the receive buffer's largest size after a read
+    std::int64_t read_in_place = 0;
+    reads mode = reads::buffered;
 };
 
 // Sets up a connection with `requests` written, feeds `stream` in chunks of
-// `chunk` bytes (0: all at once), stopping after a disconnect.
+// `chunk` bytes (0: all at once) as `mode` says, stopping after a
+// disconnect.
 run_result run(torrent_fixture const& t, std::string const& url, std::vector<lt::peer_request> const& requests,
-    std::string const& stream, std::size_t chunk)
+    std::string const& stream, std::size_t chunk, reads mode = reads::buffered)
 {
     run_result r;
+    r.mode = mode;
+    if (mode != reads::buffered) r.rec.give_destinations(piece_sizes(t));
     web_protocol w(url, t.geo);
     for (auto const& q : requests) {
         w.write_request(q, request_settings{"UA", 0, "", ""});
         w.fill_pad_bytes(r.rec);
     }
-    if (chunk == 0) chunk = stream.size();
-    for (std::size_t i = 0; i < stream.size() && r.rec.disconnects == 0; i += chunk) {
-        std::size_t const n = std::min(chunk, stream.size() - i);
-        w.on_receive(lt::error_code(), stream.data() + i, int(n), r.rec);
-        r.most_buffered = std::max(r.most_buffered, w.receive_buffer_size());
-    }
+    r.read_in_place = feed(w, r.rec, stream, chunk, mode,
+        [&] { r.most_buffered = std::max(r.most_buffered, w.receive_buffer_size()); });
     r.blocks_left = w.block_requests().size();
     r.http_left = w.http_requests().size();
     return r;
 }
 
-// Runs the stream whole and at every chunk size; `check` sees every outcome.
+// Runs the stream whole and at every chunk size, each way of reading;
+// `check` sees every outcome.
 void every_split(torrent_fixture const& t, std::string const& url, std::vector<lt::peer_request> const& requests,
     std::string const& stream, std::function<void(run_result const&, std::size_t chunk)> const& check)
 {
-    for (std::size_t chunk = 0; chunk <= stream.size(); ++chunk) {
-        run_result const r = run(t, url, requests, stream, chunk);
-        check(r, chunk);
-        if (::testing::Test::HasFailure()) {
-            ADD_FAILURE() << "first failing chunk size " << chunk;
-            return;
+    for (reads const mode : every_reads) {
+        for (std::size_t chunk = 0; chunk <= stream.size(); ++chunk) {
+            run_result const r = run(t, url, requests, stream, chunk, mode);
+            check(r, chunk);
+            // Whatever the bytes, no write lands past a piece.
+            EXPECT_TRUE(r.rec.guards_intact());
+            if (mode == reads::buffered) {
+                EXPECT_EQ(r.rec.in_place_blocks, 0);
+            }
+            if (::testing::Test::HasFailure()) {
+                ADD_FAILURE() << "first failing chunk size " << chunk << ", reads " << name(mode);
+                return;
+            }
         }
     }
 }
@@ -304,6 +376,202 @@ TEST(WebResponse, EveryPathOfTheStatusTable)
     }
 }
 
+// The torrent's bytes from `at` on: its files' bytes, zeros in pads.
+std::string torrent_bytes(torrent_fixture const& t, std::int64_t at, std::int64_t n)
+{
+    std::string s;
+    for (std::int64_t i = at; i < at + n; ++i) {
+        lt::file_index_t const f = t.fs.file_index_at_offset(i);
+        s += t.fs.pad_file_at(f) ? '\0' : file_bytes(int(f), i - t.fs.file_offset(f), 1)[0];
+    }
+    return s;
+}
+
+// Every shape in which a piece's bytes arrive, each read through the
+// buffer, in place, or mixed: the blocks delivered and the piece buffers
+// hold the torrent's bytes, and the traffic counts stay those of the
+// buffered reads.
+TEST(WebResponse, PiecesAssembledInPlaceHoldTheTorrentsBytes)
+{
+    // 100 bytes: a last piece of 4.
+    torrent_fixture const single({{"g.bin", 100}});
+    torrent_fixture const one_piece({{"g.bin", 32}});
+    // Piece 1's first block holds a's last 8 bytes and c's first 8.
+    torrent_fixture const split({{"G/a.bin", 40}, {"G/c.bin", 60}});
+    torrent_fixture const tails({{"G/a.bin", 40}, {"G/.pad/24", 24}, {"G/c.bin", 50}, {"G/.pad/14", 14}, {"G/d.bin", 10}});
+    // Block 0 holds a, four pad bytes and b's first four bytes.
+    torrent_fixture const inner({{"G/a.bin", 8}, {"G/.pad/4", 4}, {"G/b.bin", 52}});
+    auto f = [](int file, int o, int n) { return file_bytes(file, o, n); };
+    std::string const ok_100 = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + f(0, 0, 100);
+    struct row
+    {
+        char const* what;
+        torrent_fixture const& t;
+        std::vector<lt::peer_request> requests;
+        std::string stream;
+        std::size_t http_left = 0; // requests the stream leaves unanswered
+    } const rows[] = {
+        {"pipelined ranges of one file", single, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 4)},
+            response_206(0, 31, f(0, 0, 32), 100) + response_206(32, 63, f(0, 32, 32), 100)
+                + response_206(64, 95, f(0, 64, 32), 100) + response_206(96, 99, f(0, 96, 4), 100)},
+        {"200 for a file of one piece", one_piece, {req(0, 0, 32)},
+            "HTTP/1.1 200 OK\r\nContent-Length: 32\r\n\r\n" + f(0, 0, 32)},
+        // The one answer serves the four requests; three stay open.
+        {"200 for every piece at once", single, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 4)}, ok_100, 3},
+        {"a block in two files", split, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 4)},
+            response_206(0, 31, f(0, 0, 32), 40) + response_206(32, 39, f(0, 32, 8), 40) + response_206(0, 23, f(1, 0, 24), 60)
+                + response_206(24, 55, f(1, 24, 32), 60) + response_206(56, 59, f(1, 56, 4), 60)},
+        {"pads after files", tails, {req(0, 0, 32), req(1, 0, 32), req(2, 0, 32), req(3, 0, 32), req(4, 0, 10)},
+            response_206(0, 31, f(0, 0, 32), 40) + response_206(32, 39, f(0, 32, 8), 40) + response_206(0, 31, f(2, 0, 32), 50)
+                + response_206(32, 49, f(2, 32, 18), 50) + response_206(0, 9, f(4, 0, 10), 10)},
+        {"a pad inside a block", inner, {req(0, 0, 32), req(1, 0, 32)},
+            response_206(0, 7, f(0, 0, 8), 8) + response_206(0, 19, f(2, 0, 20), 52) + response_206(20, 51, f(2, 20, 32), 52)},
+    };
+    for (auto const& row : rows) {
+        std::vector<delivered_block> expected;
+        std::int64_t payload = 0;
+        for (lt::peer_request const& q : row.requests) {
+            for (int start = q.start; start < q.start + q.length; start += block_size) {
+                int const length = std::min(block_size, q.start + q.length - start);
+                std::int64_t const at = std::int64_t(int(q.piece)) * piece_length + start;
+                expected.push_back({int(q.piece), start, torrent_bytes(row.t, at, length)});
+            }
+        }
+        for (lt::file_index_t i : row.t.fs.file_range())
+            if (!row.t.fs.pad_file_at(i)) payload += row.t.fs.file_size(i);
+        std::string const url = row.t.fs.num_files() == 1 ? "http://h/g.bin" : "http://h/";
+        every_split(row.t, url, row.requests, row.stream, [&](run_result const& r, std::size_t chunk) {
+            EXPECT_EQ(r.rec.blocks, expected) << row.what << " chunk " << chunk;
+            EXPECT_EQ(r.rec.disconnects, 0) << row.what << ": " << r.rec.disconnect_ec.message();
+            EXPECT_EQ(r.rec.payload, payload) << row.what;
+            EXPECT_EQ(r.rec.source_down, payload) << row.what;
+            EXPECT_EQ(r.rec.fragments, payload) << row.what;
+            EXPECT_EQ(r.rec.protocol, std::int64_t(row.stream.size()) - payload) << row.what;
+            EXPECT_EQ(r.blocks_left, 0u) << row.what;
+            EXPECT_EQ(r.http_left, row.http_left) << row.what;
+            if (r.mode != reads::buffered) {
+                for (lt::peer_request const& q : row.requests) {
+                    int const p = int(q.piece);
+                    EXPECT_EQ(r.rec.pieces[std::size_t(p)].substr(0, std::size_t(q.length)),
+                        torrent_bytes(row.t, std::int64_t(p) * piece_length, q.length))
+                        << row.what << " piece " << p;
+                }
+            }
+            // Read a byte at a time, every body byte goes straight to its
+            // piece: the buffer sees the headers only.
+            if ((r.mode == reads::in_place || r.mode == reads::spilling) && chunk == 1) {
+                EXPECT_EQ(r.read_in_place, payload) << row.what;
+                EXPECT_EQ(r.rec.in_place_blocks, int(expected.size())) << row.what;
+            }
+            if (r.mode == reads::buffered || r.mode == reads::buffered_placed) {
+                EXPECT_EQ(r.read_in_place, 0);
+            }
+        });
+    }
+}
+
+// The progress of the block under way reads the same whichever way its
+// bytes came.
+TEST(WebResponse, PieceProgressIsTheSameInPlace)
+{
+    torrent_fixture const t({{"g.bin", 100}});
+    // One answer for pieces 1 to 3, the last one short.
+    std::string const stream = response_206(32, 99, file_bytes(0, 32, 68), 100);
+    std::vector<lt::peer_request> const requests = {req(1, 0, 32), req(2, 0, 32), req(3, 0, 4)};
+    auto progress = [&](std::size_t bytes, std::size_t chunk, reads mode) {
+        web_protocol w("http://h/g.bin", t.geo);
+        web_protocol_recorder rec;
+        if (mode != reads::buffered) rec.give_destinations(piece_sizes(t));
+        for (auto const& q : requests) w.write_request(q, request_settings{});
+        feed(w, rec, stream.substr(0, bytes), chunk, mode);
+        web_protocol::piece_progress p;
+        bool const under_way = w.downloading_piece_progress(p);
+        return std::vector<int>{under_way, int(p.piece), p.block_index, p.bytes_downloaded, p.full_block_bytes,
+            w.block_position(), int(rec.blocks.size())};
+    };
+    for (std::size_t bytes = 0; bytes <= stream.size(); ++bytes) {
+        std::vector<int> const expected = progress(bytes, 0, reads::buffered);
+        for (reads const mode : every_reads)
+            for (std::size_t chunk : {std::size_t(1), std::size_t(5), std::size_t(16), std::size_t(0)})
+                EXPECT_EQ(progress(bytes, chunk, mode), expected) << bytes << " bytes, " << name(mode) << ", chunk " << chunk;
+    }
+}
+
+// A host or a caller that breaks the in-place contract ends the connection,
+// rather than leaving bytes where no parser and no block sees them.
+TEST(WebResponse, InPlaceMisuseEndsTheConnection)
+{
+    namespace e = lt::errors;
+    torrent_fixture const t({{"g.bin", 64}});
+    std::string const head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-31/64\r\n\r\n";
+    std::string const body = file_bytes(0, 0, 32);
+    auto receive = [](web_protocol& w, web_protocol_recorder& rec, std::string const& s) {
+        w.on_receive(lt::error_code(), s.data(), int(s.size()), rec);
+    };
+    using act = std::function<void(web_protocol&, web_protocol_recorder&)>;
+    struct row
+    {
+        char const* what;
+        act steps;
+        lt::error_code ec;
+        int severity;
+    } const rows[] = {
+        {"destination withdrawn from a block begun through the buffer",
+            [&](web_protocol& w, web_protocol_recorder& rec) {
+                receive(w, rec, head + body.substr(0, 4));
+                rec.destinations = false;
+                receive(w, rec, body.substr(4));
+            },
+            e::invalid_torrent_handle, 0},
+        {"destination withdrawn from a block begun by a read in place",
+            [&](web_protocol& w, web_protocol_recorder& rec) {
+                receive(w, rec, head);
+                lt::span<char> const to = w.read_destination(rec);
+                ASSERT_EQ(to.size(), 32);
+                std::memcpy(to.data(), body.data(), 4);
+                w.on_receive_in_place(lt::error_code(), 4, rec);
+                rec.destinations = false;
+                EXPECT_TRUE(w.read_destination(rec).empty());
+                receive(w, rec, body.substr(4));
+            },
+            e::invalid_torrent_handle, 0},
+        {"more bytes than offered",
+            [&](web_protocol& w, web_protocol_recorder& rec) {
+                receive(w, rec, head);
+                ASSERT_EQ(w.read_destination(rec).size(), 32);
+                w.on_receive_in_place(lt::error_code(), 33, rec);
+            },
+            e::http_error, 2},
+        {"a read in place without an offer",
+            [&](web_protocol& w, web_protocol_recorder& rec) {
+                receive(w, rec, head);
+                w.on_receive_in_place(lt::error_code(), 4, rec);
+            },
+            e::http_error, 2},
+        {"an offer used after a read through the buffer",
+            [&](web_protocol& w, web_protocol_recorder& rec) {
+                receive(w, rec, head);
+                ASSERT_FALSE(w.read_destination(rec).empty());
+                receive(w, rec, body.substr(0, 4));
+                w.on_receive_in_place(lt::error_code(), 4, rec);
+            },
+            e::http_error, 2},
+    };
+    for (auto const& row : rows) {
+        web_protocol w("http://h/g.bin", t.geo);
+        web_protocol_recorder rec;
+        rec.give_destinations(piece_sizes(t));
+        w.write_request(req(0, 0, 32), request_settings{});
+        row.steps(w, rec);
+        EXPECT_EQ(rec.disconnects, 1) << row.what;
+        EXPECT_EQ(rec.disconnect_ec, row.ec) << row.what << ": " << rec.disconnect_ec.message();
+        EXPECT_EQ(rec.severity, row.severity) << row.what;
+        EXPECT_TRUE(rec.blocks.empty()) << row.what;
+        EXPECT_TRUE(w.read_destination(rec).empty()) << row.what;
+        EXPECT_TRUE(rec.guards_intact()) << row.what;
+    }
+}
+
 // Servers that label their bodies wrongly, or send more than they label.
 // Each response is followed by far more body bytes than any range it names.
 TEST(WebResponse, ResponsesThatDoNotCarryTheAskedBytesEndTheConnection)
@@ -390,21 +658,22 @@ TEST(WebResponse, ShiftedRangeWithRealBlockSizesEndsAtOnce)
     geo.files = &fs;
     std::string const stream = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 8-65543/262144\r\n\r\n"
         + std::string(4 * 65536, 'y');
-    for (std::size_t chunk : {std::size_t(1460), std::size_t(16384), std::size_t(65536), stream.size()}) {
-        web_protocol w("http://h/g.bin", geo);
-        web_protocol_recorder rec;
-        w.write_request(req(0, 0, 65536), request_settings{});
-        w.write_request(req(1, 0, 65536), request_settings{});
-        std::size_t most = 0;
-        for (std::size_t i = 0; i < stream.size() && rec.disconnects == 0; i += chunk) {
-            std::size_t const n = std::min(chunk, stream.size() - i);
-            w.on_receive(lt::error_code(), stream.data() + i, int(n), rec);
-            most = std::max(most, w.receive_buffer_size());
+    for (reads const mode : every_reads) {
+        for (std::size_t chunk : {std::size_t(1460), std::size_t(16384), std::size_t(65536), stream.size()}) {
+            web_protocol w("http://h/g.bin", geo);
+            web_protocol_recorder rec;
+            if (mode != reads::buffered) rec.give_destinations({65536, 65536, 65536, 65536});
+            w.write_request(req(0, 0, 65536), request_settings{});
+            w.write_request(req(1, 0, 65536), request_settings{});
+            std::size_t most = 0;
+            std::int64_t const in_place = feed(w, rec, stream, chunk, mode, [&] { most = std::max(most, w.receive_buffer_size()); });
+            EXPECT_EQ(rec.disconnect_ec, lt::error_code(lt::errors::invalid_range)) << chunk << " " << name(mode);
+            EXPECT_EQ(rec.erased, 0) << chunk;
+            EXPECT_TRUE(rec.blocks.empty()) << chunk;
+            EXPECT_EQ(in_place, 0) << chunk;
+            EXPECT_LE(most, 100 + std::max<std::size_t>(chunk, 16384)) << chunk;
+            EXPECT_TRUE(rec.guards_intact());
         }
-        EXPECT_EQ(rec.disconnect_ec, lt::error_code(lt::errors::invalid_range)) << chunk;
-        EXPECT_EQ(rec.erased, 0) << chunk;
-        EXPECT_TRUE(rec.blocks.empty()) << chunk;
-        EXPECT_LE(most, 100 + std::max<std::size_t>(chunk, 16384)) << chunk;
     }
 }
 
@@ -447,13 +716,20 @@ TEST(WebResponse, ResponseWithoutARequestDisconnectsAndKeepsTheSource)
 TEST(WebResponse, StopsWhenTheTorrentGoesAwayInsideADelivery)
 {
     torrent_fixture const t({{"g.bin", 64}});
-    web_protocol w("http://h/g.bin", t.geo);
-    w.write_request(req(0, 0, 32), request_settings{});
-    web_protocol_recorder rec;
-    rec.torrent_alive = false;
     std::string const s = response_206(0, 31, file_bytes(0, 0, 32), 64);
-    w.on_receive(lt::error_code(), s.data(), int(s.size()), rec);
-    EXPECT_EQ(rec.blocks.size(), 1u);
+    for (reads const mode : every_reads) {
+        // Whole, and in reads that leave blocks begun in place.
+        for (std::size_t chunk : {std::size_t(0), std::size_t(7)}) {
+            web_protocol w("http://h/g.bin", t.geo);
+            w.write_request(req(0, 0, 32), request_settings{});
+            web_protocol_recorder rec;
+            if (mode != reads::buffered) rec.give_destinations(piece_sizes(t));
+            rec.torrent_alive = false;
+            feed(w, rec, s, chunk, mode);
+            EXPECT_EQ(rec.blocks.size(), 1u) << name(mode) << " chunk " << chunk;
+            EXPECT_TRUE(w.read_destination(rec).empty()) << name(mode);
+        }
+    }
 }
 
 TEST(WebResponse, SentBytesAreTheSourcesUpload)

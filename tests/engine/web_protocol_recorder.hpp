@@ -1,8 +1,11 @@
-// A web_protocol_host that records what the response machine does.
+// A web_protocol_host that records what the response machine does. Given
+// piece buffers (give_destinations), it also lets the machine write blocks
+// in place, as the connection's host does.
 #pragma once
 
 #include "engine/web_protocol.hpp"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,26 @@ public:
     int severity = -1;
     int disconnects = 0;
     bool torrent_alive = true;
+    // The piece buffers, each followed by guard bytes that no write may
+    // reach; empty: the host gives no destinations.
+    static constexpr int guard_size = 64;
+    static constexpr char unwritten = '#';
+    std::vector<std::string> pieces;
+    bool destinations = true; // false: the host stops giving them
+    int in_place_blocks = 0;  // blocks delivered through incoming_piece_in_place
+
+    void give_destinations(std::vector<int> const& piece_sizes)
+    {
+        pieces.clear();
+        for (int s : piece_sizes) pieces.emplace_back(std::size_t(s + guard_size), unwritten);
+    }
+    // True when no write went past a piece's end.
+    bool guards_intact() const
+    {
+        for (std::string const& p : pieces)
+            if (p.compare(p.size() - guard_size, guard_size, std::string(guard_size, unwritten)) != 0) return false;
+        return true;
+    }
 
     void received_bytes(int p, int q) override
     {
@@ -47,6 +70,19 @@ public:
     bool incoming_piece(lt::peer_request const& b, char const* data) override
     {
         blocks.push_back({int(b.piece), b.start, std::string(data, std::size_t(b.length))});
+        // As the connection's host, it assembles the piece.
+        if (!pieces.empty()) std::memcpy(&pieces[std::size_t(int(b.piece))][std::size_t(b.start)], data, std::size_t(b.length));
+        return torrent_alive;
+    }
+    char* block_destination(lt::peer_request const& b) override
+    {
+        if (pieces.empty() || !destinations) return nullptr;
+        return &pieces[std::size_t(int(b.piece))][std::size_t(b.start)];
+    }
+    bool incoming_piece_in_place(lt::peer_request const& b) override
+    {
+        blocks.push_back({int(b.piece), b.start, pieces[std::size_t(int(b.piece))].substr(std::size_t(b.start), std::size_t(b.length))});
+        ++in_place_blocks;
         return torrent_alive;
     }
     void source_refused(int status) override { refused.push_back(status); }
