@@ -100,12 +100,12 @@ boost_link_dir() {
 
 # OpenSSL's Configure options for TRIPLE. They change the libraries, so they
 # are part of the cache key.
+# Both keep OpenSSL's assembly (SHA-1 among it, with SHA-NI, SSSE3 and AVX
+# paths chosen at run time); for the 32-bit one build_openssl first undoes
+# the Debian patch that breaks it for PE/COFF.
 openssl_options() {
   case $1 in
-    x86_64-*) echo "mingw64 no-shared no-tests no-asm" ;;
-    # The 32-bit assembly (SHA-1 among it, with SHA-NI, SSSE3 and AVX paths
-    # chosen at run time) is kept: build_openssl first undoes the Debian
-    # patch that breaks it for PE/COFF.
+    x86_64-*) echo "mingw64 no-shared no-tests" ;;
     *) echo "mingw no-shared no-tests" ;;
   esac
 }
