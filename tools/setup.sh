@@ -98,20 +98,41 @@ boost_link_dir() {
   echo "$d"
 }
 
+# OpenSSL's Configure options for TRIPLE. They change the libraries, so they
+# are part of the cache key.
+# Both keep OpenSSL's assembly (SHA-1 among it, with SHA-NI, SSSE3 and AVX
+# paths chosen at run time); for the 32-bit one build_openssl first undoes
+# the Debian patch that breaks it for PE/COFF.
+openssl_options() {
+  case $1 in
+    x86_64-*) echo "mingw64 no-shared no-tests" ;;
+    *) echo "mingw no-shared no-tests" ;;
+  esac
+}
+
+# Debian's pic.patch rewrites the 32-bit x86 assembly generators for ELF
+# only (a ".hidden" directive, GOT and PLT relocations), which the PE/COFF
+# assembler rejects. Reversing it gives back upstream's generators, which
+# already handle COFF; no other Debian patch touches those files.
+undo_elf_pic_patch() {
+  local p=debian/patches/pic.patch
+  [ -f "$p" ] || return 0
+  patch -R -p1 -s --dry-run <"$p" >/dev/null || { log "cannot reverse Debian's $p"; return 1; }
+  patch -R -p1 -s <"$p"
+}
+
 # build_openssl PREFIX TRIPLE: OpenSSL for TRIPLE (i686- or x86_64-w64-mingw32).
 build_openssl() {
   local prefix=$1 triple=$2
   [ -f "$prefix/.openssl-done" ] && return
-  local target=mingw
-  [ "${triple%%-*}" = x86_64 ] && target=mingw64
   local work; work=$(mktemp -d "$cache/openssl-src.XXXX")
   local ver; ver=$(fetch_source openssl "$work")
   log "building OpenSSL $ver for $triple"
   local s; s=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)
-  # no-asm: Debian's source makes the x86 assembly position-independent for
-  # ELF (GOT relocations), which the PE/COFF assembler cannot represent.
+  # shellcheck disable=SC2046 # the options are words
   (cd "$s" &&
-    ./Configure $target no-shared no-tests no-asm --cross-compile-prefix="$triple-" \
+    undo_elf_pic_patch &&
+    ./Configure $(openssl_options "$triple") --cross-compile-prefix="$triple-" \
       --prefix="$prefix" --libdir=lib >/dev/null &&
     make -j"$jobs" build_libs >"$work/build.log" 2>&1 &&
     make install_dev >/dev/null 2>&1) || { tail -50 "$work/build.log" >&2; exit 1; }
@@ -145,12 +166,13 @@ build_libtorrent() {
 
 # deps_for TRIPLE: builds (or finds) TRIPLE's libraries; prints their prefix.
 # Keyed by the archive's newest versions of both source packages, the
-# compiler (asked only now that it is installed) and the flags; the
-# revisions actually fetched are recorded inside.
+# compiler (asked only now that it is installed), the flags and OpenSSL's
+# options; the revisions actually fetched are recorded inside.
 deps_for() {
   local triple=$1
   local cc_ver; cc_ver=$("$triple-g++-posix" -dumpfullversion) || { log "no $triple compiler"; exit 1; }
-  local flags_key; flags_key=$(printf '%s' "$target_cxx_flags" | md5sum | cut -c1-8)
+  local flags_key
+  flags_key=$(printf '%s|%s' "$target_cxx_flags" "$(openssl_options "$triple")" | md5sum | cut -c1-8)
   local prefix=$cache/deps-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-gcc$cc_ver-f$flags_key
   prefix=${prefix//[:~+]/_}
   build_openssl "$prefix" "$triple"
