@@ -7,6 +7,7 @@
 // server serves it; the copy lands in WORKDIR.
 //   direct_http_bench --swarm TORRENT WORKDIR PORT...
 // The same figures for a download from seeding peers on 127.0.0.1 alone.
+#include "bench/process_cpu.hpp"
 #include "engine/direct_http_engine.hpp"
 #include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
@@ -22,29 +23,7 @@
 #include <iterator>
 #include <thread>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#endif
-
-namespace {
-
-double cpu_seconds()
-{
-#ifdef _WIN32
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto const ticks = [](FILETIME const& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return double(ticks(kernel) + ticks(user)) / 1e7;
-#else
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-#endif
-}
-
-} // namespace
+using tg::bench::cpu_seconds;
 
 int main(int argc, char** argv)
 {
