@@ -7,7 +7,6 @@
 // server serves it; the copy lands in WORKDIR.
 //   direct_http_bench --swarm TORRENT WORKDIR PORT...
 // The same figures for a download from seeding peers on 127.0.0.1 alone.
-#include "bench/process_cpu.hpp"
 #include "engine/direct_http_engine.hpp"
 #include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
@@ -22,6 +21,8 @@
 #include <filesystem>
 #include <iterator>
 #include <thread>
+
+#include "bench/process_cpu.hpp"
 
 using tg::bench::cpu_seconds;
 

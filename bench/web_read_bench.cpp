@@ -9,7 +9,6 @@
 //   web_read_bench URL FILE_SIZE [MIB [RUNS]]
 // URL serves the file of FILE_SIZE bytes; MIB (default: the whole file)
 // bounds the bytes fetched per run; each way runs RUNS times (default 3).
-#include "bench/process_cpu.hpp"
 #include "engine/url_components.hpp"
 #include "engine/web_protocol.hpp"
 
@@ -26,6 +25,8 @@
 #include <map>
 #include <memory>
 #include <vector>
+
+#include "bench/process_cpu.hpp"
 
 namespace {
 
