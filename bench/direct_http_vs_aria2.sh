@@ -16,29 +16,10 @@ trap cleanup EXIT
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$root/build/bench" --target direct_http_bench >/dev/null
 
-mkdir -p "$work/www" "$work/tmp" "$work/tg" "$work/aria"
-head -c $((size_mib * 1024 * 1024)) /dev/urandom >"$work/www/game.bin"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 512; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
-  keepalive_requests 1000000;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
-nginx_pid=$!
-for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
-url="http://127.0.0.1:$port/game.bin"
+# shellcheck source=bench/bench_nginx.sh
+. "$root/bench/bench_nginx.sh"
+start_bench_nginx "$work" "$size_mib"
+mkdir -p "$work/tg" "$work/aria"
 
 read -r tg_all tg_wall tg_cpu < <("$root/build/bench/bench/direct_http_bench" "$work/www/game.bin" "$url" "$conns" "$work/tg")
 cmp -s "$work/www/game.bin" "$work/tg/game.bin" || { echo "Tollgrove copy differs" >&2; exit 1; }

@@ -26,29 +26,13 @@
 #include <memory>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#endif
+#include "bench/process_cpu.hpp"
 
 namespace {
 
 namespace asio = boost::asio;
 
-double cpu_seconds()
-{
-#ifdef _WIN32
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto const ticks = [](FILETIME const& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return double(ticks(kernel) + ticks(user)) / 1e7;
-#else
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-#endif
-}
+using tg::bench::cpu_seconds;
 
 // Piece buffers as the connection's host keeps them: one per piece under
 // way, given back for reuse when the piece is whole.
