@@ -741,8 +741,8 @@ private:
     // A batch of writes to one piece, in the order they came. Contiguous
     // blocks go to each file in one call (`staging` joins them where the
     // system has no gathering write): under Wine every write call costs a
-    // server round trip. The bookkeeping after the
-    // writes takes the lock once for the whole batch.
+    // server round trip. The bookkeeping after the writes takes the lock
+    // once for the whole batch.
     void run_writes(std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging)
     {
         storage_state& st = *batch.front()->storage;
@@ -750,17 +750,15 @@ private:
         std::vector<lt::storage_error> errors(batch.size());
         for (std::size_t i = 0; i < batch.size();) {
             disk_job const& first = *batch[i];
-            std::size_t k = i + 1;
+            std::vector<positional_file::part> parts{{first.buffer, first.request.length}};
             int length = first.request.length;
+            std::size_t k = i + 1;
             while (k < batch.size() && batch[k]->flags == first.flags
                 && batch[k]->request.start == batch[k - 1]->request.start + batch[k - 1]->request.length) {
+                parts.push_back({batch[k]->buffer, batch[k]->request.length});
                 length += batch[k]->request.length;
                 ++k;
             }
-            std::vector<positional_file::part> parts;
-            parts.reserve(k - i);
-            for (std::size_t b = i; b < k; ++b)
-                parts.push_back({batch[b]->buffer, batch[b]->request.length});
             lt::storage_error e;
             write_blocks(st, piece, first.request.start, parts, length, first.flags, staging, e);
             for (std::size_t b = i; b < k; ++b)

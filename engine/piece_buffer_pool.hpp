@@ -34,7 +34,6 @@ public:
     // outstanding at once, so the steady state allocates nothing.
     void set_spare(std::size_t spare);
     std::size_t free_buffers() const { return m_free.size(); }
-    int buffer_size() const { return m_size; }
 
 private:
     int m_size = 0;
