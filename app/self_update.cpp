@@ -2,8 +2,10 @@
 
 #include <wininet.h>
 
+#include <string>
 #include <vector>
 
+#include "engine/http_date.hpp"
 #include "file_stamps.h"
 #include "resource.h"
 #include "support_routines.h"
@@ -226,13 +228,34 @@ bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error)
     UpdateRequest request(0, error);
     if (!request.IsOpen())
         return false;
-    DWORD length = sizeof(*lastModified);
+    // Read as text and parsed here: WinINet's own conversion
+    // (HTTP_QUERY_FLAG_SYSTEMTIME) dies under 32-bit Wine on a date its
+    // 32-bit time cannot hold (2500-01-01 was seen), before any window.
+    wchar_t text[2 * tg::max_http_date_size] = {};
+    DWORD length = sizeof(text) - sizeof(text[0]);
     DWORD index = 0;
-    if (!HttpQueryInfoW(request.Url(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, lastModified, &length,
-            &index)) {
-        StoreLastError(error);
-        return false;
+    if (!HttpQueryInfoW(request.Url(), HTTP_QUERY_LAST_MODIFIED, text, &length, &index)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            StoreLastError(error);
+            return false;
+        }
+        return true; // there, but too long to be a date: the zeroed time converts to nothing
     }
+    std::string narrow;
+    for (DWORD i = 0; i < length / sizeof(wchar_t) && text[i]; ++i)
+        narrow += text[i] < 0x80 ? static_cast<char>(text[i]) : '\x7f'; // no date has other letters
+    tg::http_date date;
+    if (tg::parse_http_date(narrow, date)) {
+        lastModified->wYear = static_cast<WORD>(date.year);
+        lastModified->wMonth = static_cast<WORD>(date.month);
+        lastModified->wDayOfWeek = static_cast<WORD>(date.weekday);
+        lastModified->wDay = static_cast<WORD>(date.day);
+        lastModified->wHour = static_cast<WORD>(date.hour);
+        lastModified->wMinute = static_cast<WORD>(date.minute);
+        lastModified->wSecond = static_cast<WORD>(date.second);
+    }
+    // A text that is no date leaves the time zeroed, which no conversion
+    // takes: the caller's step 8.
     return true;
 }
 

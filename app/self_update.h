@@ -55,7 +55,10 @@ int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* s
 // when its attributes cannot be read.
 bool GetLocalFileStamp(const wchar_t* fileName, std::wstring& stamp, uint64_t& size);
 
-// First request: the server's Last-Modified (any status that carries one).
+// First request: the server's Last-Modified (any status that carries one),
+// read as text and parsed by our own HTTP date parser. A header that is no
+// HTTP date still returns true, with the time left zeroed, so that its
+// conversion fails (step 8).
 bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error);
 
 // "%lu:%lu" of the time as a file time; empty when it cannot be converted.

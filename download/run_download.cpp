@@ -6,10 +6,12 @@
 
 #include <libtorrent/error_code.hpp>
 #include <libtorrent/session.hpp>
-#include <libtorrent/session_status.hpp>
+#include <libtorrent/alert_types.hpp>
+#include <libtorrent/session_stats.hpp>
 #include <libtorrent/torrent_info.hpp>
 
 #include <cstdio>
+#include <vector>
 
 #include "connection_rule.h"
 #include "download_error.h"
@@ -51,6 +53,23 @@ std::int64_t GameBytes(const lt::file_storage& files)
         if (!files.pad_file_at(i))
             bytes += files.file_size(i);
     return bytes;
+}
+
+// The DHT's node count from the session's counters. The statistics arrive
+// as an alert (posted whatever the alert mask): the ones asked for a
+// second ago are read, and new ones are asked for.
+int PollDhtNodes(lt::session& session, int previous)
+{
+    static const int nodesMetric = lt::find_metric_idx("dht.dht_nodes");
+    std::vector<lt::alert*> alerts;
+    session.pop_alerts(&alerts);
+    int nodes = previous;
+    for (lt::alert* a : alerts) {
+        if (auto* stats = lt::alert_cast<lt::session_stats_alert>(a))
+            nodes = static_cast<int>(stats->counters()[nodesMetric]);
+    }
+    session.post_session_stats();
+    return nodes;
 }
 
 } // namespace
@@ -145,6 +164,7 @@ lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torr
     std::int64_t previousBytes = 0;
     bool running = true;
     bool headlineShown = false;
+    int dhtNodes = 0;
     lt::torrent_status last;
     for (;;) {
         if (m_bStopRequested)
@@ -168,7 +188,8 @@ lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torr
         }
 
         last = torrent.status();
-        ShowState(last, session, torrent, headlineShown, running);
+        dhtNodes = PollDhtNodes(session, dhtNodes);
+        ShowState(last, dhtNodes, torrent, headlineShown, running);
         // A torrent the engine stopped on an error (a full or failing
         // drive) would never progress: end the attempt as failed instead
         // of showing "downloading" until the user gives up.
@@ -197,7 +218,7 @@ int CTollgroveDlg::StopDownload(lt::session& session, tg::direct_http_engine& so
     return last.state == lt::torrent_status::seeding && !storageFailed ? WR_COMPLETED : WR_FAILED;
 }
 
-void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session, const tg::torrent_handle& torrent,
+void CTollgroveDlg::ShowState(const lt::torrent_status& st, int dhtNodes, const tg::torrent_handle& torrent,
     bool& headlineShown, bool& running)
 {
     const auto showTransfer = [&] {
@@ -218,7 +239,7 @@ void CTollgroveDlg::ShowState(const lt::torrent_status& st, lt::session& session
         showTransfer();
         torrent.get_peer_info(g_peerInfoList);
         wchar_t peers[64];
-        std::swprintf(peers, 64, L"%d - %d - %d", st.num_peers, st.num_seeds, session.status().dht_nodes);
+        std::swprintf(peers, 64, L"%d - %d - %d", st.num_peers, st.num_seeds, dhtNodes);
         m_strPaneText[1] = peers;
         m_strPaneText[2] = ByteSizeText(st.download_payload_rate) + L"/s - " + ByteSizeText(st.upload_payload_rate) + L"/s";
         m_strPaneText[3] = ByteSizeText(st.total_payload_download) + L" - " + ByteSizeText(st.total_payload_upload);

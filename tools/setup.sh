@@ -121,12 +121,11 @@ undo_elf_pic_patch() {
   patch -R -p1 -s <"$p"
 }
 
-# build_openssl PREFIX TRIPLE: OpenSSL for TRIPLE (i686- or x86_64-w64-mingw32).
+# build_openssl PREFIX TRIPLE SRCDIR VERSION: OpenSSL for TRIPLE (i686- or
+# x86_64-w64-mingw32) from the unpacked source in SRCDIR.
 build_openssl() {
-  local prefix=$1 triple=$2
+  local prefix=$1 triple=$2 work=$3 ver=$4
   [ -f "$prefix/.openssl-done" ] && return
-  local work; work=$(mktemp -d "$cache/openssl-src.XXXX")
-  local ver; ver=$(fetch_source openssl "$work")
   log "building OpenSSL $ver for $triple"
   local s; s=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)
   # shellcheck disable=SC2046 # the options are words
@@ -136,16 +135,14 @@ build_openssl() {
       --prefix="$prefix" --libdir=lib >/dev/null &&
     make -j"$jobs" build_libs >"$work/build.log" 2>&1 &&
     make install_dev >/dev/null 2>&1) || { tail -50 "$work/build.log" >&2; exit 1; }
-  rm -rf "$work"
   echo "$ver" >"$prefix/.openssl-done"
 }
 
-# build_libtorrent PREFIX BOOSTDIR TRIPLE: libtorrent-rasterbar 2.0.8 for TRIPLE.
+# build_libtorrent PREFIX BOOSTDIR TRIPLE SRCDIR VERSION: libtorrent-rasterbar
+# 2.0.8 for TRIPLE from the unpacked source in SRCDIR.
 build_libtorrent() {
-  local prefix=$1 boostdir=$2 triple=$3
+  local prefix=$1 boostdir=$2 triple=$3 work=$4 ver=$5
   [ -f "$prefix/.libtorrent-done" ] && return
-  local work; work=$(mktemp -d "$cache/lt-src.XXXX")
-  local ver; ver=$(fetch_source libtorrent-rasterbar "$work")
   case "$ver" in 2.0.8*) ;; *) log "expected libtorrent-rasterbar 2.0.8, got $ver"; exit 1 ;; esac
   log "building libtorrent-rasterbar $ver for $triple"
   local s; s=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libtorrent-rasterbar-*' | head -n1)
@@ -160,23 +157,42 @@ build_libtorrent() {
     { cat "$work/configure.log" >&2; exit 1; }
   cmake --build "$work/build" -j"$jobs" >"$work/build.log" 2>&1 || { tail -50 "$work/build.log" >&2; exit 1; }
   cmake --install "$work/build" >/dev/null
-  rm -rf "$work"
   echo "$ver" >"$prefix/.libtorrent-done"
 }
 
 # deps_for TRIPLE: builds (or finds) TRIPLE's libraries; prints their prefix.
-# Keyed by the archive's newest versions of both source packages, the
-# compiler (asked only now that it is installed), the flags and OpenSSL's
-# options; the revisions actually fetched are recorded inside.
+# The prefix is named by the source versions actually built (a mirror may
+# serve an older one than the archive lists), the compiler, the flags and
+# OpenSSL's options. A small file named by the newest listed versions
+# remembers which prefix they resolved to, so a second run fetches nothing.
 deps_for() {
   local triple=$1
   local cc_ver; cc_ver=$("$triple-g++-posix" -dumpfullversion) || { log "no $triple compiler"; exit 1; }
   local flags_key
   flags_key=$(printf '%s|%s' "$target_cxx_flags" "$(openssl_options "$triple")" | md5sum | cut -c1-8)
-  local prefix=$cache/deps-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-gcc$cc_ver-f$flags_key
+  local suffix=gcc$cc_ver-f$flags_key
+  local resolved=$cache/resolved-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-$suffix
+  resolved=${resolved//[:~+]/_}
+  local prefix
+  if [ -f "$resolved" ]; then
+    prefix=$(cat "$resolved")
+    if [ -f "$prefix/.openssl-done" ] && [ -f "$prefix/.libtorrent-done" ]; then
+      log "$triple libraries ready in $prefix"
+      echo "$prefix"
+      return
+    fi
+  fi
+  local work; work=$(mktemp -d "$cache/src.XXXX")
+  mkdir -p "$work/openssl" "$work/libtorrent"
+  local ssl_built lt_built
+  ssl_built=$(fetch_source openssl "$work/openssl")
+  lt_built=$(fetch_source libtorrent-rasterbar "$work/libtorrent")
+  prefix=$cache/deps-${triple%%-*}-lt$lt_built-ssl$ssl_built-$suffix
   prefix=${prefix//[:~+]/_}
-  build_openssl "$prefix" "$triple"
-  build_libtorrent "$prefix" "$boostdir" "$triple"
+  build_openssl "$prefix" "$triple" "$work/openssl" "$ssl_built"
+  build_libtorrent "$prefix" "$boostdir" "$triple" "$work/libtorrent" "$lt_built"
+  rm -rf "$work"
+  echo "$prefix" >"$resolved"
   log "$triple libraries ready in $prefix"
   echo "$prefix"
 }

@@ -74,7 +74,7 @@ protected:
         const lt::torrent_status& last, bool storageFailed);
 
     // Worker thread, inside RunDownload.
-    void ShowState(const lt::torrent_status& st, lt::session& session, const tg::torrent_handle& torrent,
+    void ShowState(const lt::torrent_status& st, int dhtNodes, const tg::torrent_handle& torrent,
                    bool& headlineShown, bool& running);
     void MarkPeerRowsFinished();
 

@@ -268,7 +268,18 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
         FailureCase{"DownloadNotAProgram", false, {{200, kNow, ""}, {200, kNow, "<html>portal</html>"}}, 2,
             "Tollgrove selfupdate failed. Step: 4, system error: 0"},
         FailureCase{"NoLastModified", true, {{200, "", Program(100)}}, 1,
-            "Tollgrove selfupdate failed. Step: 2, system error: 12150"}),
+            "Tollgrove selfupdate failed. Step: 2, system error: 12150"},
+        // A Last-Modified that is no date, or a date before file times
+        // begin: step 8, never a crash (WinINet's own conversion died on
+        // some dates under 32-bit Wine).
+        FailureCase{"LastModifiedNotADate", true, {{200, "yesterday", Program(100)}}, 1,
+            "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+        FailureCase{"LastModifiedWithoutItsZone", true, {{200, "Tue, 03 Nov 2026 10:00:30", Program(100)}}, 1,
+            "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+        FailureCase{"LastModifiedBeforeFileTimesBegin", true, {{200, "Sat, 01 Jan 1600 00:00:00 GMT", Program(100)}},
+            1, "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+        FailureCase{"LastModifiedLongerThanADate", true, {{200, std::string(300, 'x'), Program(100)}}, 1,
+            "Tollgrove selfupdate failed. Step: 8, system error: 0"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)

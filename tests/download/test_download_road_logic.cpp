@@ -204,8 +204,9 @@ TEST(TextEncoding, LoneSurrogatesBecomeTheReplacementMark)
         EXPECT_EQ(ToUtf8(c.text), c.utf8) << c.name;
         EXPECT_NE(FromUtf8(ToUtf8(c.text)).find(replacement), std::wstring::npos) << c.name;
     }
-    if (sizeof(wchar_t) == 2) // a pair is still one character
+    if (sizeof(wchar_t) == 2) { // a pair is still one character
         EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}), "\xf0\x9f\x98\x80");
+    }
 }
 
 TEST(SessionOptions, MissingFileGivesDefaultsAndKeysFollowTheZeroRule)

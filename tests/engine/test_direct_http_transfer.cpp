@@ -340,9 +340,11 @@ TEST_F(DirectHttpStatusPaths, RedirectMultiFileCutsAtTheFilePath)
     expect_same_files("Game/a.bin");
     expect_same_files("Game/c d.bin");
     EXPECT_EQ(h.sources()[0].url, server.url("/m/"));
-    for (auto const& r : server.requests())
-        if (r.connection > 0)
+    for (auto const& r : server.requests()) {
+        if (r.connection > 0) {
             EXPECT_TRUE(r.target == "/m/Game/a.bin" || r.target == "/m/Game/c%20d.bin") << r.target;
+        }
+    }
 }
 
 TEST_F(DirectHttpStatusPaths, SplitStatusLineAndTwoResponsesInOneRead)

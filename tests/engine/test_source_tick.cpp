@@ -87,8 +87,11 @@ TEST_F(SourceTick, UrlsTheConnectStepRefuses)
     ASSERT_TRUE(wait_until([&] { return h.num_url_seeds() == 1; }, 10s)) << h.num_url_seeds();
     EXPECT_EQ(h.sources()[0].url, server.url("/game.bin"));
     EXPECT_EQ(h.sources()[0].id, 6);
-    for (auto const& r : rows)
-        if (r.logged) EXPECT_EQ(logged(r.logged), 1) << r.url;
+    for (auto const& r : rows) {
+        if (r.logged) {
+            EXPECT_EQ(logged(r.logged), 1) << r.url;
+        }
+    }
     EXPECT_EQ(logged(" : "), 0);
 }
 

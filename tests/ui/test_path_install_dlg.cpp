@@ -128,8 +128,9 @@ TEST(PathInstallDlg, TemplateAndFirstTextThenCancel)
             const DWORD s = static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE));
             EXPECT_TRUE(s & WS_TABSTOP);
             EXPECT_TRUE(s & WS_VISIBLE);
-            if (e.id == IDOK)
+            if (e.id == IDOK) {
                 EXPECT_EQ(s & BS_TYPEMASK, static_cast<DWORD>(BS_DEFPUSHBUTTON));
+            }
             if (e.id == IDC_EDIT_PATH) {
                 EXPECT_TRUE(s & ES_AUTOHSCROLL);
                 EXPECT_TRUE((s & WS_BORDER) || (::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
@@ -248,34 +249,35 @@ TEST_P(PathInstallOk, AcceptsOrShowsTheErrorBox)
     }
     // The accepted folder, absolute; the refused text as it was typed.
     EXPECT_EQ(dlg.m_strPath, c.accepted && c.chosen ? c.chosen(temp.Path()) : typed);
-    if (c.mustExist)
+    if (c.mustExist) {
         EXPECT_TRUE(Exists(c.mustExist(temp.Path())));
+    }
 }
 
 const OkCase kOkCases[] = {
-    {"ExistingFolder", [](const std::wstring& t) { return t; }, true, nullptr},
+    {"ExistingFolder", [](const std::wstring& t) { return t; }, true, nullptr, nullptr},
     {"MissingNestedFolderIsMadeLevelByLevel", [](const std::wstring& t) { return t + L"\\a\\b\\c"; }, true,
-     [](const std::wstring& t) { return t + L"\\a\\b\\c"; }},
+     [](const std::wstring& t) { return t + L"\\a\\b\\c"; }, nullptr},
     {"ExistingFileIsRefused",
      [](const std::wstring& t) {
          const std::wstring f = t + L"\\file.txt";
          ::CloseHandle(::CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
          return f;
      },
-     false, nullptr},
+     false, nullptr, nullptr},
     // No folder can be made of it: it would put the work files at the root
     // of the current drive.
-    {"EmptyTextIsRefused", [](const std::wstring&) { return std::wstring(); }, false, nullptr},
+    {"EmptyTextIsRefused", [](const std::wstring&) { return std::wstring(); }, false, nullptr, nullptr},
     {"RelativeFolderIsMadeAbsoluteAgainstTheCurrentFolder", [](const std::wstring&) { return std::wstring(L"Games\\X"); },
      true, [](const std::wstring& t) { return t + L"\\Games\\X"; }, [](const std::wstring& t) { return t + L"\\Games\\X"; }},
     {"ParentPartsAreResolved", [](const std::wstring& t) { return t + L"\\a\\..\\b"; }, true,
      [](const std::wstring& t) { return t + L"\\b"; }, [](const std::wstring& t) { return t + L"\\b"; }},
-    {"DriveThatDoesNotExist", [](const std::wstring&) { return MissingDrive() + L"\\Games\\MyGame"; }, false, nullptr},
+    {"DriveThatDoesNotExist", [](const std::wstring&) { return MissingDrive() + L"\\Games\\MyGame"; }, false, nullptr, nullptr},
     {"LevelThatCannotBeMadeKeepsTheLevelsBefore",
      [](const std::wstring& t) { return t + L"\\made\\bad|name\\x"; }, false,
-     [](const std::wstring& t) { return t + L"\\made"; }},
+     [](const std::wstring& t) { return t + L"\\made"; }, nullptr},
     {"PathTooLongForTheWalkIsRefused", [](const std::wstring& t) { return t + L"\\" + std::wstring(300, L'x'); },
-     false, nullptr},
+     false, nullptr, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PathInstallOk, testing::ValuesIn(kOkCases),

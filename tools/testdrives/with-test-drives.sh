@@ -31,14 +31,23 @@ exec 8>"$drives.lock"
 flock 8
 
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml="}
-if [ ! -f "$prefix/.tollgrove-drives" ]; then
+# The marker names the way the drive types were written: a prefix made by an
+# older way (the plain marker) is set up again.
+marker=$prefix/.tollgrove-drives-reg64
+if [ ! -f "$marker" ]; then
   "$here/../wine-prefix.sh" "$prefix" || exit 1
   ln -sfn "$drives/fixed" "$prefix/dosdevices/t:"
   ln -sfn "$drives/removable" "$prefix/dosdevices/r:"
-  wine reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f </dev/null >/dev/null 2>&1
+  # Wine reads drive types from the 64-bit registry view. Run by the 32-bit
+  # loader in a prefix that has both, a plain 'reg add' writes the 32-bit
+  # view (Wow6432Node) and R: stays fixed; /reg:64 names the 64-bit view
+  # under either loader. The older 32-bit view entry goes first.
+  wine reg delete 'HKLM\Software\Wine\Drives' /v r: /f /reg:32 </dev/null >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f /reg:64 </dev/null >/dev/null 2>&1
   wineserver -k
   wineserver -w
-  touch "$prefix/.tollgrove-drives"
+  rm -f "$prefix/.tollgrove-drives"
+  touch "$marker"
 fi
 
 mounted=()
