@@ -7,6 +7,7 @@
 
 #include "engine/http_date.hpp"
 #include "file_stamps.h"
+#include "program_image.h"
 #include "resource.h"
 #include "support_routines.h"
 #include "update_host.h"
@@ -22,6 +23,9 @@ namespace {
 // the size and the file always come from the server, never from a cache.
 const DWORD kFreshRequestFlags = 0x84400100;
 const DWORD kDownloadChunk = 65536;
+// The head of an image read for its headers: they lie in its first page,
+// in the file as in memory.
+const DWORD kImageHeadSize = 4096;
 
 void Store(int32_t* slot, DWORD value)
 {
@@ -99,15 +103,26 @@ private:
     InternetHandle m_url;
 };
 
-// The replacer names files in the ANSI code page: a name that the code page
-// cannot carry would never be found by it.
-bool SurvivesAnsiCodePage(const wchar_t* name)
+// The kind of the running program's own image, from its loaded headers
+// (the first page of the module is always mapped).
+bool RunningImageKind(ProgramImageKind& kind)
 {
-    if (GetACP() == CP_UTF8)
-        return true; // carries every name (and refuses the lossy-flag query)
-    BOOL lossy = FALSE;
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
-    return size > 0 && !lossy;
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    return base && ReadProgramImageKind(base, kImageHeadSize, kind);
+}
+
+// The kind of the image file at `path`, from its first bytes.
+bool FileImageKind(const std::wstring& path, ProgramImageKind& kind)
+{
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return false;
+    std::vector<unsigned char> head(kImageHeadSize);
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), head.data(), kImageHeadSize, &got, nullptr))
+        return false;
+    return ReadProgramImageKind(head.data(), got, kind);
 }
 
 } // namespace
@@ -127,17 +142,22 @@ SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* erro
     }
 
     const std::wstring folder = WithTrailingBackslash(kUpdateFolder);
-    // Checked before downloading: with a name the replacer cannot carry, every
-    // start would download again and end without a window.
-    if (!SurvivesAnsiCodePage(exeName)) {
-        *step = UPDATE_STEP_START_REPLACER;
-        Store(error, ERROR_NO_UNICODE_TRANSLATION);
-        return UPDATE_FAILED;
-    }
-
     const std::wstring target = folder + exeName;
     if (!DownloadUpdateFile(target.c_str(), error)) {
         *step = UPDATE_STEP_DOWNLOAD;
+        return UPDATE_FAILED;
+    }
+    // A copy for another machine or subsystem (a wrong upload: a 64-bit or
+    // console build, a DLL) would crash or misbehave at every start and
+    // never update again: it must be the kind of image that runs now. For
+    // the shipped i686 program that is exactly PE32 for Intel 80386 with the
+    // GUI subsystem; the x86-64 test build compares PE32+ for AMD64.
+    ProgramImageKind running, copy;
+    if (!RunningImageKind(running) || !FileImageKind(target, copy) || !(copy == running)) {
+        WriteUpdateLog(L"Tollgrove selfupdate: the new copy is not a program image for this machine and "
+                       L"subsystem, not replaced");
+        *step = UPDATE_STEP_DOWNLOAD;
+        Store(error, ERROR_BAD_EXE_FORMAT);
         return UPDATE_FAILED;
     }
     // The stamp makes the next start find the server's time. A copy that

@@ -36,7 +36,8 @@ enum UpdateStep {
     UPDATE_STEP_LOCAL_STAMP = 1,     // local attributes unreadable: system error
     UPDATE_STEP_REMOTE_STAMP = 2,    // Last-Modified request failed: system error
     UPDATE_STEP_REMOTE_SIZE = 3,     // Content-Length request gave 0: system error, HTTP status or 0
-    UPDATE_STEP_DOWNLOAD = 4,        // download failed, or the copy did not keep the server's time:
+    UPDATE_STEP_DOWNLOAD = 4,        // download failed, the copy is not an image of the running
+                                     // program's kind, or it did not keep the server's time:
                                      // system error, HTTP status or 0
     UPDATE_STEP_WRITE_REPLACER = 5,  // replacer resource missing or not written whole: system error
     UPDATE_STEP_START_REPLACER = 6,  // replacer cannot run: system error

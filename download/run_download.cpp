@@ -144,7 +144,7 @@ void CTollgroveDlg::AddGameTorrent(lt::session& session, tg::direct_http_engine&
         engine.set_max_uploads(options.limits.maxUploads);
         engine.set_max_connections(options.limits.maxConnections);
 
-        sourceUrl = NarrowForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
+        sourceUrl = NarrowUrlForEngine(FirstSourceUrl(m_strLinkHttp, ti->num_files()));
         torrent.add_url_seed(sourceUrl);
 
         SetDlgItemText(IDC_TXT_TOTAL_SIZE, ByteSizeText(GameBytes(ti->files())).c_str());

@@ -1,15 +1,43 @@
 #include "text_encoding.h"
 
+#include <cwchar>
+
 namespace tollgrove {
 
-std::string NarrowForEngine(const std::wstring& text, std::size_t maxBytes)
+std::size_t Utf16Units(const std::wstring& text)
 {
+    std::size_t units = text.size();
+#if WCHAR_MAX > 0xFFFF
     for (wchar_t c : text)
-        if (static_cast<unsigned long>(c) > 0xFF)
-            return {};
-    std::string out = ToUtf8(text);
-    if (out.size() > maxBytes)
+        if (static_cast<unsigned long>(c) > 0xFFFF)
+            ++units; // a pair of surrogates in UTF-16
+#endif
+    return units;
+}
+
+std::string NarrowForEngine(const std::wstring& text, std::size_t maxUnits)
+{
+    if (Utf16Units(text) > maxUnits)
         return {};
+    return ToUtf8(text);
+}
+
+std::string NarrowUrlForEngine(const std::wstring& url, std::size_t maxUnits)
+{
+    if (Utf16Units(url) > maxUnits)
+        return {};
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : ToUtf8(url)) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        if (u < 0x80) {
+            out += ch;
+        } else {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        }
+    }
     return out;
 }
 

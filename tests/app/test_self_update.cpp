@@ -323,23 +323,72 @@ TEST_F(SelfUpdateTest, MissingLocalProgramFailsAtStepOne)
     EXPECT_EQ(step, 5);
 }
 
-// The replacer names files in the ANSI code page: a name it cannot carry
-// would fail there after this process ended, at every start. It fails here
-// instead, before the download, and the program keeps running.
-TEST_F(SelfUpdateTest, NameOutsideTheAnsiCodePageIsNotHandedToTheReplacer)
+// A copy Windows named outside the ANSI code page: the replacer reads its
+// command line and names its files in their wide forms, so that copy is
+// replaced and started by its name like any other.
+TEST_F(SelfUpdateTest, NameOutsideTheAnsiCodePageIsReplacedAndStartedUnderThatName)
 {
-    const std::wstring name = L"tollgrove-\u0110\u00e0.exe";
-    Install(name, Program(100), Utc(9, 0, 0));
+    const std::wstring name = L"tollgrove - B\u1ea3n sao.exe";
+    Install(name, "MZ old", Utc(9, 0, 0));
     Serve({{200, kNow, m_newProgram}});
 
-    int32_t step = 0, error = 0;
-    EXPECT_EQ(SelfUpdate(name.c_str(), &step, nullptr), UPDATE_FAILED);
-    EXPECT_EQ(SelfUpdate(name.c_str(), &step, &error), UPDATE_FAILED);
-    EXPECT_EQ(step, UPDATE_STEP_START_REPLACER);
-    EXPECT_EQ(error, ERROR_NO_UNICODE_TRANSLATION);
-    EXPECT_EQ(m_server.Requests().size(), 2u); // the time, twice; nothing downloaded
+    EXPECT_EQ(RunSelfUpdate(name), 1);
+    EXPECT_EQ(WaitForReplacer(ReplacerChildren()), 0u);
+    EXPECT_TRUE(ReadWholeFile(m_root / name) == m_newProgram);
+    EXPECT_EQ(WaitForStartLog(), "tollgrove - B\xe1\xba\xa3n sao.exe: \"tollgrove - B\xe1\xba\xa3n sao.exe\"\r\n");
+}
+
+// A copy of another kind than the running program (here a console test
+// program, the copy the marker program with one header field changed) is
+// not put in place: step 4, logged, the program left as it was.
+struct ImageFieldCase {
+    const char* name;
+    size_t offset; // from the "PE\0\0" signature
+    uint16_t (*value)(uint16_t was); // the new value from the copy's own
+};
+
+void PrintTo(const ImageFieldCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SelfUpdateImageTest : public SelfUpdateTest, public ::testing::WithParamInterface<ImageFieldCase> {};
+
+TEST_P(SelfUpdateImageTest, CopyOfAnotherKindIsNotPutInPlace)
+{
+    const ImageFieldCase& c = GetParam();
+    std::string copy = m_newProgram;
+    ASSERT_GT(copy.size(), 0x40u);
+    const uint32_t nt = static_cast<unsigned char>(copy[0x3C]) | static_cast<unsigned char>(copy[0x3D]) << 8;
+    ASSERT_LT(nt + c.offset + 2, copy.size());
+    const uint16_t was = static_cast<uint16_t>(static_cast<unsigned char>(copy[nt + c.offset]) |
+        static_cast<unsigned char>(copy[nt + c.offset + 1]) << 8);
+    const uint16_t now = c.value(was);
+    copy[nt + c.offset] = static_cast<char>(now & 0xFF);
+    copy[nt + c.offset + 1] = static_cast<char>(now >> 8);
+    const std::string local = Program(100);
+    Install(L"tollgrove.exe", local, Utc(9, 0, 0));
+    Serve({{200, kNow, copy}});
+
+    EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+        "Tollgrove selfupdate: the new copy is not a program image for this machine and subsystem, not replaced",
+        "Tollgrove selfupdate failed. Step: 4, system error: " + std::to_string(ERROR_BAD_EXE_FORMAT)}));
+    EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+    EXPECT_EQ(ReadWholeFile(m_root / L"tollgrove.exe"), local);
     EXPECT_TRUE(ReplacerChildren().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SelfUpdateImageTest,
+    ::testing::Values(
+        // The other build's machine: AMD64 for i386 and i386 for AMD64.
+        ImageFieldCase{"OtherMachine", 4, [](uint16_t m) -> uint16_t { return m == 0x14C ? 0x8664 : 0x14C; }},
+        ImageFieldCase{"OtherImageFormat", 24, [](uint16_t m) -> uint16_t { return m == 0x10B ? 0x20B : 0x10B; }},
+        // The test program and the marker are console programs; the GUI
+        // subsystem is the other kind here.
+        ImageFieldCase{"OtherSubsystem", 24 + 68, [](uint16_t s) -> uint16_t { return s == 2 ? 3 : 2; }},
+        ImageFieldCase{"NotAnImageBeyondItsMZ", 0, [](uint16_t) -> uint16_t { return 'P' | 'X' << 8; }}),
+    [](const ::testing::TestParamInfo<ImageFieldCase>& info) { return std::string(info.param.name); });
 
 // Only test builds can be pointed at another update server: the shipped
 // program does not even carry the variable's name.

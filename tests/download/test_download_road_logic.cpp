@@ -169,13 +169,65 @@ TEST(TorrentPlacement, FirstSourceUrl)
     EXPECT_EQ(FirstSourceUrl(L"nohost", 2), L"");
 }
 
-TEST(TorrentPlacement, NarrowConversionRefusesWhatItCannotHold)
+// The engine and our loader take UTF-8 paths: a Vietnamese folder has no
+// single-byte form, and the limit counts UTF-16 units as Windows does.
+TEST(TorrentPlacement, NarrowPathsAreUtf8WithinWindowsLimit)
 {
-    EXPECT_EQ(NarrowForEngine(L"C:\\Games\\demo.torrent"), "C:\\Games\\demo.torrent");
-    EXPECT_EQ(NarrowForEngine(L"C:\\Caf\u00e9"), std::string("C:\\Caf\xc3\xa9"));
-    EXPECT_EQ(NarrowForEngine(L"C:\\Tr\u00f2 ch\u01a1i"), ""); // U+01A1 has no byte
-    EXPECT_EQ(NarrowForEngine(std::wstring(259, L'a')).size(), 259u);
-    EXPECT_EQ(NarrowForEngine(std::wstring(260, L'a')), ""); // would overflow the buffer
+    const std::wstring vietnamese = L"C:\\Tr\u00f2 ch\u01a1i\\\u0110\u00e0 N\u1eb5ng";
+    const struct {
+        const char* name;
+        std::wstring path;
+        std::string narrow;
+    } cases[] = {
+        {"ASCII as it is", L"C:\\Games\\demo.torrent", "C:\\Games\\demo.torrent"},
+        {"Latin-1", L"C:\\Caf\u00e9", "C:\\Caf\xc3\xa9"},
+        {"Vietnamese", vietnamese + L"\\demo.resume",
+            "C:\\Tr\xc3\xb2 ch\xc6\xa1i\\\xc4\x90\xc3\xa0 N\xe1\xba\xb5ng\\demo.resume"},
+        {"259 units", std::wstring(259, L'a'), std::string(259, 'a')},
+        {"260 units", std::wstring(260, L'a'), ""},
+        // 259 letters of three UTF-8 bytes each: far over 259 bytes, still
+        // a path Windows opens.
+        {"259 units of three bytes", std::wstring(259, L'\u1eb5'), [] {
+             std::string s;
+             for (int i = 0; i < 259; ++i)
+                 s += "\xe1\xba\xb5";
+             return s;
+         }()},
+        {"260 units of three bytes", std::wstring(260, L'\u1eb5'), ""},
+        {"empty", L"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NarrowForEngine(c.path), c.narrow) << c.name;
+    // A character beyond U+FFFF takes two units, as in a Windows path.
+    std::wstring pair = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)} : std::wstring(1, wchar_t(0x1F600));
+    std::wstring nearLimit(257, L'a');
+    EXPECT_EQ(NarrowForEngine(nearLimit + pair), std::string(257, 'a') + "\xf0\x9f\x98\x80");
+    EXPECT_EQ(NarrowForEngine(nearLimit + L"a" + pair), "");
+}
+
+// A source URL goes into the request line: bytes outside ASCII are
+// percent-encoded UTF-8, everything ASCII stays byte for byte.
+TEST(TorrentPlacement, NarrowUrlsPercentEncodeOnlyWhatIsNotAscii)
+{
+    const struct {
+        const char* name;
+        std::wstring url;
+        std::string narrow;
+    } cases[] = {
+        {"ASCII as it is", L"http://srv:8080/game/Demo/?a=1&b=%20 x#f", "http://srv:8080/game/Demo/?a=1&b=%20 x#f"},
+        {"Vietnamese path", L"http://srv/\u0110\u00e0N\u1eb5ng.pak", "http://srv/%C4%90%C3%A0N%E1%BA%B5ng.pak"},
+        {"Latin-1 host", L"caf\u00e9.vn/a", "caf%C3%A9.vn/a"},
+        {"259 units", L"http://" + std::wstring(252, L'\u00e0'), "http://" + [] {
+             std::string s;
+             for (int i = 0; i < 252; ++i)
+                 s += "%C3%A0";
+             return s;
+         }()},
+        {"260 units", L"http://" + std::wstring(253, L'a'), ""},
+        {"empty", L"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NarrowUrlForEngine(c.url), c.narrow) << c.name;
 }
 
 TEST(TorrentPlacement, Utf8RoundTrip)

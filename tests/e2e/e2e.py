@@ -315,6 +315,56 @@ def scenario_relative_folder(args, work):
         pub.stop()
 
 
+def scenario_vietnamese_folder(args, work):
+    """An install folder named in Vietnamese ("Trò chơi\\Đà Nẵng": ơ, Đ and ẵ
+    are in no Western ANSI code page) and a game file whose name, and so the
+    file server's address, has Vietnamese letters: the .torrent, the resume
+    file and the game land in that folder, and the HTTP source asks for the
+    file by its UTF-8 name, percent-encoded. A Stop writes the resume file
+    there; the next attempt reads it and fetches only what was missing."""
+    name, size = "ĐàNẵng.pak", 16 << 20
+    pub = publisher.Publisher(work, [(name, size)], seeder=False, url_list=False, rate_limit=128 << 10).start()
+    assert name in pub.link_http, pub.link_http
+    install = os.path.join(work, "Trò chơi", "Đà Nẵng")
+    prog = None
+    try:
+        app = os.path.join(work, "app")
+        pub.write_program_folder(app, args.exe, install_dir=install)
+        answer_update_check(args, pub, app)
+        prog = Program(args.exe, args.probe, app, args.env)
+        prog.start()
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        time.sleep(2)
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        resume = os.path.join(install, "demo.resume")
+        assert os.path.exists(resume) and os.path.getsize(resume) > 0, "no resume file in the Vietnamese folder"
+        assert glob.glob(os.path.join(install, "*.torrent")), "no .torrent in the Vietnamese folder"
+        with open(pub.nginx.access_log) as f:
+            targets = {line.split('"')[1].split(" ")[1] for line in f if '"' in line}
+        log("file server asked for", sorted(targets))
+        assert targets == {"/%C4%90%C3%A0N%E1%BA%B5ng.pak"}, targets
+        first = nginx_bytes(pub)
+        assert 0 < first < size, "the stop came too late to test a resume"
+        # The next attempt: a fast server now, so it ends soon.
+        pub.nginx.stop()
+        pub.nginx = publisher.services.start_nginx(pub.served, port=pub.nginx.port)
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        second = nginx_bytes(pub)
+        log("fetched", first, "bytes before the stop and", second, "after")
+        assert second < size - first // 2, "the resumed attempt fetched what the first had completed"
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+        remembered = read_ini(os.path.join(app, "tollgrove.cache"))["InstallPath"]
+        assert remembered.lower() == publisher.windows_path(install).lower(), remembered
+    finally:
+        if prog:
+            prog.kill()
+        pub.stop()
+
+
 def scenario_connection_rule(args, work):
     """A slow file server, no peer and no url-list: the rule (run every 3 s
     here) adds sources one a run, 1 -> 4, until MaxHttpConn, and no more."""
@@ -887,6 +937,7 @@ SCENARIOS = {
     "finishing": scenario_finishing,
     "stale_resume": scenario_stale_resume,
     "relative_folder": scenario_relative_folder,
+    "vietnamese_folder": scenario_vietnamese_folder,
 }
 
 

@@ -143,7 +143,7 @@ protected:
         SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", nullptr);
     }
 
-    std::wstring Exe() const { return m_root / L"tollgrove.exe"; }
+    std::wstring Exe() const { return m_root / m_exeName; }
     std::wstring Quoted(const std::wstring& path) const { return L"\"" + path + L"\""; }
     std::vector<std::string> Log() const { return UpdateLogLines(m_root.Path()); }
 
@@ -161,10 +161,16 @@ protected:
     ProcessJob m_job; // ends whatever the run left behind with the test
     std::wstring m_host;
     std::string m_program;
+    std::wstring m_exeName = L"tollgrove.exe";
 };
 
-TEST_F(ProgramRunTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
+// The program under its own name, and under a name Windows gives a copy in
+// Vietnamese (blanks, and a letter outside every Western ANSI code page).
+class ProgramRunCycleTest : public ProgramRunTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(ProgramRunCycleTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
 {
+    m_exeName = GetParam();
     const std::string newBuild = WithBuildNumber(m_program, 3);
     ASSERT_FALSE(newBuild.empty());
     ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
@@ -195,6 +201,12 @@ TEST_F(ProgramRunTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
         EXPECT_EQ(request.Header("Host"), std::string(m_host.begin(), m_host.end()));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, ProgramRunCycleTest,
+    ::testing::Values(L"tollgrove.exe", L"tollgrove - B\u1ea3n sao.exe"),
+    [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+        return std::string(info.index == 0 ? "OwnName" : "VietnameseCopyName");
+    });
 
 // A server time that the downloaded copy cannot keep, as on a volume that
 // rounds times or while a scanner holds the file. The copy is not put in

@@ -129,6 +129,20 @@ TEST_F(ReplacerTest, QuotedNameWithABlankIsMovedAndStartedByThatName)
     EXPECT_EQ(StartLog(), "my game.exe: \"my game.exe\"\r\n");
 }
 
+// A name outside the ANSI code page (a copy Windows named in Vietnamese):
+// the command line is read and the files named in their wide forms, so the
+// file is found, moved and started by that name.
+TEST_F(ReplacerTest, NameOutsideTheAnsiCodePageIsMovedAndStartedByThatName)
+{
+    const std::wstring name = L"tollgrove - B\u1ea3n sao.exe";
+    ASSERT_TRUE(WriteWholeFile(m_root / name, "old program"));
+    ASSERT_TRUE(WriteWholeFile(m_root / (L"updatetollgrove\\" + name), m_newProgram));
+    EXPECT_EQ(Run(L" \"updatetollgrove\\" + name + L"\""), 0u);
+    EXPECT_TRUE(ReadWholeFile(m_root / name) == m_newProgram);
+    EXPECT_FALSE(FileExists(m_root / (L"updatetollgrove\\" + name)));
+    EXPECT_EQ(StartLog(), "tollgrove - B\xe1\xba\xa3n sao.exe: \"tollgrove - B\xe1\xba\xa3n sao.exe\"\r\n");
+}
+
 // The old program holds its file for a while after starting the replacer:
 // the tries cover that time and the move succeeds once it lets go.
 TEST_F(ReplacerTest, DestinationHeldAtFirstIsReplacedOnceReleased)
