@@ -4,6 +4,7 @@
 #include "engine/web_peer_connection.hpp"
 
 #include <chrono>
+#include <iterator>
 
 #include <algorithm>
 #include <map>
@@ -130,6 +131,10 @@ void give_up_url(engine_core& core, torrent_sources& t, std::string const& url, 
     for (auto const& c : connections)
         if (std::find(ids.begin(), ids.end(), c->source_id()) != ids.end()) c->disconnect(lt::errors::http_error, 2);
     for (std::int32_t id : ids) t.registry.remove_direct_http_source(id);
+    // Verdicts still to come on its pieces are part of what gave it up: one
+    // arriving after the wait must not give it up again at once.
+    for (auto it = t.delivered_by.begin(); it != t.delivered_by.end();)
+        it = it->second == url ? t.delivered_by.erase(it) : std::next(it);
 }
 
 int url_pieces_under_way(torrent_sources const& t, std::string const& url)

@@ -50,6 +50,13 @@ protected:
             log.push_back(line);
         });
     }
+    std::string log_text()
+    {
+        std::lock_guard<std::mutex> l(log_mutex);
+        std::string s;
+        for (auto const& line : log) s += line + "\n";
+        return s;
+    }
     int logged(std::string const& text)
     {
         std::lock_guard<std::mutex> l(log_mutex);
@@ -339,7 +346,7 @@ TEST_F(SourceTickFaults, WrongFilesGiveTheUrlUpAndLaterSourcesWait)
     // Once the files are right and the time is out, it completes.
     wrong = false;
     clock.advance(10min + 1s);
-    ASSERT_TRUE(complete(h));
+    ASSERT_TRUE(complete(h)) << log_text();
 }
 
 TEST_F(SourceTickFaults, ServiceUnavailableWaitsForRetryAfter)
