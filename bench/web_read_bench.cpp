@@ -58,7 +58,8 @@ public:
         return m_in_place ? buffer(int(b.piece)) + b.start : nullptr;
     }
     bool incoming_piece_in_place(lt::peer_request const& b) override { return block_done(b); }
-    void source_refused(int) override { failed = true; }
+    void source_refused(int, std::string const&, std::string const&) override { failed = true; }
+    void range_ignored() override { failed = true; }
     void source_redirected(std::string const&) override { failed = true; }
     void erase_source() override { failed = true; }
     void url_seed_alert(std::string const&, std::string const& message) override

@@ -174,6 +174,8 @@ torrent_handle direct_http_engine::add_torrent(lt::add_torrent_params atp, lt::s
     auto& v = m_core->torrents;
     for (auto const& old : v) {
         if (old->handle != h) continue;
+        // What the old sources learnt of their URLs holds for the new ones.
+        t->health = old->health;
         old->removed = true;
         auto const connections = old->connections;
         for (auto const& c : connections) c->disconnect(lt::errors::duplicate_torrent, 0);

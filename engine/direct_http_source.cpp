@@ -6,7 +6,7 @@
 namespace tg {
 
 direct_http_source::direct_http_source(std::string url_, std::int32_t id_, time_point now)
-    : id(id_), url(std::move(url_)), retry_at(now), sample_time(now)
+    : id(id_), url(std::move(url_)), origin_url(url), retry_at(now), sample_time(now)
 {
 }
 

@@ -30,6 +30,11 @@ struct direct_http_source
 
     std::int32_t id;
     std::string url;
+    // The URL it was added with: a redirect replaces `url`, never this, so
+    // remove_url_seed still finds it and its URL's record still counts.
+    std::string origin_url;
+    // Redirects since the source last received a block.
+    int redirects = 0;
     time_point retry_at;
     state_t state = idle;
     lt::tcp::endpoint endpoint{lt::address_v4(), 0};

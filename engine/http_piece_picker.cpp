@@ -13,7 +13,7 @@ void http_piece_picker::init(int num_pieces, int piece_length, int last_piece_si
     m_last_piece_size = last_piece_size;
     m_block_size = block_size;
     m_have.assign(std::size_t(num_pieces), false);
-    m_taken.assign(std::size_t(num_pieces), false);
+    m_holders.assign(std::size_t(num_pieces), 0);
     m_unwanted.assign(std::size_t(num_pieces), false);
     m_buffers.reset(piece_length);
 }
@@ -52,49 +52,67 @@ std::vector<int> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t
 
 bool http_piece_picker::wanted(int p) const
 {
-    return !m_have[std::size_t(p)] && !m_taken[std::size_t(p)] && !m_unwanted[std::size_t(p)] && m_delivered.count(p) == 0;
+    return !m_have[std::size_t(p)] && m_holders[std::size_t(p)] == 0 && !m_unwanted[std::size_t(p)] && m_delivered.count(p) == 0;
 }
 
-int http_piece_picker::pick()
+void http_piece_picker::take(int piece, int owner)
+{
+    if (m_holds.insert({piece, owner}).second) ++m_holders[std::size_t(piece)];
+}
+
+int http_piece_picker::pick(int owner)
 {
     int fallback = -1;
     for (int p = 0; p < m_num_pieces; ++p) {
         if (!wanted(p)) continue;
         if (m_engine_queue.count(p) == 0) {
-            m_taken[std::size_t(p)] = true;
+            take(p, owner);
             return p;
         }
         if (fallback < 0) fallback = p;
     }
-    if (fallback >= 0) m_taken[std::size_t(fallback)] = true;
+    if (fallback >= 0) take(fallback, owner);
     return fallback;
 }
 
-void http_piece_picker::release(int piece)
+int http_piece_picker::pick_duplicate(int owner)
 {
-    m_buffers.give_back(release_taking_buffer(piece));
+    for (int p = 0; p < m_num_pieces; ++p) {
+        std::size_t const i = std::size_t(p);
+        if (m_holders[i] != 1 || m_have[i] || m_unwanted[i] || m_delivered.count(p) != 0) continue;
+        if (m_holds.count({p, owner}) != 0) continue;
+        take(p, owner);
+        return p;
+    }
+    return -1;
 }
 
-piece_buffer http_piece_picker::release_taking_buffer(int piece)
+void http_piece_picker::release(int piece, int owner)
+{
+    m_buffers.give_back(release_taking_buffer(piece, owner));
+}
+
+piece_buffer http_piece_picker::release_taking_buffer(int piece, int owner)
 {
     piece_buffer b;
     if (piece < 0 || piece >= m_num_pieces) return b;
-    m_taken[std::size_t(piece)] = false;
-    auto it = m_assembling.find(piece);
+    if (m_holds.erase({piece, owner}) != 0) --m_holders[std::size_t(piece)];
+    auto it = m_assembling.find({piece, owner});
     if (it == m_assembling.end()) return b;
     b = std::move(it->second.data);
     m_assembling.erase(it);
     return b;
 }
 
-bool http_piece_picker::is_block_start(int piece, int start) const
+bool http_piece_picker::is_block_start(int piece, int start, int owner) const
 {
-    return taken(piece) && start >= 0 && start % m_block_size == 0 && start < piece_size(piece);
+    return piece >= 0 && piece < m_num_pieces && m_holds.count({piece, owner}) != 0 && start >= 0
+        && start % m_block_size == 0 && start < piece_size(piece);
 }
 
-http_piece_picker::assembly& http_piece_picker::assembly_of(int piece)
+http_piece_picker::assembly& http_piece_picker::assembly_of(int piece, int owner)
 {
-    assembly& a = m_assembling[piece];
+    assembly& a = m_assembling[{piece, owner}];
     if (!a.data) {
         int const size = piece_size(piece);
         a.data = m_buffers.take();
@@ -103,16 +121,16 @@ http_piece_picker::assembly& http_piece_picker::assembly_of(int piece)
     return a;
 }
 
-char* http_piece_picker::block_destination(int piece, int start)
+char* http_piece_picker::block_destination(int piece, int start, int owner)
 {
-    if (!is_block_start(piece, start)) return nullptr;
-    return assembly_of(piece).data.data() + start;
+    if (!is_block_start(piece, start, owner)) return nullptr;
+    return assembly_of(piece, owner).data.data() + start;
 }
 
-bool http_piece_picker::block_received(int piece, int start, char const* data, int length, piece_buffer& piece_data)
+bool http_piece_picker::block_received(int piece, int start, char const* data, int length, piece_buffer& piece_data, int owner)
 {
-    if (!is_block_start(piece, start) || length <= 0 || start + length > piece_size(piece)) return false;
-    assembly& a = assembly_of(piece);
+    if (!is_block_start(piece, start, owner) || length <= 0 || start + length > piece_size(piece)) return false;
+    assembly& a = assembly_of(piece, owner);
     std::size_t const b = std::size_t(start / m_block_size);
     char* const at = a.data.data() + start;
     if (data != at) std::memmove(at, data, std::size_t(length));
@@ -122,8 +140,8 @@ bool http_piece_picker::block_received(int piece, int start, char const* data, i
     }
     if (a.received != int(a.blocks.size())) return false;
     piece_data = std::move(a.data);
-    m_assembling.erase(piece);
-    m_taken[std::size_t(piece)] = false;
+    m_assembling.erase({piece, owner});
+    if (m_holds.erase({piece, owner}) != 0) --m_holders[std::size_t(piece)];
     m_delivered[piece] = 0;
     return true;
 }

@@ -132,6 +132,7 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     auto t = still_current(l, s);
     if (!t) return;
     std::string const url = s->url;
+    std::string const origin_url = s->origin_url;
     // The tick's view of the pause, not a call into the engine under the
     // component's lock; a pause since then stops the connection before its
     // first request.
@@ -157,7 +158,7 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     }
     std::shared_ptr<web_peer_connection> c;
     try {
-        c = std::make_shared<web_peer_connection>(core, t, chosen, l.proxy ? *l.proxy : chosen, url, l.id);
+        c = std::make_shared<web_peer_connection>(core, t, chosen, l.proxy ? *l.proxy : chosen, url, origin_url, l.id);
     } catch (std::exception const& e) {
         // The socket or the connection could not be made: the source waits
         // and is tried again.

@@ -26,7 +26,7 @@ void source_registry::remove_url_seed(std::string const& url)
 {
     lock l(m_mutex);
     for (auto& [id, s] : m_sources) {
-        if (s.url == url) {
+        if (s.origin_url == url) {
             s.state = direct_http_source::removing;
             return;
         }

@@ -26,8 +26,9 @@ public:
     // One more source for `url`, numbered with the smallest free number. The
     // URL is neither checked nor compared: the connect step finds bad ones.
     void add_url_seed(std::string const& url);
-    // Marks the first source (ascending number) whose URL equals `url` byte
-    // for byte as removing; repeated calls mark that same record again.
+    // Marks the first source (ascending number) added with a URL equal to
+    // `url` byte for byte (whatever a redirect made of it since) as
+    // removing; repeated calls mark that same record again.
     void remove_url_seed(std::string const& url);
     // Erases a source that failed for good, with its lookup serial; an
     // unknown number changes nothing.

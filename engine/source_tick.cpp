@@ -101,11 +101,22 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
     time_point const now = core.clock.now();
     std::vector<std::int32_t> ids;
     auto& map = reg.sources();
+    // A source of a URL that is given up or busy waits until the URL's wait
+    // ends instead of connecting, whenever it was added.
+    auto connect_or_wait = [&](direct_http_source& s) {
+        time_point const wait = url_wait_end(t->health, s.origin_url);
+        if (wait > now) {
+            s.state = direct_http_source::retry_wait;
+            s.retry_at = wait;
+            return;
+        }
+        s.state = direct_http_source::connect_pending;
+        ids.push_back(s.id);
+    };
     for (auto it = map.begin(); it != map.end();) {
         direct_http_source& s = it->second;
         if (s.state == direct_http_source::idle || (s.state == direct_http_source::retry_wait && s.retry_at <= now)) {
-            s.state = direct_http_source::connect_pending;
-            ids.push_back(s.id);
+            connect_or_wait(s);
             ++it;
             continue;
         }
@@ -117,15 +128,42 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
             it = reg.erase(it);
             continue;
         }
-        if (s.state == direct_http_source::connected) {
-            s.state = direct_http_source::connect_pending;
-            ids.push_back(s.id);
-        }
+        if (s.state == direct_http_source::connected) connect_or_wait(s);
         ++it;
     }
     auto const failures = reg.connect_each(
         ids, core.settings.urlseed_wait_retry, [&](std::int32_t id) { connect_to_url_seed(core, t, id); });
     for (auto const& line : failures) core.write_log(line);
+}
+
+// The verdicts on the pieces each URL delivered: a failed hash counts
+// against the URL, a good piece clears its count. A piece dropped for
+// staying in the engine's queue says nothing about its URL.
+void judge_urls(engine_core& core, torrent_sources& t, std::vector<int> const& rejected, std::set<int> const& queue)
+{
+    int const limit = untrusted_piece_limit(t.geometry.num_pieces());
+    std::vector<std::string> give_up;
+    for (auto it = t.delivered_by.begin(); it != t.delivered_by.end();) {
+        int const piece = it->first;
+        url_state& u = t.health[it->second];
+        bool const failed = std::find(rejected.begin(), rejected.end(), piece) != rejected.end();
+        if (t.picker.has(piece)) {
+            u.failed_pieces = 0;
+            u.trusted = true;
+        } else if (failed && queue.count(piece) == 0) {
+            u.trusted = false;
+            if (++u.failed_pieces >= limit && u.given_up_until <= core.clock.now()
+                && std::find(give_up.begin(), give_up.end(), it->second) == give_up.end())
+                give_up.push_back(it->second);
+        } else if (!failed && t.picker.waiting_for_verdict(piece)) {
+            ++it;
+            continue;
+        }
+        it = t.delivered_by.erase(it);
+    }
+    for (auto const& url : give_up)
+        give_up_url(core, t, url,
+            std::to_string(t.health[url].failed_pieces) + " pieces failed their hash check and none passed");
 }
 
 void apply_view(engine_core& core, torrent_view const& v)
@@ -134,8 +172,10 @@ void apply_view(engine_core& core, torrent_view const& v)
     lt::torrent_status const& st = v.status;
     if (!t.info && v.info) set_up_metadata(t, v.info);
     if (t.picker.ready()) {
-        for (int p : t.picker.refresh(st.pieces, v.queue, v.priorities))
+        std::vector<int> const rejected = t.picker.refresh(st.pieces, v.queue, v.priorities);
+        for (int p : rejected)
             core.write_log("Direct HTTP piece " + std::to_string(p) + " rejected by the engine; fetched again");
+        judge_urls(core, t, rejected, v.queue);
         // Enough free buffers for every piece the connections can have
         // outstanding, so the steady state allocates none.
         std::size_t const pipeline = std::size_t(std::max(1, core.settings.urlseed_pipeline_size));
@@ -158,8 +198,17 @@ void apply_view(engine_core& core, torrent_view const& v)
         source_section(core, v.torrent);
     }
 
+    // A connection that trickles keeps its pieces from the others: after a
+    // long while without a whole block it ends, and its pieces go back.
+    time_point const now = core.clock.now();
     auto const connections = t.connections;
-    for (auto const& c : connections) c->request_pieces();
+    for (auto const& c : connections) {
+        if (!c->stalled(now)) continue;
+        core.write_log("Direct HTTP source " + std::to_string(c->source_id()) + ": no block in "
+            + std::to_string(stalled_piece_time.count()) + " s; its pieces go to the other connections");
+        c->disconnect(lt::errors::timed_out_inactivity, 1);
+    }
+    for (auto const& c : t.connections) c->request_pieces();
 }
 
 } // namespace

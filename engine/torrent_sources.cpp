@@ -1,6 +1,10 @@
 #include "engine/torrent_sources.hpp"
 
+#include "engine/url_components.hpp"
 #include "engine/web_peer_connection.hpp"
+
+#include <chrono>
+#include <iterator>
 
 #include <algorithm>
 #include <map>
@@ -112,6 +116,34 @@ void engine_core::finish_handler()
             }
         }
     }
+}
+
+void give_up_url(engine_core& core, torrent_sources& t, std::string const& url, std::string const& why)
+{
+    url_state& u = t.health[url];
+    u.given_up_until = core.clock.now() + give_up_time;
+    core.write_log("Direct HTTP URL " + loggable_url(url) + " given up for "
+        + std::to_string(std::chrono::duration_cast<std::chrono::minutes>(give_up_time).count()) + " minutes: " + why);
+    std::vector<std::int32_t> ids;
+    for (auto const& [id, s] : t.registry.sources())
+        if (s.origin_url == url) ids.push_back(id);
+    auto const connections = t.connections;
+    for (auto const& c : connections)
+        if (std::find(ids.begin(), ids.end(), c->source_id()) != ids.end()) c->disconnect(lt::errors::http_error, 2);
+    for (std::int32_t id : ids) t.registry.remove_direct_http_source(id);
+    // Verdicts still to come on its pieces are part of what gave it up: one
+    // arriving after the wait must not give it up again at once.
+    for (auto it = t.delivered_by.begin(); it != t.delivered_by.end();)
+        it = it->second == url ? t.delivered_by.erase(it) : std::next(it);
+}
+
+int url_pieces_under_way(torrent_sources const& t, std::string const& url)
+{
+    int n = 0;
+    for (auto const& c : t.connections)
+        if (c->origin_url() == url) n += int(c->pieces().size());
+    for (auto const& [piece, by] : t.delivered_by) n += by == url;
+    return n;
 }
 
 void append_live_connection_rows(torrent_sources& t, std::vector<peer_record>& v)

@@ -4,6 +4,7 @@
 
 #include "engine/http_piece_picker.hpp"
 #include "engine/source_registry.hpp"
+#include "engine/url_health.hpp"
 #include "engine/web_protocol.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -30,6 +31,7 @@
 namespace tg {
 
 class web_peer_connection;
+struct engine_core;
 
 // The sources' own traffic of one torrent, over all connections that ever
 // served it (erased sources included), and its rates of the last second.
@@ -79,7 +81,19 @@ struct torrent_sources
     bool paused = false;
     // Completed pieces not yet handed to the engine.
     std::vector<ready_piece> ready_pieces;
+    // What each URL the sources were added with has done so far, and which
+    // URL delivered each piece still waiting for its verdict.
+    url_health health;
+    std::map<int, std::string> delivered_by;
 };
+
+// Gives the URL up for give_up_time (`why` says what it did, logged once):
+// its sources are erased, their connections end, and sources added for it
+// meanwhile wait until then. Component lock held.
+void give_up_url(engine_core& core, torrent_sources& t, std::string const& url, std::string const& why);
+
+// Pieces of the URL's connections under way or waiting for their verdict.
+int url_pieces_under_way(torrent_sources const& t, std::string const& url);
 
 // Whether the engine lets the sources of a torrent fetch now: neither the
 // session nor the torrent is paused, and the torrent is not in upload mode.
@@ -135,6 +149,7 @@ struct engine_core
     int half_open = 0;
     std::deque<std::weak_ptr<web_peer_connection>> connect_queue;
     std::uint64_t next_lookup_serial = 1;
+    int next_connection_number = 1; // the picker's owner number of each connection
 
     // Never throws: a failing log must not end the network thread or the
     // step that reports.

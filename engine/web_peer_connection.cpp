@@ -13,12 +13,15 @@ namespace tg {
 namespace asio = boost::asio;
 
 web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torrent_sources> const& t,
-    lt::tcp::endpoint remote, lt::tcp::endpoint connect_to, std::string const& url, std::int32_t source_id)
+    lt::tcp::endpoint remote, lt::tcp::endpoint connect_to, std::string const& url, std::string const& origin_url,
+    std::int32_t source_id)
     : m_core(core)
     , m_torrent(t)
     , m_remote(remote)
     , m_connect_to(connect_to)
     , m_source_id(source_id)
+    , m_origin_url(origin_url)
+    , m_owner(core.next_connection_number++)
     , m_client_label("Direct HTTP")
     , m_protocol(url, t->geometry)
     , m_socket(core.ioc)
@@ -76,6 +79,7 @@ void web_peer_connection::on_connected(lt::error_code const& ec)
     lt::error_code ignore;
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignore);
     m_last_receive = std::chrono::steady_clock::now();
+    m_last_block = m_core.clock.now();
     arm_inactivity_timer();
     read_more();
     request_pieces();
@@ -127,9 +131,20 @@ void web_peer_connection::request_now(bool allowed)
         return;
     }
     int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
+    url_state const& u = t->health[m_origin_url];
+    int const untrusted = untrusted_piece_limit(t->picker.ready() ? t->geometry.num_pieces() : 1);
     while (int(m_pieces.size()) < pipeline) {
-        int const p = t->picker.pick();
+        // A URL whose pieces failed, and none passed since, gets only a few
+        // at a time until one passes: wrong files cost a few pieces, not the
+        // game, however many connections it has.
+        bool const may_take = u.trusted || url_pieces_under_way(*t, m_origin_url) < untrusted;
+        int p = may_take ? t->picker.pick(m_owner) : -1;
+        // Nothing left to hand out (or to this URL yet): an idle connection
+        // takes a second copy of a piece another one holds, so a slow
+        // connection's pieces do not hold back the others.
+        if (p < 0 && m_pieces.empty()) p = t->picker.pick_duplicate(m_owner);
         if (p < 0) break;
+        if (m_pieces.empty()) m_last_block = m_core.clock.now();
         m_pieces.push_back(p);
         lt::peer_request r;
         r.piece = lt::piece_index_t(p);
@@ -230,7 +245,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
         // Their buffers stay with this connection until it is destroyed,
         // after its last read has completed.
         for (int p : m_pieces)
-            if (piece_buffer b = t->picker.release_taking_buffer(p)) m_retired_buffers.push_back(std::move(b));
+            if (piece_buffer b = t->picker.release_taking_buffer(p, m_owner)) m_retired_buffers.push_back(std::move(b));
         m_pieces.clear();
         auto& v = t->connections;
         v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
@@ -325,20 +340,46 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
         s->repeated_failures = 0;
     }
     piece_buffer whole;
-    if (t->picker.block_received(piece, block.start, data, block.length, whole)) {
+    if (!t->picker.held_by(piece, m_owner)) return true; // a copy another connection completed first
+    m_last_block = m_core.clock.now();
+    if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) s->redirects = 0;
+    t->health[m_origin_url].busy_in_a_row = 0;
+    if (t->picker.block_received(piece, block.start, data, block.length, whole, m_owner)) {
         auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
         if (it != m_pieces.end()) m_pieces.erase(it);
         // Handed to the engine once the lock is released (finish_handler).
         t->ready_pieces.push_back({piece, std::move(whole)});
+        t->delivered_by[piece] = m_origin_url;
+        // The first whole copy wins.
+        auto const others = t->connections;
+        for (auto const& c : others)
+            if (c.get() != this) c->drop_piece(piece);
     }
     return true;
+}
+
+void web_peer_connection::drop_piece(int piece)
+{
+    auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
+    if (it == m_pieces.end()) return;
+    m_pieces.erase(it);
+    auto t = torrent();
+    if (!t) return;
+    // A read of this connection may still be writing into the copy.
+    if (piece_buffer b = t->picker.release_taking_buffer(piece, m_owner)) m_retired_buffers.push_back(std::move(b));
+    request_pieces();
+}
+
+bool web_peer_connection::stalled(time_point now) const
+{
+    return m_established && !m_disconnecting && !m_pieces.empty() && now - m_last_block >= stalled_piece_time;
 }
 
 char* web_peer_connection::block_destination(lt::peer_request const& block)
 {
     auto t = torrent();
     if (!t || t->removed) return nullptr;
-    return t->picker.block_destination(int(block.piece), block.start);
+    return t->picker.block_destination(int(block.piece), block.start, m_owner);
 }
 
 bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
@@ -346,27 +387,61 @@ bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
     auto t = torrent();
     if (!t || t->removed) return false;
     // The bytes are where block_received would copy them: it copies nothing.
-    return incoming_piece(block, t->picker.block_destination(int(block.piece), block.start));
+    return incoming_piece(block, t->picker.block_destination(int(block.piece), block.start, m_owner));
 }
 
-void web_peer_connection::source_refused(int status)
+void web_peer_connection::source_refused(int status, std::string const& retry_after, std::string const& date)
 {
     auto t = torrent();
     if (!t) return;
-    direct_http_source* s = t->registry.find_direct_http_source(m_source_id);
-    if (!s) return;
-    if (status == 503) t->registry.retry_later(*s, m_core.settings.urlseed_wait_retry);
-    else t->registry.remove_direct_http_source(m_source_id);
+    if (status == 503) {
+        // The wait is the URL's: every source of it waits it out, those the
+        // connection rule adds meanwhile too. A 503 to a request sent before
+        // the wait began is the same refusal, not one more in a row.
+        time_point const now = m_core.clock.now();
+        url_state& u = t->health[m_origin_url];
+        if (u.busy_until <= now) ++u.busy_in_a_row;
+        std::int64_t const epoch = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count();
+        int const wait = busy_wait_seconds(retry_after_seconds(retry_after, date, epoch),
+            m_core.settings.urlseed_wait_retry, u.busy_in_a_row);
+        u.busy_until = std::max(u.busy_until, now + std::chrono::seconds(wait));
+        if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) {
+            t->registry.retry_later(*s, 0);
+            s->retry_at = u.busy_until;
+        }
+        return;
+    }
+    t->registry.remove_direct_http_source(m_source_id);
+}
+
+void web_peer_connection::range_ignored()
+{
+    auto t = torrent();
+    if (!t) return;
+    url_state& u = t->health[m_origin_url];
+    if (++u.ignored_ranges >= ignored_ranges_to_give_up) {
+        u.ignored_ranges = 0;
+        give_up_url(m_core, *t, m_origin_url,
+            "the server ignored Range " + std::to_string(ignored_ranges_to_give_up) + " times (200 with the whole file)");
+    }
 }
 
 void web_peer_connection::source_redirected(std::string const& url)
 {
     auto t = torrent();
     if (!t) return;
-    if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) {
-        s->url = url;
-        s->state = direct_http_source::idle;
+    direct_http_source* s = t->registry.find_direct_http_source(m_source_id);
+    if (!s) return;
+    // A loop of redirects (A to B to A) ends the source as a failed one.
+    if (++s->redirects > max_redirects) {
+        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(s->origin_url)
+            + ": more than " + std::to_string(max_redirects) + " redirects in a row; ended");
+        t->registry.remove_direct_http_source(m_source_id);
+        return;
     }
+    s->url = url;
+    s->state = direct_http_source::idle;
 }
 
 void web_peer_connection::erase_source()

@@ -23,8 +23,10 @@ class web_peer_connection : public std::enable_shared_from_this<web_peer_connect
 public:
     // `remote` is the chosen address of the source's host; `connect_to` is
     // where the TCP connection goes (the HTTP proxy, or `remote`).
+    // `origin_url` is the URL the source was added with (`url` may be a
+    // redirect's).
     web_peer_connection(engine_core& core, std::shared_ptr<torrent_sources> const& t, lt::tcp::endpoint remote,
-        lt::tcp::endpoint connect_to, std::string const& url, std::int32_t source_id);
+        lt::tcp::endpoint connect_to, std::string const& url, std::string const& origin_url, std::int32_t source_id);
 
     // Queues the TCP connect in the component's half-open queue.
     void start();
@@ -52,6 +54,14 @@ public:
     // asked for until the pipeline is full.
     void request_now(bool allowed);
     std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
+    std::string const& origin_url() const { return m_origin_url; }
+    std::deque<int> const& pieces() const { return m_pieces; }
+    // Another connection delivered a piece this one holds a copy of: the
+    // copy goes, and the bytes still coming for it are dropped.
+    void drop_piece(int piece);
+    // Holds pieces and has gained no whole block for stalled_piece_time by
+    // the component's clock.
+    bool stalled(time_point now) const;
 
 private:
     void on_connected(lt::error_code const& ec);
@@ -92,7 +102,8 @@ private:
     bool incoming_piece(lt::peer_request const& block, char const* data) override;
     char* block_destination(lt::peer_request const& block) override;
     bool incoming_piece_in_place(lt::peer_request const& block) override;
-    void source_refused(int status) override;
+    void source_refused(int status, std::string const& retry_after, std::string const& date) override;
+    void range_ignored() override;
     void source_redirected(std::string const& url) override;
     void erase_source() override;
     void url_seed_alert(std::string const& url, std::string const& message) override;
@@ -102,6 +113,9 @@ private:
     lt::tcp::endpoint m_remote;
     lt::tcp::endpoint m_connect_to;
     std::int32_t m_source_id;
+    std::string m_origin_url;
+    int m_owner; // this connection's number in the piece picker
+    time_point m_last_block{}; // by the component's clock: established, a block, or a first piece
     std::string m_client_label;
     web_protocol m_protocol;
     boost::asio::ip::tcp::socket m_socket;

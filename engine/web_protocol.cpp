@@ -3,12 +3,25 @@
 #include "engine/url_components.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
 namespace tg {
 
 namespace errors = lt::errors;
+
+namespace {
+
+bool iequals(std::string const& a, char const* b)
+{
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+    return i == a.size() && !b[i];
+}
+
+} // namespace
 
 web_protocol::web_protocol(std::string url, torrent_geometry const& geometry)
     : m_geo(geometry), m_full_url(std::move(url))
@@ -217,7 +230,7 @@ void web_protocol::failure_path(int& n, web_protocol_host& host)
 {
     m_failed = true;
     int const status = m_response_parser.status_code();
-    host.source_refused(status);
+    host.source_refused(status, m_response_parser.header("retry-after"), m_response_parser.header("date"));
     host.url_seed_alert(m_full_url, std::to_string(status) + " " + m_response_parser.message());
     host.received_bytes(0, n);
     n = 0;
@@ -265,6 +278,9 @@ web_protocol::step web_protocol::header_step(int& n, web_protocol_host& host)
     int const status = m_response_parser.status_code();
     if (status == -1) return step::stop;
     bool const redirect = status >= 300 && status < 400;
+    // A 503's Retry-After may come in any field: its header is read whole
+    // first (bounded as every header is). Other refusals end at once.
+    if (status == 503 && !m_response_parser.header_finished()) return step::stop;
     if (status != 200 && status != 206 && !redirect) {
         failure_path(n, host);
         return step::stop;
@@ -274,6 +290,17 @@ web_protocol::step web_protocol::header_step(int& n, web_protocol_host& host)
     m_body_received = 0;
     if (redirect) {
         redirect_path(n, host);
+        return step::stop;
+    }
+    std::string const coding = m_response_parser.header("transfer-encoding");
+    if (!coding.empty() && !iequals(coding, "identity")) {
+        // A chunked (or compressed) body is not the file's bytes: taken as
+        // data, every piece would fail its hash and be fetched again without
+        // end. The source fails as for any answer it cannot serve.
+        m_failed = true;
+        host.erase_source();
+        host.url_seed_alert(m_full_url, "answered with Transfer-Encoding: " + coding + ", not read");
+        fail(errors::http_error, 2, n, host);
         return step::stop;
     }
     m_range_position = 0;
@@ -320,6 +347,8 @@ bool web_protocol::response_range(range64& r, int& n, web_protocol_host& host)
     range_refusal why;
     if (checked_range(r, why)) return true;
     if (why.erase) host.erase_source();
+    // A 200 that goes on past every block asked of it is the whole file.
+    if (m_response_parser.status_code() == 200 && m_block_requests.empty() && m_body_received > 0) host.range_ignored();
     fail(why.ec, why.severity, n, host);
     return false;
 }
@@ -356,12 +385,14 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
     for (;;) {
         if (m_body_received == range_length) return complete_response(host);
         if (m_block_requests.empty()) {
+            if (m_response_parser.status_code() == 200) host.range_ignored();
             fail(errors::http_error, 2, n, host);
             return step::stop;
         }
         lt::peer_request const front = m_block_requests.front();
         std::int64_t const at = r.begin + m_body_received;
         if (at != position(front) + front_filled()) {
+            if (m_response_parser.status_code() == 200) host.range_ignored();
             fail(errors::invalid_range, 2, n, host);
             return step::stop;
         }

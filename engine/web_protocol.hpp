@@ -68,8 +68,13 @@ public:
     // Same meaning and return value as incoming_piece.
     virtual bool incoming_piece_in_place(lt::peer_request const& block) = 0;
     // Status outside 200, 206 and 300-399: 503 parks the source in
-    // retry_wait until now + urlseed_wait_retry; any other erases it.
-    virtual void source_refused(int status) = 0;
+    // retry_wait, for as long as `retry_after` (the field, empty when
+    // absent; `date` is the response's Date field) or the back-off says; any
+    // other erases it.
+    virtual void source_refused(int status, std::string const& retry_after, std::string const& date) = 0;
+    // A 200 answer with the whole file where a range was asked (the server
+    // ignores Range); the connection is ended right after.
+    virtual void range_ignored() = 0;
     // A redirect: the source's URL becomes `url` and it is idle again.
     virtual void source_redirected(std::string const& url) = 0;
     // The source failed for good.

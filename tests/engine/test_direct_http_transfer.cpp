@@ -325,9 +325,11 @@ TEST_F(DirectHttpStatusPaths, RedirectSingleFileTakesTheWholeLocation)
     // The first connection's pipelined requests named the old URL; every
     // later connection names the new one.
     for (auto const& r : server.requests()) EXPECT_EQ(r.target, r.connection == 0 ? "/game.bin" : "/mirror/game.bin");
-    // The old URL no longer retires it.
+    // The new URL does not retire it; the URL it was added with does.
+    h.remove_url_seed(server.url("/mirror/game.bin"));
+    EXPECT_NE(h.sources()[0].state, direct_http_source::removing);
     h.remove_url_seed(server.url("/game.bin"));
-    EXPECT_EQ(h.sources()[0].state, direct_http_source::connected);
+    EXPECT_EQ(h.sources()[0].state, direct_http_source::removing);
 }
 
 TEST_F(DirectHttpStatusPaths, RedirectMultiFileCutsAtTheFilePath)
@@ -377,6 +379,53 @@ TEST_F(DirectHttpStatusPaths, CorruptedRangeIsRejectedAndFetchedAgain)
     int asked = 0;
     for (auto const& r : server.requests()) asked += r.range == "bytes=65536-98303";
     EXPECT_EQ(asked, 2);
+}
+
+TEST_F(DirectHttpTransfer, SlowConnectionOfThreeHandsItsPiecesOn)
+{
+    // The first connection trickles 200 bytes a second (6 bytes every 30 ms):
+    // its pieces alone would take minutes.
+    auto const file = test::make_torrent(served.path(), "game.bin", {{"", 1024 * 1024 + 123}}, 32 * 1024);
+    server.set_script([this](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        if (r.connection != 0) return std::nullopt;
+        std::string const full = server.serve(r);
+        std::vector<std::string> drip;
+        for (std::size_t i = 0; i < full.size(); i += 6) drip.push_back(full.substr(i, 6));
+        return drip;
+    });
+    std::string const url = server.url("/game.bin");
+    torrent_handle h = add(file, {url, url, url});
+    ASSERT_TRUE(complete(h, 60s)) << log_text();
+    expect_same_files("game.bin");
+}
+
+TEST_F(DirectHttpStatusPaths, ServerIgnoringRangeIsGivenUp)
+{
+    server.set_script([this](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        test::http_request whole = r;
+        whole.range.clear();
+        return std::vector<std::string>{server.serve(whole)}; // 200 with the whole file
+    });
+    torrent_handle h = add(single, {server.url("/game.bin")});
+    ASSERT_TRUE(erased(h)) << log_text();
+    std::string const text = log_text();
+    auto const given_up = text.find("given up for 10 minutes: the server ignored Range 3 times");
+    EXPECT_NE(given_up, std::string::npos) << text;
+    EXPECT_EQ(text.find("given up", given_up + 1), std::string::npos) << text;
+    EXPECT_LE(server.connections(), 3) << text;
+}
+
+TEST_F(DirectHttpStatusPaths, RedirectLoopEndsTheSourceAfterFive)
+{
+    server.set_script([this](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        std::string const to = r.target == "/a.bin" ? "/b.bin" : "/a.bin";
+        return std::vector<std::string>{test::http_test_server::status(302, "Found", "Location: " + server.url(to) + "\r\n")};
+    });
+    torrent_handle h = add(single, {server.url("/a.bin")});
+    ASSERT_TRUE(erased(h)) << log_text();
+    EXPECT_NE(log_text().find("more than 5 redirects in a row"), std::string::npos) << log_text();
+    // The first connection and one after each of the five redirects.
+    EXPECT_EQ(server.connections(), 6) << log_text();
 }
 
 } // namespace

@@ -109,12 +109,18 @@ TEST_F(SourceRegistry, RemoveUrlSeedComparesBytesExactly)
     }
 }
 
-TEST_F(SourceRegistry, RedirectedSourceNoLongerMatchesItsOldUrl)
+TEST_F(SourceRegistry, RedirectedSourceIsRetiredByTheUrlItWasAddedWith)
 {
+    // The connection rule retires by the URL it added; a redirect must not
+    // make a source it can never retire.
+    reg.add_url_seed("http://old/");
     reg.add_url_seed("http://old/");
     reg.find_direct_http_source(1)->url = "http://new/";
-    reg.remove_url_seed("http://old/");
+    reg.remove_url_seed("http://new/");
     EXPECT_EQ(state_of(1), state::idle);
+    reg.remove_url_seed("http://old/");
+    EXPECT_EQ(state_of(1), state::removing);
+    EXPECT_EQ(state_of(2), state::idle);
 }
 
 TEST_F(SourceRegistry, AddressInUseComparesAddressesNotPorts)

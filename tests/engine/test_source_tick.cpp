@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -48,6 +49,13 @@ protected:
             std::lock_guard<std::mutex> l(log_mutex);
             log.push_back(line);
         });
+    }
+    std::string log_text()
+    {
+        std::lock_guard<std::mutex> l(log_mutex);
+        std::string s;
+        for (auto const& line : log) s += line + "\n";
+        return s;
     }
     int logged(std::string const& text)
     {
@@ -199,7 +207,13 @@ TEST_F(SourceTick, LiveConnectionRows)
     h.add_url_seed(server.url("/game.bin"));
     h.add_url_seed(server.url("/game.bin"));
     h.native_handle().resume();
-    ASSERT_TRUE(wait_until([&] { return server.connections() == 2 && h.status().total_payload_download > 0; }, 10s));
+    // Both connections have asked (a URL with no piece proven yet has only
+    // a few pieces under way, so the second asks once the first passed).
+    ASSERT_TRUE(wait_until([&] {
+        auto const s = h.sources();
+        return server.connections() == 2 && h.status().total_payload_download > 0
+            && std::all_of(s.begin(), s.end(), [](direct_http_source const& x) { return x.total_upload > 0; });
+    }, 10s));
     std::vector<peer_record> rows(4);
     h.get_peer_info(rows);
     ASSERT_EQ(rows.size(), 2u);
@@ -285,6 +299,102 @@ TEST(UrlSeedAddressChoice, RotatesAndSpreadsOverAddresses)
     // One address: every source uses it.
     std::vector<lt::tcp::endpoint> const one{a};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(choose_url_seed_address(reg, one), 0u);
+}
+
+class SourceTickFaults : public SourceTick
+{
+protected:
+    // 64 pieces of 16 KiB.
+    std::vector<char> game = test::make_torrent(served.path(), "big.bin", {{"", 1024 * 1024}}, 16 * 1024);
+
+    torrent_handle add_game(int sources)
+    {
+        torrent_handle h = add(lt::torrent_flags::paused, {}, &game);
+        for (int i = 0; i < sources; ++i) h.add_url_seed(server.url("/big.bin"));
+        h.native_handle().resume();
+        return h;
+    }
+    bool complete(torrent_handle const& h) { return wait_until([&] { return h.status().is_seeding; }, 60s); }
+};
+
+TEST_F(SourceTickFaults, WrongFilesGiveTheUrlUpAndLaterSourcesWait)
+{
+    // Every piece the server sends has one byte wrong.
+    std::atomic<bool> wrong{true};
+    server.set_script([&](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        if (!wrong) return std::nullopt;
+        std::string text = server.serve(r);
+        text.back() = char(text.back() ^ 0x5a);
+        return std::vector<std::string>{text};
+    });
+    torrent_handle h = add_game(3);
+    ASSERT_TRUE(wait_until([&] { return logged("given up for 10 minutes") == 1 && h.num_url_seeds() == 0; }, 30s));
+    EXPECT_EQ(logged("pieces failed their hash check and none passed"), 1);
+    int const connections = server.connections();
+
+    // A source added for it now waits out the ten minutes.
+    h.add_url_seed(server.url("/big.bin"));
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(state_of(h), state::retry_wait);
+    EXPECT_GE(h.sources()[0].retry_at, clock.now() + 9min);
+    EXPECT_EQ(server.connections(), connections);
+    EXPECT_EQ(logged("given up"), 1);
+    // A few pieces' worth of wrong bytes, not the game's, with three
+    // connections (requests pipelined before the end included).
+    EXPECT_LE(server.requests().size(), 16u);
+
+    // Once the files are right and the time is out, it completes.
+    wrong = false;
+    clock.advance(10min + 1s);
+    ASSERT_TRUE(complete(h)) << log_text();
+}
+
+TEST_F(SourceTickFaults, ServiceUnavailableWaitsForRetryAfter)
+{
+    std::atomic<bool> busy{true};
+    server.set_script([&](test::http_request const&) -> std::optional<std::vector<std::string>> {
+        if (!busy) return std::nullopt;
+        return std::vector<std::string>{test::http_test_server::status(503, "Service Unavailable", "Retry-After: 120\r\n")};
+    });
+    torrent_handle h = add_game(3);
+    ASSERT_TRUE(wait_until([&] {
+        auto const s = h.sources();
+        return std::all_of(s.begin(), s.end(), [](direct_http_source const& x) { return x.state == state::retry_wait; });
+    }, 10s));
+    time_point const until = h.sources()[0].retry_at;
+    EXPECT_GE(until, clock.now() + 119s); // the server's 120 s, not urlseed_wait_retry's 30
+    // The rule's source for the same URL waits too; nobody asks meanwhile.
+    h.add_url_seed(server.url("/big.bin"));
+    clock.advance(119s);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(server.connections(), 3);
+    for (auto const& s : h.sources()) {
+        EXPECT_EQ(s.state, state::retry_wait);
+        EXPECT_EQ(s.retry_at, until);
+    }
+    busy = false;
+    clock.advance(2s);
+    ASSERT_TRUE(complete(h));
+}
+
+TEST_F(SourceTickFaults, StalledConnectionGivesItsPiecesBack)
+{
+    // The first connection trickles 200 bytes a second; a new one is fast.
+    server.set_script([&](test::http_request const& r) -> std::optional<std::vector<std::string>> {
+        if (r.connection != 0) return std::nullopt;
+        std::string const full = server.serve(r);
+        std::vector<std::string> drip;
+        for (std::size_t i = 0; i < full.size(); i += 6) drip.push_back(full.substr(i, 6));
+        return drip;
+    });
+    torrent_handle h = add_game(1);
+    ASSERT_TRUE(wait_until([&] { return !server.requests().empty(); }, 10s));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(logged("no block in 60 s"), 0);
+    clock.advance(61s);
+    ASSERT_TRUE(complete(h));
+    EXPECT_EQ(logged("no block in 60 s"), 1);
+    EXPECT_EQ(server.connections(), 2);
 }
 
 } // namespace

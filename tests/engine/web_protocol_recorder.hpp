@@ -29,6 +29,8 @@ public:
     std::vector<int> refused;
     std::vector<std::string> redirects;
     int erased = 0;
+    std::string retry_after;
+    int ignored_ranges = 0;
     std::vector<std::string> alerts;
     lt::error_code disconnect_ec;
     int severity = -1;
@@ -85,7 +87,12 @@ public:
         ++in_place_blocks;
         return torrent_alive;
     }
-    void source_refused(int status) override { refused.push_back(status); }
+    void source_refused(int status, std::string const& after, std::string const&) override
+    {
+        refused.push_back(status);
+        retry_after = after;
+    }
+    void range_ignored() override { ++ignored_ranges; }
     void source_redirected(std::string const& url) override { redirects.push_back(url); }
     void erase_source() override { ++erased; }
     void url_seed_alert(std::string const& url, std::string const& message) override
