@@ -801,5 +801,57 @@ TEST_F(FileDiskIoSession, FullDriveStopsTheTorrentWithItsError)
     }
 }
 
+#ifndef _WIN32
+// The end of a download. A game file that takes every write and cannot be
+// committed (here the null device, whose fsync fails with EINVAL, as a
+// pulled drive or a network drive fails at the flush): the torrent reaches
+// seeding on the pieces' hashes; the release the engine makes then fails,
+// and the check after it reports that failure and stops the torrent with it
+// (error set, paused), so that the attempt does not end as a success. A
+// plain file passes the same check.
+TEST(FileDiskIoRelease, FailedFlushAtTheEndStopsTheTorrent)
+{
+    for (bool const null_device : {false, true}) {
+        SCOPED_TRACE(null_device ? "null device" : "plain file");
+        test::temp_dir source{"source"};
+        test::temp_dir target{"target"};
+        int const piece_length = 64 * 1024;
+        auto const file = test::make_torrent(source.path(), "game", {{"data.bin", 256 * 1024}}, piece_length);
+        auto const ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
+        auto const data = test::read_file(source.path() / "game");
+        if (null_device)
+            std::filesystem::create_symlink("/dev/null", target.path() / "game");
+
+        lt::session session{test::with_file_disk_io(test::loopback_settings())};
+        lt::add_torrent_params atp;
+        atp.ti = ti;
+        atp.save_path = target.path().u8string();
+        lt::torrent_handle const h = session.add_torrent(atp);
+        ASSERT_TRUE(test::wait_until([&] { return h.status().state == lt::torrent_status::downloading; }, 30s));
+        for (lt::piece_index_t p(0); p < ti->end_piece(); ++p) {
+            auto const start = data.begin() + std::ptrdiff_t(static_cast<int>(p)) * piece_length;
+            h.add_piece(p, std::vector<char>(start, start + ti->piece_size(p)));
+        }
+        ASSERT_TRUE(test::wait_until([&] { return h.status().state == lt::torrent_status::seeding; }, 30s));
+        EXPECT_FALSE(h.status().errc);
+
+        session.pause();
+        error_code const ec = release_failure(session, h, lt::seconds(30));
+        auto const st = h.status();
+        if (!null_device) {
+            EXPECT_FALSE(ec) << ec.message();
+            EXPECT_FALSE(st.errc) << st.errc.message();
+            EXPECT_TRUE(test::read_file(target.path() / "game") == data);
+            continue;
+        }
+        EXPECT_EQ(ec.value(), EINVAL) << ec.message();
+        EXPECT_EQ(ec.category(), write_failure_category());
+        EXPECT_EQ(st.errc.value(), EINVAL) << st.errc.message();
+        EXPECT_TRUE(st.flags & lt::torrent_flags::paused);
+        EXPECT_EQ(st.error_file, 0);
+    }
+}
+#endif
+
 } // namespace
 } // namespace tg
