@@ -208,14 +208,27 @@ int CTollgroveDlg::StopDownload(lt::session& session, tg::direct_http_engine& so
     const lt::torrent_status& last, bool storageFailed)
 {
     session.pause();
-    SaveResumeData(session, torrent.native_handle(), m_strResumePath);
+    // The engine flushed and closed the files when the torrent finished, and
+    // again on the pause; a failure there (a drive pulled, a network drive)
+    // shows only now. The game is then not complete, and the resume file
+    // keeps what its last save said rather than pieces that may be lost.
+    bool filesLost = false;
+    if (last.state == lt::torrent_status::seeding && !storageFailed) {
+        const lt::error_code ec = tg::release_failure(session, torrent.native_handle(), lt::seconds(30));
+        if (ec) {
+            filesLost = true;
+            WriteLogLineIn(g_szModuleDir, L"Download: files not saved: " + FromUtf8(ec.message()) + L" (" + std::to_wstring(ec.value()) + L")");
+        }
+    }
+    if (!filesLost)
+        SaveResumeData(session, torrent.native_handle(), m_strResumePath);
     sources.remove_torrent(torrent);
     MarkPeerRowsFinished();
     WriteDhtState(session, m_strDhtStatePath);
     m_nBytesDownloaded = static_cast<std::uint32_t>(last.total_download);
     if (m_bStopRequested)
         return WR_STOPPED;
-    return last.state == lt::torrent_status::seeding && !storageFailed ? WR_COMPLETED : WR_FAILED;
+    return last.state == lt::torrent_status::seeding && !storageFailed && !filesLost ? WR_COMPLETED : WR_FAILED;
 }
 
 void CTollgroveDlg::ShowState(const lt::torrent_status& st, int dhtNodes, const tg::torrent_handle& torrent,

@@ -16,13 +16,16 @@
 #include <boost/asio/post.hpp>
 
 #include <libtorrent/add_torrent_params.hpp>
+#include <libtorrent/alert_types.hpp>
 #include <libtorrent/disk_observer.hpp>
 #include <libtorrent/error_code.hpp>
 #include <libtorrent/file_storage.hpp>
 #include <libtorrent/hasher.hpp>
 #include <libtorrent/peer_request.hpp>
+#include <libtorrent/session.hpp>
 #include <libtorrent/session_handle.hpp>
 #include <libtorrent/torrent_flags.hpp>
+#include <libtorrent/torrent_handle.hpp>
 
 #include "engine/open_file_set.hpp"
 #include "engine/positional_file.hpp"
@@ -234,7 +237,9 @@ public:
         j->storage = st;
         j->work = [this, st, r, buf, h = std::move(handler)](disk_job&) mutable {
             lt::storage_error e;
-            read_block(*st, r.piece, r.start, buf, r.length, e);
+            report_close_failure(*st, e, false);
+            if (!e)
+                read_block(*st, r.piece, r.start, buf, r.length, e);
             return std::function<void()>([this, buf, len = r.length, e, h = std::move(h)] {
                 h(lt::disk_buffer_holder(*this, buf, len), e);
             });
@@ -350,8 +355,12 @@ public:
     void async_release_files(lt::storage_index_t idx, std::function<void()> handler) override
     {
         auto st = storage(idx);
+        // The engine releases a torrent's files when it finishes, is paused
+        // or saves its resume data with a flush: the written files are
+        // committed and closed here, and what failed is reported by the
+        // torrent's next read or write (the handler takes no error).
         add_fence(st, [this, st, h = std::move(handler)]() mutable {
-            m_files.close_storage(st->index);
+            m_files.close_storage(st->index, true);
             return std::function<void()>([h = std::move(h)] {
                 if (h)
                     h();
@@ -767,17 +776,14 @@ private:
                 hash_in_order(st, batch, i, k);
             i = k;
         }
-        // A close that failed since (a file evicted from the set, or closed
-        // by a release) is reported with the torrent's next write: that is
-        // the written data it may have lost.
+        // A flush or close that failed since (a file evicted from the set, or
+        // closed by a release) is reported with the torrent's next write:
+        // that is the written data it may have lost.
         for (std::size_t b = 0; b < batch.size(); ++b) {
-            if (errors[b])
-                continue;
-            auto failures = m_files.take_close_failures(st.index);
-            if (!failures.empty())
-                errors[b] = make_error(as_write_failure(failures.front().ec), lt::file_index_t(failures.front().file),
-                    lt::operation_t::file);
-            break;
+            if (!errors[b]) {
+                report_close_failure(st, errors[b]);
+                break;
+            }
         }
 
         std::lock_guard<std::mutex> l(m_mutex);
@@ -882,6 +888,26 @@ private:
     }
 
     // --- file work (disk threads) --------------------------------------------
+
+    // The oldest flush or close of `st`'s files that failed and was not
+    // reported by a write yet, into `e`, as a write failure: the engine then
+    // stops the torrent with it. A write reports it once (`take`); every read
+    // reports it until then, so that a torrent that finished (and writes no
+    // more) learns that its files did not land, from each block it reads
+    // rather than from the first only.
+    void report_close_failure(storage_state& st, lt::storage_error& e, bool take = true)
+    {
+        std::optional<open_file_set::close_failure> f;
+        if (take) {
+            auto failures = m_files.take_close_failures(st.index);
+            if (!failures.empty())
+                f = failures.front();
+        } else {
+            f = m_files.first_close_failure(st.index);
+        }
+        if (f)
+            e = make_error(as_write_failure(f->ec), lt::file_index_t(f->file), lt::operation_t::file);
+    }
 
     std::shared_ptr<positional_file> open_for_write(storage_state& st, lt::file_index_t f, lt::storage_error& e)
     {
@@ -1256,6 +1282,25 @@ std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
     lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
 {
     return std::make_unique<file_disk_io>(ios, settings, counters);
+}
+
+error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit)
+{
+    if (!torrent.is_valid())
+        return lt::errors::make_error_code(lt::errors::invalid_torrent_handle);
+    torrent.read_piece(lt::piece_index_t(0));
+    auto const deadline = lt::clock_type::now() + limit;
+    for (;;) {
+        auto const left = deadline - lt::clock_type::now();
+        if (left <= lt::time_duration::zero() || session.wait_for_alert(left) == nullptr)
+            return boost::system::errc::make_error_code(boost::system::errc::timed_out);
+        std::vector<lt::alert*> alerts;
+        session.pop_alerts(&alerts);
+        for (lt::alert* a : alerts)
+            if (auto* read = lt::alert_cast<lt::read_piece_alert>(a))
+                if (read->handle == torrent && read->piece == lt::piece_index_t(0))
+                    return read->error;
+    }
 }
 
 } // namespace tg

@@ -14,16 +14,32 @@
 #include <boost/system/error_code.hpp>
 
 #include <libtorrent/disk_interface.hpp>
+#include <libtorrent/fwd.hpp>
 #include <libtorrent/io_context.hpp>
 #include <libtorrent/performance_counters.hpp>
 #include <libtorrent/settings_pack.hpp>
+#include <libtorrent/time.hpp>
 
 namespace tg {
+
+using error_code = boost::system::error_code;
 
 // Builds the disk I/O for one session; `ios` is the session's network
 // io_context, where every completion handler runs. Called by the session.
 std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
     lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters);
+
+// Whether the torrent's files, released by the engine (it does so when the
+// torrent finishes, when it is paused and when its resume data is saved
+// with flush_disk_cache), were committed and closed: the first flush or
+// close of them that failed since it was last reported, else the error of
+// reading piece 0 back, else none. A failure also stops the torrent with it
+// (error set, paused). The engine's handler of a release takes no error, so
+// this asks through a read, which reports it. Waits up to `limit` for the
+// engine's answer (timed_out without one: the files' state is unknown).
+// Any thread but the engine's; pops the session's alerts and drops the
+// others, as the resume data save does.
+error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit);
 
 // The category of write-side failures (a write, flush, close, or the open or
 // folder creation a write needs). It carries the system's error number and

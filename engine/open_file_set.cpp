@@ -87,18 +87,28 @@ void open_file_set::trim(std::vector<std::shared_ptr<positional_file>>& out)
     }
 }
 
-void open_file_set::close_storage(std::uint32_t storage)
+void open_file_set::close_storage(std::uint32_t storage, bool flush)
 {
-    std::vector<std::shared_ptr<positional_file>> closing;
+    std::vector<entry> closing;
     {
         std::lock_guard<std::mutex> l(m_mutex);
         for (auto it = m_files.begin(); it != m_files.end();) {
             if (it->storage == storage) {
-                closing.push_back(std::move(it->handle));
+                closing.push_back(std::move(*it));
                 it = m_files.erase(it);
             } else {
                 ++it;
             }
+        }
+    }
+    if (!flush)
+        return;
+    // Outside the lock: a flush waits for the device.
+    for (auto const& e : closing) {
+        error_code ec;
+        if (e.handle->open_mode() == positional_file::mode::read_write && !e.handle->flush(ec)) {
+            std::lock_guard<std::mutex> l(m_failures->mutex);
+            m_failures->failures.push_back({e.storage, e.file, ec});
         }
     }
 }
@@ -136,6 +146,15 @@ std::vector<open_file_set::close_failure> open_file_set::take_close_failures(std
         }
     }
     return mine;
+}
+
+std::optional<open_file_set::close_failure> open_file_set::first_close_failure(std::uint32_t storage) const
+{
+    std::lock_guard<std::mutex> l(m_failures->mutex);
+    for (auto const& f : m_failures->failures)
+        if (f.storage == storage)
+            return f;
+    return std::nullopt;
 }
 
 void open_file_set::set_limit(int limit)

@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,14 +41,18 @@ public:
 
     // Closes every file of `storage` (of all storages for close_all). The
     // caller makes sure no disk job of that storage is running, so the
-    // handles are closed here and their close failures recorded.
-    void close_storage(std::uint32_t storage);
+    // handles are closed here and their close failures recorded. With
+    // `flush`, files open for writing are first committed to the device and
+    // a failed flush is recorded like a failed close.
+    void close_storage(std::uint32_t storage, bool flush = false);
     void close_all();
     // Closes one file (before a rename or a delete).
     void close_file(std::uint32_t storage, int file);
 
-    // Close failures of `storage` since the last call, oldest first.
+    // Flush and close failures of `storage` since the last call, oldest first.
     std::vector<close_failure> take_close_failures(std::uint32_t storage);
+    // The oldest of them, left in place; nullopt when there is none.
+    std::optional<close_failure> first_close_failure(std::uint32_t storage) const;
 
     void set_limit(int limit);
     int size() const;

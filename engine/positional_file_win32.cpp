@@ -4,6 +4,8 @@
 
 #include "engine/positional_file.hpp"
 
+#include "engine/extended_path.hpp"
+
 #include <windows.h>
 #include <winioctl.h>
 
@@ -13,10 +15,11 @@ namespace {
 
 error_code last_error() { return error_code(int(GetLastError()), boost::system::system_category()); }
 
-// The engine's UTF-8 path as a wide, absolute one. Paths as long as a
-// folder name may get (248) or longer take the "\\?\" form, which lifts the
-// 260-character limit; that form is not normalised by Windows, so the path is
-// made absolute and clean first.
+// The engine's UTF-8 path in the "\\?\" form, for every call: with a
+// plain path Windows (and Wine) takes names such as "nul", "con.txt" or
+// "aux.dat" as devices, where writes vanish, size queries fail or an open
+// never returns; in that form they are the files the torrent names, and no
+// length limit applies.
 std::wstring native_path(std::string const& path)
 {
     std::wstring wide;
@@ -25,24 +28,14 @@ std::wstring native_path(std::string const& path)
         wide.resize(std::size_t(n));
         MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), n);
     }
-    for (auto& c : wide)
-        if (c == L'/')
-            c = L'\\';
-    if (wide.rfind(L"\\\\?\\", 0) == 0)
-        return wide;
-    DWORD const need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (need == 0)
-        return wide;
-    std::wstring full(need, L'\0');
-    DWORD const got = GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
-    if (got == 0 || got >= need)
-        return wide;
-    full.resize(got);
-    if (full.size() < 248)
-        return full;
-    if (full.rfind(L"\\\\", 0) == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
+    std::wstring cwd;
+    DWORD const need = GetCurrentDirectoryW(0, nullptr);
+    if (need > 0) {
+        cwd.resize(need);
+        DWORD const got = GetCurrentDirectoryW(need, cwd.data());
+        cwd.resize(got < need ? got : 0);
+    }
+    return extended_path(wide, cwd);
 }
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }

@@ -3,7 +3,9 @@
 // compared, over a table of file layouts; the same piece written, hashed and
 // read at once; files released and reopened; and real failures (a read-only
 // file system, a file system that fills).
+#include "engine/extended_path.hpp"
 #include "engine/file_disk_io.hpp"
+#include "engine/positional_file.hpp"
 #include "session_fixture.hpp"
 #include "temp_dir.hpp"
 
@@ -536,6 +538,97 @@ TEST_F(FileDiskIo, RenameMovesTheFile)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(l.fs.file_path(lt::file_index_t(0), save_path))));
 }
 
+// Files named like devices ("nul", "aux.dat", "con.txt", a folder "con")
+// and a path past 260 characters: under Windows each is a file of its own,
+// written, found by the resume check, read back and removed; Windows maps
+// those names to devices unless the path is in the "\\?\" form.
+TEST_F(FileDiskIo, FilesNamedLikeDevicesAreFiles)
+{
+    std::string const deep = std::string(60, 'd') + "/" + std::string(60, 'e') + "/" + std::string(60, 'f') + "/"
+        + std::string(60, 'g') + "/long.bin";
+    struct named
+    {
+        std::string name;
+        std::int64_t size;
+    };
+    std::vector<named> const files = {{"aux.dat", 5000}, {"con.txt", 20000}, {"nul", 7001}, {"com1.log", 3000},
+        {"prn", 16384}, {"con/lpt1", 9000}, {deep, 12345}};
+    layout l;
+    for (auto const& f : files)
+        l.fs.add_file("game/" + f.name, f.size);
+    l.fs.set_piece_length(16384);
+    l.fs.set_num_pieces(int((l.fs.total_size() + 16383) / 16384));
+    ASSERT_GT(l.fs.file_path(lt::file_index_t(int(files.size()) - 1), save_path).size(), 260u);
+
+    {
+        lt::storage_holder st = add(l);
+        ASSERT_EQ(check(st), lt::status_t::no_error);
+        std::vector<hash_result> hashes(std::size_t(l.fs.num_pieces()));
+        for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
+            write_piece(l, st, p);
+            hash_piece(l, st, p, false, hashes[std::size_t(static_cast<int>(p))]);
+        }
+        ASSERT_TRUE(run_until([&] { return written_and_hashed(hashes); }));
+        expect_writes_succeeded();
+        bool stopped = false;
+        disk->async_stop_torrent(st, [&] { stopped = true; });
+        ASSERT_TRUE(run_until([&] { return stopped; }));
+    }
+
+    // Each one a file of its size, listed in its folder (a device is not).
+    for (lt::file_index_t f : l.fs.file_range()) {
+        std::string const path = l.fs.file_path(f, save_path);
+        SCOPED_TRACE(path);
+        error_code ec;
+        EXPECT_EQ(file_size_at(path, ec), l.fs.file_size(f)) << ec.message();
+        auto const native = std::filesystem::u8path(path);
+        auto folder = native.parent_path();
+#ifdef _WIN32
+        // The folder "con" and the long path need the literal form here too.
+        folder = extended_path(folder.wstring(), std::filesystem::current_path().wstring());
+#endif
+        // The C runtime's folder listing (under the test's directory_iterator)
+        // takes no folder of MAX_PATH or more; the long file is checked by
+        // its size and its bytes only.
+        if (folder.native().size() >= 248)
+            continue;
+        bool listed = false;
+        std::error_code lec;
+        for (auto const& entry : std::filesystem::directory_iterator(folder, lec))
+            listed = listed || entry.path().filename() == native.filename();
+        EXPECT_TRUE(listed) << lec.message();
+    }
+
+    // The next attempt's resume check finds every piece on disk, and the
+    // bytes read back are the torrent's.
+    lt::add_torrent_params rd;
+    rd.have_pieces.resize(l.fs.num_pieces(), true);
+    lt::storage_holder st = add(l);
+    lt::storage_error ce;
+    EXPECT_EQ(check(st, &rd, &ce), lt::status_t::no_error) << ce.ec.message() << " file " << int(ce.file());
+    for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
+        auto const data = l.piece(p);
+        for (int start = 0; start < int(data.size()); start += block) {
+            int const len = std::min(block, int(data.size()) - start);
+            lt::storage_error re;
+            auto const got = read(st, p, start, len, &re);
+            EXPECT_FALSE(re) << re.ec.message() << " file " << int(re.file());
+            EXPECT_TRUE(got.size() == std::size_t(len) && std::equal(got.begin(), got.end(), data.begin() + start))
+                << "piece " << static_cast<int>(p) << " at " << start;
+        }
+    }
+
+    lt::storage_error de;
+    bool deleted = false;
+    disk->async_delete_files(st, lt::session_handle::delete_files, [&](lt::storage_error const& e) {
+        de = e;
+        deleted = true;
+    });
+    ASSERT_TRUE(run_until([&] { return deleted; }));
+    EXPECT_FALSE(de) << de.ec.message();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
 // A small file system of our own for the failure cases; root mounts it,
 // natively. Windows has none a test can make, and it stays unmounted there.
 class mounted_tmpfs
@@ -707,6 +800,58 @@ TEST_F(FileDiskIoSession, FullDriveStopsTheTorrentWithItsError)
         EXPECT_TRUE(std::equal(got.begin(), got.end(), start)) << "piece " << static_cast<int>(p);
     }
 }
+
+#ifndef _WIN32
+// The end of a download. A game file that takes every write and cannot be
+// committed (here the null device, whose fsync fails with EINVAL, as a
+// pulled drive or a network drive fails at the flush): the torrent reaches
+// seeding on the pieces' hashes; the release the engine makes then fails,
+// and the check after it reports that failure and stops the torrent with it
+// (error set, paused), so that the attempt does not end as a success. A
+// plain file passes the same check.
+TEST(FileDiskIoRelease, FailedFlushAtTheEndStopsTheTorrent)
+{
+    for (bool const null_device : {false, true}) {
+        SCOPED_TRACE(null_device ? "null device" : "plain file");
+        test::temp_dir source{"source"};
+        test::temp_dir target{"target"};
+        int const piece_length = 64 * 1024;
+        auto const file = test::make_torrent(source.path(), "game", {{"data.bin", 256 * 1024}}, piece_length);
+        auto const ti = std::make_shared<lt::torrent_info>(file, lt::from_span);
+        auto const data = test::read_file(source.path() / "game");
+        if (null_device)
+            std::filesystem::create_symlink("/dev/null", target.path() / "game");
+
+        lt::session session{test::with_file_disk_io(test::loopback_settings())};
+        lt::add_torrent_params atp;
+        atp.ti = ti;
+        atp.save_path = target.path().u8string();
+        lt::torrent_handle const h = session.add_torrent(atp);
+        ASSERT_TRUE(test::wait_until([&] { return h.status().state == lt::torrent_status::downloading; }, 30s));
+        for (lt::piece_index_t p(0); p < ti->end_piece(); ++p) {
+            auto const start = data.begin() + std::ptrdiff_t(static_cast<int>(p)) * piece_length;
+            h.add_piece(p, std::vector<char>(start, start + ti->piece_size(p)));
+        }
+        ASSERT_TRUE(test::wait_until([&] { return h.status().state == lt::torrent_status::seeding; }, 30s));
+        EXPECT_FALSE(h.status().errc);
+
+        session.pause();
+        error_code const ec = release_failure(session, h, lt::seconds(30));
+        auto const st = h.status();
+        if (!null_device) {
+            EXPECT_FALSE(ec) << ec.message();
+            EXPECT_FALSE(st.errc) << st.errc.message();
+            EXPECT_TRUE(test::read_file(target.path() / "game") == data);
+            continue;
+        }
+        EXPECT_EQ(ec.value(), EINVAL) << ec.message();
+        EXPECT_EQ(ec.category(), write_failure_category());
+        EXPECT_EQ(st.errc.value(), EINVAL) << st.errc.message();
+        EXPECT_TRUE(st.flags & lt::torrent_flags::paused);
+        EXPECT_EQ(st.error_file, 0);
+    }
+}
+#endif
 
 } // namespace
 } // namespace tg
