@@ -22,6 +22,10 @@ struct DownloadState
     BOOL m_bBusy = FALSE;          // a worker thread runs (GUI)
     std::atomic<BOOL> m_bStopRequested{FALSE}; // the user asked the attempt to stop (GUI writes, worker polls)
     HANDLE m_hWorker = nullptr;    // the running worker thread (GUI)
+    // The attempt's resume and DHT state files are final, or none will be
+    // written (worker sets it; GUI clears it before each attempt and reads
+    // it only while Windows ends the session).
+    std::atomic<BOOL> m_bStateSaved{FALSE};
 
     int32_t m_nMinSpeed = 0;       // KB/s
     int32_t m_nMaxSpeed = 0;       // KB/s

@@ -19,6 +19,7 @@
 #include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
 #include "option_file.h"
+#include "resume_saving.h"
 #include "saved_state.h"
 #include "support_routines.h"
 #include "test_hooks.h"
@@ -55,18 +56,24 @@ std::int64_t GameBytes(const lt::file_storage& files)
     return bytes;
 }
 
-// The DHT's node count from the session's counters. The statistics arrive
-// as an alert (posted whatever the alert mask): the ones asked for a
-// second ago are read, and new ones are asked for.
-int PollDhtNodes(lt::session& session, int previous)
+// The loop's one alert pump: every alert the session holds is popped here
+// once a pass (popped alerts are gone for anyone else), so each reader of
+// alerts takes its share from this loop: the DHT's node count from the
+// session's counters (statistics arrive as an alert, posted whatever the
+// alert mask: the ones asked for a second ago are read, and new ones are
+// asked for), and the answers to the periodic resume saves (storage
+// alerts, which the session's mask admits). Returns the node count.
+int PumpAlerts(lt::session& session, const lt::torrent_handle& torrent, PeriodicResumeSaver& saver, int previousNodes)
 {
     static const int nodesMetric = lt::find_metric_idx("dht.dht_nodes");
     std::vector<lt::alert*> alerts;
     session.pop_alerts(&alerts);
-    int nodes = previous;
+    int nodes = previousNodes;
     for (lt::alert* a : alerts) {
         if (auto* stats = lt::alert_cast<lt::session_stats_alert>(a))
             nodes = static_cast<int>(stats->counters()[nodesMetric]);
+        else
+            saver.OnAlert(a, torrent);
     }
     session.post_session_stats();
     return nodes;
@@ -101,9 +108,14 @@ int CTollgroveDlg::RunDownload()
         std::string sourceUrl;
         AddGameTorrent(session, sources, options, torrent, sourceUrl);
         bool storageFailed = false;
-        const lt::torrent_status last = RunDownloadLoop(session, torrent, sourceUrl, storageFailed);
-        return StopDownload(session, sources, torrent, last, storageFailed);
+        PeriodicResumeSaver saver(m_strResumePath, GetTickCount(), GetTestHooks().resumeSaveIntervalMs);
+        const lt::torrent_status last = RunDownloadLoop(session, torrent, sourceUrl, saver, storageFailed);
+        const int result = StopDownload(session, sources, torrent, last, saver, storageFailed);
+        m_bStateSaved = TRUE;
+        return result;
     } catch (const std::exception&) {
+        // Nothing more will be saved: an end of the Windows session waits no longer.
+        m_bStateSaved = TRUE;
         return WR_EXCEPTION;
     }
 }
@@ -157,7 +169,7 @@ void CTollgroveDlg::AddGameTorrent(lt::session& session, tg::direct_http_engine&
 }
 
 lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torrent_handle& torrent,
-    const std::string& sourceUrl, bool& storageFailed)
+    const std::string& sourceUrl, PeriodicResumeSaver& saver, bool& storageFailed)
 {
     const TestHooks& hooks = GetTestHooks();
     std::uint32_t lastRuleTick = GetTickCount();
@@ -188,7 +200,8 @@ lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torr
         }
 
         last = torrent.status();
-        dhtNodes = PollDhtNodes(session, dhtNodes);
+        dhtNodes = PumpAlerts(session, torrent.native_handle(), saver, dhtNodes);
+        saver.Tick(torrent.native_handle(), last, GetTickCount());
         ShowState(last, dhtNodes, torrent, headlineShown, running);
         // A torrent the engine stopped on an error (a full or failing
         // drive) would never progress: end the attempt as failed instead
@@ -205,7 +218,7 @@ lt::torrent_status CTollgroveDlg::RunDownloadLoop(lt::session& session, tg::torr
 }
 
 int CTollgroveDlg::StopDownload(lt::session& session, tg::direct_http_engine& sources, tg::torrent_handle& torrent,
-    const lt::torrent_status& last, bool storageFailed)
+    const lt::torrent_status& last, PeriodicResumeSaver& saver, bool storageFailed)
 {
     session.pause();
     // The engine flushed and closed the files when the torrent finished, and
@@ -214,14 +227,18 @@ int CTollgroveDlg::StopDownload(lt::session& session, tg::direct_http_engine& so
     // keeps what its last save said rather than pieces that may be lost.
     bool filesLost = false;
     if (last.state == lt::torrent_status::seeding && !storageFailed) {
-        const lt::error_code ec = tg::release_failure(session, torrent.native_handle(), lt::seconds(30));
+        const lt::torrent_handle handle = torrent.native_handle();
+        const lt::error_code ec = tg::release_failure(session, handle, lt::seconds(30),
+            [&](const lt::alert* a) { saver.OnAlertUnwritten(a, handle); });
         if (ec) {
             filesLost = true;
             WriteLogLineIn(g_szModuleDir, L"Download: files not saved: " + FromUtf8(ec.message()) + L" (" + std::to_wstring(ec.value()) + L")");
         }
     }
+    // A periodic save still in flight is answered first, so that the file
+    // left behind is the one asked for after the pause.
     if (!filesLost)
-        SaveResumeData(session, torrent.native_handle(), m_strResumePath);
+        SaveResumeData(session, torrent.native_handle(), m_strResumePath, lt::seconds(30), saver.PendingRequests());
     sources.remove_torrent(torrent);
     MarkPeerRowsFinished();
     WriteDhtState(session, m_strDhtStatePath);

@@ -58,63 +58,66 @@ lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt:
     return params;
 }
 
-bool ReplaceFileContents(const std::filesystem::path& path, const std::vector<char>& bytes)
-{
-    std::filesystem::path tmp = path;
-    tmp += ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        return false;
-    }
-    return true;
-}
-
 bool WriteDhtState(const lt::session& session, const std::filesystem::path& path)
 {
     const lt::session_params state = session.session_state(lt::session_handle::save_dht_state);
     return ReplaceFileContents(path, lt::write_session_params_buf(state, lt::session_handle::save_dht_state));
 }
 
-bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
-    lt::time_duration waitLimit)
+ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent, const std::filesystem::path& path)
 {
-    torrent.save_resume_data(lt::torrent_handle::flush_disk_cache);
-    if (!torrent.is_valid() || !torrent.status(lt::status_flags_t{}).has_metadata)
-        return false;
-    for (;;) {
+    if (auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
+        if (done->handle != torrent)
+            return ResumeAnswer::none;
+        // Sources are never carried over in the resume file.
+        return ReplaceFileContents(path, tg::write_resume_data_buf(done->params)) ? ResumeAnswer::written
+                                                                                  : ResumeAnswer::failed;
+    }
+    // The engine reports a failed save as an alert of its own; waiting on
+    // would only run into the time limit.
+    if (auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a))
+        if (failed->handle == torrent)
+            return ResumeAnswer::failed;
+    return ResumeAnswer::none;
+}
+
+namespace {
+
+// Pops alerts until `answers` answers for the torrent came, each wait up
+// to `waitLimit`. The last answer's kind, or none when the waits ran out.
+ResumeAnswer WaitForAnswers(lt::session& session, const lt::torrent_handle& torrent,
+    const std::filesystem::path& path, lt::time_duration waitLimit, int answers)
+{
+    ResumeAnswer last = ResumeAnswer::none;
+    while (answers > 0) {
         if (session.wait_for_alert(waitLimit) == nullptr)
-            return false; // no answer within the limit: the earlier file stays
+            return ResumeAnswer::none; // no answer within the limit: the earlier file stays
         std::vector<lt::alert*> alerts;
         session.pop_alerts(&alerts);
         for (lt::alert* a : alerts) {
-            if (auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
-                if (done->handle != torrent)
-                    continue;
-                // Sources are never carried over in the resume file.
-                return ReplaceFileContents(path, tg::write_resume_data_buf(done->params));
+            // Answers after the awaited ones cannot be: no other request
+            // was made meanwhile.
+            const ResumeAnswer answer = answers > 0 ? HandleResumeAlert(a, torrent, path) : ResumeAnswer::none;
+            if (answer != ResumeAnswer::none) {
+                last = answer;
+                --answers;
             }
-            // The engine reports a failed save as an alert of its own; waiting
-            // on would only run into the time limit.
-            if (auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a))
-                if (failed->handle == torrent)
-                    return false;
         }
     }
+    return last;
+}
+
+} // namespace
+
+bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
+    lt::time_duration waitLimit, int earlierRequests)
+{
+    if (earlierRequests > 0 && torrent.is_valid())
+        WaitForAnswers(session, torrent, path, waitLimit, earlierRequests);
+    torrent.save_resume_data(lt::torrent_handle::flush_disk_cache);
+    if (!torrent.is_valid() || !torrent.status(lt::status_flags_t{}).has_metadata)
+        return false;
+    return WaitForAnswers(session, torrent, path, waitLimit, 1) == ResumeAnswer::written;
 }
 
 } // namespace tollgrove

@@ -9,6 +9,8 @@
 #include <libtorrent/torrent_handle.hpp>
 #include <libtorrent/torrent_info.hpp>
 
+#include "replace_file.h"
+
 namespace tollgrove {
 
 // Session parameters carrying the DHT state read from `path`. A missing,
@@ -21,9 +23,13 @@ bool WriteDhtState(const lt::session& session, const std::filesystem::path& path
 // Asks for the torrent's resume data and writes it to `path` when it comes.
 // Each wait lasts up to `waitLimit`; other alerts are taken off the queue
 // and the wait starts again. Nothing is written when no data comes.
-// Returns true when the file was written.
+// `earlierRequests` counts requests for this torrent still unanswered (a
+// periodic save in flight): their answers are waited for first, and written
+// as they come, before this request is made, so that the last file written
+// is always this request's and no answer is left behind in the queue.
+// Returns true when this request's file was written.
 bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
-    lt::time_duration waitLimit = lt::seconds(30));
+    lt::time_duration waitLimit = lt::seconds(30), int earlierRequests = 0);
 
 // The add parameters an attempt starts from: the resume file's `bytes` as
 // the engine reads them, when they are resume data of `torrent`. Damaged
@@ -34,8 +40,12 @@ bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, con
 lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt::torrent_info& torrent,
     std::string& dropped);
 
-// Replaces `path` with `bytes` through a temporary file beside it, so an
-// interrupted write never leaves a half-written file for the next attempt.
-bool ReplaceFileContents(const std::filesystem::path& path, const std::vector<char>& bytes);
+// What one alert means to a resume request of `torrent`.
+enum class ResumeAnswer {
+    none,    // not an answer for this torrent
+    written, // its resume data, written to the file
+    failed,  // its data did not come, or the file could not be written
+};
+ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent, const std::filesystem::path& path);
 
 } // namespace tollgrove

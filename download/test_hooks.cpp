@@ -6,6 +6,19 @@
 
 namespace {
 
+#ifdef TG_TEST_HOOKS
+// A positive number of milliseconds from the environment, else `fallback`.
+uint32_t ReadMilliseconds(const wchar_t* name, uint32_t fallback)
+{
+    wchar_t buf[32];
+    const DWORD n = GetEnvironmentVariableW(name, buf, 32);
+    if (n == 0 || n >= 32)
+        return fallback;
+    const unsigned long ms = std::wcstoul(buf, nullptr, 10);
+    return ms > 0 ? static_cast<uint32_t>(ms) : fallback;
+}
+#endif
+
 TestHooks ReadHooks()
 {
     TestHooks h;
@@ -13,12 +26,8 @@ TestHooks ReadHooks()
     wchar_t buf[32];
     if (GetEnvironmentVariableW(L"TOLLGROVE_TEST_LOOPBACK", buf, 32) > 0)
         h.loopbackOnly = buf[0] == L'1';
-    DWORD n = GetEnvironmentVariableW(L"TOLLGROVE_TEST_RULE_MS", buf, 32);
-    if (n > 0 && n < 32) {
-        const unsigned long ms = std::wcstoul(buf, nullptr, 10);
-        if (ms > 0)
-            h.ruleIntervalMs = static_cast<uint32_t>(ms);
-    }
+    h.ruleIntervalMs = ReadMilliseconds(L"TOLLGROVE_TEST_RULE_MS", h.ruleIntervalMs);
+    h.resumeSaveIntervalMs = ReadMilliseconds(L"TOLLGROVE_TEST_RESUME_SAVE_MS", h.resumeSaveIntervalMs);
 #endif
     return h;
 }

@@ -1284,7 +1284,8 @@ std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
     return std::make_unique<file_disk_io>(ios, settings, counters);
 }
 
-error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit)
+error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit,
+    std::function<void(lt::alert const*)> const& other)
 {
     if (!torrent.is_valid())
         return lt::errors::make_error_code(lt::errors::invalid_torrent_handle);
@@ -1296,10 +1297,18 @@ error_code release_failure(lt::session& session, lt::torrent_handle const& torre
             return boost::system::errc::make_error_code(boost::system::errc::timed_out);
         std::vector<lt::alert*> alerts;
         session.pop_alerts(&alerts);
-        for (lt::alert* a : alerts)
-            if (auto* read = lt::alert_cast<lt::read_piece_alert>(a))
-                if (read->handle == torrent && read->piece == lt::piece_index_t(0))
-                    return read->error;
+        error_code answer;
+        bool answered = false;
+        for (lt::alert* a : alerts) {
+            auto* read = lt::alert_cast<lt::read_piece_alert>(a);
+            if (!answered && read && read->handle == torrent && read->piece == lt::piece_index_t(0)) {
+                answer = read->error;
+                answered = true;
+            } else if (other) {
+                other(a);
+            }
+        }
+        if (answered) return answer;
     }
 }
 

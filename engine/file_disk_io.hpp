@@ -9,6 +9,7 @@
 //   p.disk_io_constructor = tg::file_disk_io_constructor;
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <boost/system/error_code.hpp>
@@ -37,9 +38,10 @@ std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
 // (error set, paused). The engine's handler of a release takes no error, so
 // this asks through a read, which reports it. Waits up to `limit` for the
 // engine's answer (timed_out without one: the files' state is unknown).
-// Any thread but the engine's; pops the session's alerts and drops the
-// others, as the resume data save does.
-error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit);
+// Any thread but the engine's; pops the session's alerts and hands every
+// other one to `other` (the caller's pump would otherwise never see it).
+error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit,
+    std::function<void(lt::alert const*)> const& other = {});
 
 // The category of write-side failures (a write, flush, close, or the open or
 // folder creation a write needs). It carries the system's error number and

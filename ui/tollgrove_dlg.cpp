@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -39,6 +40,32 @@ const UINT kIndicators[] = {IDS_PANE_PORT, IDS_PANE_PEERS, IDS_PANE_RATES, IDS_P
 // having lost every notification-area icon.
 const UINT g_nTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
 
+// How long the end of the Windows session waits for the saved state: below
+// the 5 s after which Windows offers the user to end the program.
+constexpr DWORD kEndSessionWaitMs = 4000;
+
+// GUI thread: waits until `done` is set or `thread` has ended, at most
+// `limitMs`, serving meanwhile every message another thread sends to this
+// one, so that a thread blocked in such a send goes on. Posted messages
+// stay in the queue.
+void WaitServingSends(HANDLE thread, const std::atomic<BOOL>& done, DWORD limitMs)
+{
+    const DWORD start = ::GetTickCount();
+    while (!done) {
+        const DWORD spent = ::GetTickCount() - start;
+        if (spent >= limitMs)
+            return;
+        // Short slices: `done` is a flag, not a handle to wait on.
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &thread, FALSE, std::min<DWORD>(limitMs - spent, 50), QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0 || r == WAIT_FAILED)
+            return;
+        if (r == WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 } // namespace
 
 BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
@@ -52,6 +79,8 @@ BEGIN_MESSAGE_MAP(CTollgroveDlg, CDialog)
     ON_MESSAGE(WM_WORKER_FINISHED, &CTollgroveDlg::OnWorkerFinished)
     ON_MESSAGE(WM_REFRESH_STATUS, &CTollgroveDlg::OnRefreshStatus)
     ON_MESSAGE(WM_PICTURE_CLICKED, &CTollgroveDlg::OnPictureClicked)
+    ON_MESSAGE(WM_QUERYENDSESSION, &CTollgroveDlg::OnQueryEndSession)
+    ON_MESSAGE(WM_ENDSESSION, &CTollgroveDlg::OnEndSession)
     ON_REGISTERED_MESSAGE(g_nTaskbarCreated, &CTollgroveDlg::OnTaskbarCreated)
 END_MESSAGE_MAP()
 
@@ -177,6 +206,7 @@ void CTollgroveDlg::OnActionButton()
     }
     m_bBusy = TRUE;
     m_bStopRequested = FALSE;
+    m_bStateSaved = FALSE;
     GetDlgItem(IDC_BTN_ACTION).EnableWindow(FALSE);
     SetDlgItemText(IDC_BTN_EXIT, L"Dừng lại");
     SetDlgItemText(IDC_TXT_HEADLINE, L"Đang tải dữ liệu...");
@@ -249,6 +279,20 @@ LRESULT CTollgroveDlg::OnWorkerFinished(WPARAM, LPARAM lParam)
 LRESULT CTollgroveDlg::OnPictureClicked(WPARAM, LPARAM)
 {
     return 0; // the picture is decoration: a click changes nothing
+}
+
+LRESULT CTollgroveDlg::OnQueryEndSession(WPARAM, LPARAM)
+{
+    return TRUE;
+}
+
+LRESULT CTollgroveDlg::OnEndSession(WPARAM wParam, LPARAM)
+{
+    if (!wParam || !m_bBusy || !m_hWorker)
+        return 0; // the end was cancelled, or no attempt has anything to save
+    m_bStopRequested = TRUE;
+    WaitServingSends(m_hWorker, m_bStateSaved, kEndSessionWaitMs);
+    return 0;
 }
 
 void CTollgroveDlg::OnToggleSizeButton()

@@ -20,6 +20,7 @@ class direct_http_engine;
 }
 namespace tollgrove {
 struct SessionOptions;
+class PeriodicResumeSaver;
 }
 
 // The main window owns the download state (its base) that the worker of
@@ -61,6 +62,27 @@ protected:
     LRESULT OnRefreshStatus(WPARAM wParam, LPARAM lParam);
     LRESULT OnPictureClicked(WPARAM wParam, LPARAM lParam);
 
+    // Windows ends the session (log-off, shut-down, restart). The program
+    // never vetoes: WM_QUERYENDSESSION answers TRUE and changes nothing, as
+    // another program may still cancel the end. WM_ENDSESSION with TRUE is
+    // the last word: the process may be ended as soon as the handler
+    // returns, so while an attempt runs the handler asks it to stop (the
+    // flag the loop polls every second) and returns only once the worker's
+    // stop sequence has written the resume and DHT state files
+    // (m_bStateSaved), the worker has ended, or kEndSessionWaitMs passed:
+    // Windows gives a program about 5 s before it offers to end it.
+    // The worker sends synchronous messages to this window all along the
+    // stop sequence (labels, WM_REFRESH_STATUS, the list's rows), so a plain
+    // wait here would hold it for good. The handler waits instead with
+    // MsgWaitForMultipleObjects on the worker's handle, waking for every
+    // message another thread sends, and serves those sends in place
+    // (PeekMessageW with PM_QS_SENDMESSAGE dispatches them and takes no
+    // posted message): the worker never waits for a GUI thread that waits
+    // for it. Posted messages (WM_WORKER_FINISHED among them) stay queued
+    // for the modal loop, which handles them as usual if the process lives.
+    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+
     // Worker thread, the three phases of RunDownload: the torrent added
     // with its limits and first source (engine failures leave it invalid);
     // the once-a-second loop until a stop request, seeding or a storage
@@ -69,9 +91,9 @@ protected:
     void AddGameTorrent(lt::session& session, tg::direct_http_engine& sources, const tollgrove::SessionOptions& options,
         tg::torrent_handle& torrent, std::string& sourceUrl);
     lt::torrent_status RunDownloadLoop(lt::session& session, tg::torrent_handle& torrent, const std::string& sourceUrl,
-        bool& storageFailed);
+        tollgrove::PeriodicResumeSaver& saver, bool& storageFailed);
     int StopDownload(lt::session& session, tg::direct_http_engine& sources, tg::torrent_handle& torrent,
-        const lt::torrent_status& last, bool storageFailed);
+        const lt::torrent_status& last, tollgrove::PeriodicResumeSaver& saver, bool storageFailed);
 
     // Worker thread, inside RunDownload.
     void ShowState(const lt::torrent_status& st, int dhtNodes, const tg::torrent_handle& torrent,

@@ -5,6 +5,7 @@
 #include "report_urls.h"
 #include "attempt_paths.h"
 #include "connection_rule.h"
+#include "resume_saving.h"
 #include "session_options.h"
 #include "text_encoding.h"
 #include "torrent_placement.h"
@@ -65,6 +66,29 @@ TEST(ConnectionRule, DueAfterSixtySecondsAcrossTheTickWrap)
     };
     for (const auto& c : cases)
         EXPECT_EQ(RuleDue(c.now, c.last), c.due) << c.now << " " << c.last;
+}
+
+TEST(ResumeSaving, AtMostOnceAMinuteWhileDownloadingAndNoneInFlight)
+{
+    struct Case {
+        const char* name;
+        bool downloading, pending;
+        std::uint32_t now, last;
+        bool due;
+    };
+    const Case cases[] = {
+        {"a minute after the last request", true, false, 60000, 0, true},
+        {"a millisecond short of it", true, false, 59999, 0, false},
+        {"long after", true, false, 3600000, 0, true},
+        {"the last request still unanswered", true, true, 120000, 0, false},
+        {"checking or not downloading", false, false, 120000, 0, false},
+        {"across the tick wrap, 60,000 ms apart", true, false, 30000, 0xFFFFFFFFu - 29999, true},
+        {"across the tick wrap, 59,999 ms apart", true, false, 29999, 0xFFFFFFFFu - 29999, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResumeSaveDue(c.downloading, c.pending, c.now, c.last), c.due) << c.name;
+    EXPECT_EQ(kResumeSaveIntervalMs, 60000u);
+    EXPECT_TRUE(ResumeSaveDue(true, false, 1500, 0, 1000)) << "a shorter interval of the test builds";
 }
 
 TEST(AttemptPaths, TorrentNameAndStatePaths)

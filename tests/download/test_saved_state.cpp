@@ -2,17 +2,24 @@
 #include <gtest/gtest.h>
 
 #include "engine/file_disk_io.hpp"
+#include "resume_saving.h"
 #include "saved_state.h"
 #include "session_options.h"
 
+#include <libtorrent/alert_types.hpp>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 #include <libtorrent/write_resume_data.hpp>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -224,4 +231,162 @@ TEST(ResumeFile, OnlyTheTorrentsOwnResumeDataIsUsed)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_TRUE(h.status().is_seeding);
     }
+}
+
+TEST(StateFileReplacement, ReplacesWholeAndLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    const fs::path p = dir.path / "game.resume";
+    WriteBytes(p, "old");
+    // More than one write call's worth.
+    std::vector<char> bytes(3 * 1024 * 1024 + 5);
+    std::mt19937 gen(7);
+    for (auto& c : bytes) c = static_cast<char>(gen());
+    ASSERT_TRUE(ReplaceFileContents(p, bytes));
+    EXPECT_EQ(ReadBytes(p), bytes);
+    EXPECT_FALSE(fs::exists(TemporaryPathFor(p)));
+    ASSERT_TRUE(ReplaceFileContents(p, {}));
+    EXPECT_EQ(fs::file_size(p), 0u);
+}
+
+TEST(StateFileReplacement, AGoodFileSurvivesAFailedWrite)
+{
+    const std::string good = "d8:file-format22:libtorrent resume filee";
+    const std::vector<char> newer(4096, 'x');
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> spoil; // makes the replacement fail
+        std::function<void()> release;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"the temporary name is taken by a folder",
+        [](const fs::path& p) { fs::create_directories(TemporaryPathFor(p) / "inside"); }, [] {}});
+#ifdef _WIN32
+    // Another program (a virus scanner, a backup) holds the file open
+    // without letting it be replaced: the rename fails after the write.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    cases.push_back({"the file is held open without delete sharing",
+        [&](const fs::path& p) {
+            held = ::CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        },
+        [&] { ::CloseHandle(held); }});
+#endif
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path p = dir.path / "game.resume";
+        WriteBytes(p, good);
+        c.spoil(p);
+        EXPECT_FALSE(ReplaceFileContents(p, newer));
+        c.release();
+        const std::vector<char> after = ReadBytes(p);
+        EXPECT_EQ(std::string(after.begin(), after.end()), good);
+        // A temporary file of ours never stays; a folder of that name is not ours.
+        EXPECT_FALSE(fs::is_regular_file(TemporaryPathFor(p)));
+    }
+}
+
+namespace {
+
+// A session with a torrent of which the first half is on disk, downloading
+// from nobody once its files are checked.
+struct HalfDoneTorrent {
+    TempDir dir;
+    lt::session session{LoopbackParams()};
+    std::shared_ptr<lt::torrent_info> ti;
+    lt::torrent_handle handle;
+    static constexpr int kPieceSize = 32 * 1024;
+
+    HalfDoneTorrent()
+    {
+        const std::size_t size = 16 * kPieceSize;
+        WriteRandomFile(dir.path / "a.bin", size);
+        ti = MakeTorrent(dir.path, "a.bin", kPieceSize);
+        fs::resize_file(dir.path / "a.bin", size / 2);
+        lt::add_torrent_params atp;
+        atp.ti = ti;
+        atp.save_path = dir.path.string();
+        handle = session.add_torrent(atp);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (handle.status().state != lt::torrent_status::downloading && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    int PiecesIn(const fs::path& resume) const
+    {
+        lt::error_code ec;
+        const lt::add_torrent_params back = lt::read_resume_data(ReadBytes(resume), ec);
+        EXPECT_FALSE(ec) << ec.message();
+        return back.have_pieces.count();
+    }
+
+    // Resume answers for the torrent still queued after `wait`.
+    int AnswersLeft(lt::time_duration wait)
+    {
+        int left = 0;
+        const auto until = lt::clock_type::now() + wait;
+        while (lt::clock_type::now() < until) {
+            session.wait_for_alert(std::chrono::duration_cast<lt::time_duration>(until - lt::clock_type::now()));
+            std::vector<lt::alert*> alerts;
+            session.pop_alerts(&alerts);
+            for (lt::alert* a : alerts)
+                if (auto* t = lt::alert_cast<lt::torrent_alert>(a))
+                    if (t->handle == handle &&
+                        (lt::alert_cast<lt::save_resume_data_alert>(a) || lt::alert_cast<lt::save_resume_data_failed_alert>(a)))
+                        ++left;
+        }
+        return left;
+    }
+};
+
+} // namespace
+
+TEST(PeriodicResume, SavedWhenTheEngineHasNewDataAndAnsweredThroughThePump)
+{
+    HalfDoneTorrent t;
+    ASSERT_EQ(t.handle.status().state, lt::torrent_status::downloading);
+    const fs::path resume = t.dir.path / "a.resume";
+    PeriodicResumeSaver saver(resume, 0, 1000);
+    saver.Tick(t.handle, t.handle.status(), 999);
+    EXPECT_EQ(saver.PendingRequests(), 0) << "asked before the interval passed";
+    saver.Tick(t.handle, t.handle.status(), 1000);
+    ASSERT_EQ(saver.PendingRequests(), 1);
+    // The loop's pump hands every alert over; the answer writes the file.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (saver.PendingRequests() != 0 && std::chrono::steady_clock::now() < deadline) {
+        t.session.wait_for_alert(lt::seconds(1));
+        std::vector<lt::alert*> alerts;
+        t.session.pop_alerts(&alerts);
+        for (lt::alert* a : alerts)
+            saver.OnAlert(a, t.handle);
+    }
+    ASSERT_EQ(saver.FilesWritten(), 1);
+    EXPECT_EQ(t.PiecesIn(resume), 8);
+    EXPECT_FALSE(fs::exists(TemporaryPathFor(resume)));
+    // Nothing new since: the engine is not asked for the same data again.
+    saver.Tick(t.handle, t.handle.status(), 5000);
+    EXPECT_EQ(saver.PendingRequests(), 0);
+}
+
+TEST(PeriodicResume, TheStopWaitsForASaveInFlightAndLeavesNoAnswerBehind)
+{
+    HalfDoneTorrent t;
+    ASSERT_EQ(t.handle.status().state, lt::torrent_status::downloading);
+    const fs::path resume = t.dir.path / "a.resume";
+    PeriodicResumeSaver saver(resume, 0, 0);
+    saver.Tick(t.handle, t.handle.status(), 0);
+    ASSERT_EQ(saver.PendingRequests(), 1);
+    // The stop comes before the pump saw the periodic answer, and the
+    // torrent changed since that was asked for (a limit the resume data
+    // carries).
+    t.handle.set_upload_limit(12345);
+    t.session.pause();
+    ASSERT_TRUE(SaveResumeData(t.session, t.handle, resume, lt::seconds(30), saver.PendingRequests()));
+    lt::error_code ec;
+    const lt::add_torrent_params back = lt::read_resume_data(ReadBytes(resume), ec);
+    ASSERT_FALSE(ec) << ec.message();
+    EXPECT_EQ(back.have_pieces.count(), 8);
+    EXPECT_EQ(back.upload_limit, 12345) << "the file is the periodic answer, not the stop's";
+    EXPECT_EQ(t.AnswersLeft(lt::seconds(1)), 0) << "an answer was left in the queue";
 }

@@ -645,6 +645,110 @@ def scenario_kill_resume(args, work):
         pub.stop()
 
 
+def wait_until(condition, seconds, what):
+    deadline = time.time() + seconds
+    while not condition():
+        if time.time() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.5)
+
+
+def resume_pieces(path):
+    """The pieces a resume file calls complete."""
+    import libtorrent as lt
+    with open(path, "rb") as f:
+        atp = lt.read_resume_data(f.read())
+    return {i for i, have in enumerate(atp.have_pieces) if have}
+
+
+def scenario_kill_after_resume(args, work):
+    """Stop at about 20 % (the resume file is written), Retry, download on to
+    about 60 %, then kill the program: the resume file was saved again while
+    the resumed attempt downloaded, so the next start fetches no piece that
+    was complete on disk well before the kill. The test build saves every
+    3 s here, in place of every minute, to keep the run short."""
+    size = 32 << 20
+    args.env["TOLLGROVE_TEST_RESUME_SAVE_MS"] = "3000"
+    margin = 15  # seconds: several save intervals and loop passes
+    pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
+                              rate_limit=96 << 10).start()
+    prog, install = start_program(args, pub, work)
+    resume = os.path.join(install, "demo.resume")
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        wait_until(lambda: nginx_bytes(pub) >= size // 5, 120, "a fifth of the game")
+        prog.click(IDC_BTN_EXIT)  # asks for a stop
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        at_stop = resume_pieces(resume)
+        log(len(at_stop), "pieces in the resume file at the stop")
+        prog.click(IDC_BTN_ACTION)  # Retry
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        import libtorrent as lt
+        pieces = lt.torrent_info(pub.torrent_file).num_pieces()
+        wait_until(lambda: len(pieces_on_disk(pub, install)) >= pieces * 4 // 10, 240, "40 % on disk")
+        early = pieces_on_disk(pub, install)
+        early_at = time.time()
+        wait_until(lambda: time.time() - early_at >= margin and len(pieces_on_disk(pub, install)) >= pieces * 6 // 10,
+                   240, "60 % on disk")
+        prog.kill()
+        at_kill = pieces_on_disk(pub, install)
+        saved = resume_pieces(resume)
+        log(len(early), "pieces complete %d s before the kill," % margin, len(at_kill), "at the kill,",
+            len(saved), "in the resume file")
+        assert len(at_kill) < pieces, "the kill came too late"
+        assert early <= saved, "the resume file lacks pieces complete long before the kill"
+
+        # The next start, from a fast server, fetches only what the resume file lacks.
+        pub.nginx.stop()
+        pub.nginx = publisher.services.start_nginx(pub.served, port=pub.nginx.port)
+        prog = Program(args.exe, args.probe, os.path.join(work, "app"), args.env)
+        prog.start()
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        requested, unknown = requested_pieces(pub)
+        assert not unknown, unknown
+        again = sorted(requested & early)
+        log("the next start fetched", len(requested), "pieces")
+        assert not again, "the next start fetched pieces complete long before the kill: %s" % again[:20]
+        prog.click(IDC_BTN_EXIT)
+        prog.wait_exit()
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_end_session(args, work):
+    """Windows ends the session (a log-off) while the game downloads: by the
+    time the window's answer to WM_ENDSESSION returns, and within the 5 s
+    Windows allows, the stop sequence has written the resume and DHT state
+    files; then the process is ended, as Windows would end it. The first
+    minute has no periodic save, so nothing else writes them."""
+    pub = publisher.Publisher(work, [("data/big.pak", 16 << 20), ("game.exe", 40000)], seeder=False,
+                              rate_limit=128 << 10).start()
+    prog, install = start_program(args, pub, work)
+    resume, dht = os.path.join(install, "demo.resume"), os.path.join(install, "demo.dhtstate")
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        wait_until(lambda: len(pieces_on_disk(pub, install)) >= 4, 60, "a few pieces on disk")
+        assert not os.path.exists(resume), "a resume file before the end of the session"
+        rc, out = prog.probe_run("endsession")
+        prog.kill()
+        assert rc == 0, "the window did not answer the end of the session"
+        answer, ms = (int(v) for v in out.split())
+        log("WM_QUERYENDSESSION answered", answer, "; WM_ENDSESSION took", ms, "ms")
+        assert answer == 1, "the program vetoed the end of the session"
+        assert ms < 5000, "WM_ENDSESSION took longer than Windows waits"
+        assert os.path.exists(resume) and os.path.exists(dht), "the state files were not written in time"
+        saved = resume_pieces(resume)
+        log(len(saved), "pieces in the resume file")
+        assert saved, "the resume file has no piece"
+        assert os.path.getsize(dht) > 0
+        assert not os.path.exists(resume + ".tmp")
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def scenario_large_file(args, work):
     """A game of one file over 4 GiB from HTTP sources alone: it completes,
     and every byte of the installed file is right (each 16 KiB block
@@ -923,6 +1027,8 @@ def scenario_finishing(args, work):
 SCENARIOS = {
     "http_only": scenario_http_only,
     "kill_resume": scenario_kill_resume,
+    "kill_after_resume": scenario_kill_after_resume,
+    "end_session": scenario_end_session,
     "large_file": scenario_large_file,
     "http_faults": scenario_http_faults,
     "corrupt_range": scenario_corrupt_range,

@@ -15,6 +15,10 @@
 //   tg-probe in CAPTION CMD...  runs text, wait, click or settext on the
 //                               program's dialog with that caption instead
 //   tg-probe settext ID TEXT    sets dialog item ID's text
+//   tg-probe endsession         ends the Windows session for the window as
+//                               Windows does at a log-off: WM_QUERYENDSESSION,
+//                               then WM_ENDSESSION (TRUE); prints the first
+//                               answer and the milliseconds the second took
 //
 // The list and the status bar are read through their own messages; their
 // item records and texts live in a buffer allocated inside the program's
@@ -225,6 +229,16 @@ int wmain(int argc, wchar_t** argv)
     }
     if (cmd == L"enabled" && argc == 3) {
         std::printf("%d\n", IsWindowEnabled(GetDlgItem(dlg, ArgInt(argv[2]))) ? 1 : 0);
+        return 0;
+    }
+    if (cmd == L"endsession") {
+        DWORD_PTR answer = 0, ignored = 0;
+        if (!SendMessageTimeoutW(dlg, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer))
+            return 1;
+        const DWORD start = GetTickCount();
+        if (!SendMessageTimeoutW(dlg, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &ignored))
+            return 1;
+        std::printf("%d %lu\n", static_cast<int>(answer), static_cast<unsigned long>(GetTickCount() - start));
         return 0;
     }
     if (cmd == L"rows") {
