@@ -202,8 +202,11 @@ BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pR
         reflected = framework::kReflectCommand;
         code = HIWORD(wParam);
     } else if (message == WM_NOTIFY) {
+        const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
+        if (!hdr) // malformed notification, reflected by hand: no code to look up
+            return FALSE;
         reflected = framework::kReflectNotify;
-        code = reinterpret_cast<const NMHDR*>(lParam)->code;
+        code = hdr->code;
     } else {
         return FALSE;
     }
