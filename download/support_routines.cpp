@@ -17,13 +17,11 @@ std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                      nullptr, 0, "?", nullptr);
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
     if (n <= 0)
         return std::string();
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, "?",
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, "?", nullptr);
     return out;
 }
 } // namespace
@@ -119,8 +117,8 @@ int SetFileTimeFromStamp(const std::wstring& stamp, const std::wstring& path)
     uint64_t time = 0;
     if (!ParseFileStamp(stamp, time))
         return 0;
-    FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return 0;
     FILETIME lastWrite;
@@ -138,8 +136,8 @@ bool WriteResourceToFile(HRSRC resource, const std::wstring& path)
     const DWORD size = SizeofResource(nullptr, resource);
     if (!bytes && size != 0)
         return false;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     DWORD written = 0;
@@ -189,8 +187,8 @@ uint32_t LaunchProgram(const std::wstring& commandLine)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     ProcessHandles process;
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, process.Receive()))
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        process.Receive()))
         return 0;
     return process.Get().dwProcessId;
 }

@@ -26,8 +26,8 @@ HRESULT CreateShellLink(const std::wstring& target, const std::wstring& link, co
         return com.Result(); // no apartment: no link
     // Declared after the apartment, so both are released before it ends.
     ComPtr<IShellLinkW> shellLink;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-        shellLink.ReceiveVoid());
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.ReceiveVoid());
     if (FAILED(hr))
         return hr;
     ComPtr<IPersistFile> file;

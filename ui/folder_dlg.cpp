@@ -13,8 +13,7 @@ constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS | BIF
 
 } // namespace
 
-CFolderDlg::CFolderDlg(LPCWSTR initialFolder, CWnd* pOwner)
-    : m_bHideNewFolderButton(TRUE), m_pOwner(pOwner)
+CFolderDlg::CFolderDlg(LPCWSTR initialFolder, CWnd* pOwner) : m_bHideNewFolderButton(TRUE), m_pOwner(pOwner)
 {
     s_initialFolder = initialFolder ? initialFolder : L"";
     if (s_initialFolder.empty()) {

@@ -114,9 +114,9 @@ struct CPictureEx::Canvas
     std::mutex lock;
     HWND hwnd = nullptr; // invalidated after each drawn frame
     SIZE size = {0, 0};
-    COLORREF fill = 0;   // clears disposed frames and the buffer at the wrap
+    COLORREF fill = 0; // clears disposed frames and the buffer at the wrap
     MemoryBitmap buffer;
-    MemoryBitmap save;   // what lay under the frame of disposal 3 being shown
+    MemoryBitmap save; // what lay under the frame of disposal 3 being shown
     std::vector<PictureFrame> frames;
     std::atomic<UINT> frameIndex{0};
     std::atomic<bool> stop{false};
@@ -371,7 +371,8 @@ BOOL CPictureEx::Play()
         m_canvas->hwnd = m_hWnd;
         // The thread gets its own share of the canvas; it frees that share.
         auto share = std::make_unique<std::shared_ptr<Canvas>>(m_canvas);
-        uintptr_t h = _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, share.get(), CREATE_SUSPENDED, nullptr);
+        uintptr_t h =
+            _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, share.get(), CREATE_SUSPENDED, nullptr);
         m_hAnimThread = KernelHandle(reinterpret_cast<HANDLE>(h));
         if (m_hAnimThread.IsValid()) {
             share.release();

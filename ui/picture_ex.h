@@ -28,11 +28,11 @@
 // One decoded frame of an animated GIF; moves, never copies, its picture.
 struct PictureFrame
 {
-    ComPtr<IPicture> pPicture;    // the frame decoded on its own
-    SIZE size = {0, 0};           // from the image descriptor
-    POINT offset = {0, 0};        // in the logical screen
-    UINT delay = 0;               // hundredths of a second; 0 without a control extension
-    UINT disposal = 0;            // 0 to 7
+    ComPtr<IPicture> pPicture; // the frame decoded on its own
+    SIZE size = {0, 0};        // from the image descriptor
+    POINT offset = {0, 0};     // in the logical screen
+    UINT delay = 0;            // hundredths of a second; 0 without a control extension
+    UINT disposal = 0;         // 0 to 7
 };
 
 class CPictureEx : public CStatic
@@ -98,7 +98,7 @@ private:
     static unsigned __stdcall AnimationThreadProc(void* arg);
 
     SIZE m_sizePicture = {0, 0};
-    GifParseState m_parse;      // the locked data while a load parses it
+    GifParseState m_parse; // the locked data while a load parses it
     BOOL m_bGif = FALSE;
     BOOL m_bBufferReady = FALSE;
     KernelHandle m_hAnimThread;

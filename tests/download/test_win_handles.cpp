@@ -94,8 +94,8 @@ TEST(WinHandles, ProcessOwnerClosesBothHandles)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     ProcessHandles process;
-    ASSERT_TRUE(::CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 process.Receive()));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process.Receive()));
     const PROCESS_INFORMATION info = process.Get();
     ProcessHandles moved(std::move(process));
     EXPECT_EQ(process.Get().hProcess, nullptr);
