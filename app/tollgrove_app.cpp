@@ -14,7 +14,7 @@ BEGIN_MESSAGE_MAP(CTollgroveApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
-CTollgroveApp::CTollgroveApp() : CWinApp(nullptr), m_hInstanceMutex(nullptr)
+CTollgroveApp::CTollgroveApp() : CWinApp(nullptr)
 {
 }
 
@@ -27,8 +27,8 @@ BOOL CTollgroveApp::InitInstance()
 
     // The mutex is only a marker: another instance made it first, so leave
     // without a word. When it cannot be made at all, start as usual.
-    m_hInstanceMutex = ::CreateMutexW(nullptr, FALSE, L"Tollgrove");
-    if (m_hInstanceMutex && ::GetLastError() == ERROR_ALREADY_EXISTS)
+    m_hInstanceMutex = KernelHandle(::CreateMutexW(nullptr, FALSE, L"Tollgrove"));
+    if (m_hInstanceMutex.IsValid() && ::GetLastError() == ERROR_ALREADY_EXISTS)
         return FALSE;
 
     // Work beside the executable, whatever folder a shortcut started us in.
@@ -53,9 +53,6 @@ BOOL CTollgroveApp::InitInstance()
 
 int CTollgroveApp::ExitInstance()
 {
-    if (m_hInstanceMutex) {
-        ::CloseHandle(m_hInstanceMutex);
-        m_hInstanceMutex = nullptr;
-    }
+    m_hInstanceMutex.Close();
     return CWinApp::ExitInstance();
 }

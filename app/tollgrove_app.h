@@ -1,5 +1,6 @@
 // The application object: the program's start-up before the main window.
 #pragma once
+#include "download/win_handles.h"
 #include "framework/framework.h"
 
 class CTollgroveApp : public CWinApp
@@ -13,7 +14,7 @@ public:
     int ExitInstance() override;
 
 protected:
-    HANDLE m_hInstanceMutex; // the single-instance marker; null until InitInstance
+    KernelHandle m_hInstanceMutex; // the single-instance marker; empty until InitInstance
 
     DECLARE_MESSAGE_MAP()
 };

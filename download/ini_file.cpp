@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "vietnamese_fold.h"
+#include "win_handles.h"
 
 namespace {
 const wchar_t kSetting[] = L"Setting";
@@ -10,13 +11,11 @@ const wchar_t kSetup[] = L"Setup";
 constexpr DWORD kIniBufferChars = 2048;
 } // namespace
 
-std::wstring ReadIniString(const std::wstring& section, const std::wstring& key,
-                           const std::wstring& path)
+std::wstring ReadIniString(const std::wstring& section, const std::wstring& key, const std::wstring& path)
 {
     // The profile function itself cuts to size - 1 and terminates.
     wchar_t buffer[kIniBufferChars] = {};
-    GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer, kIniBufferChars,
-                             path.c_str());
+    GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer, kIniBufferChars, path.c_str());
     buffer[kIniBufferChars - 1] = L'\0';
     return buffer;
 }
@@ -66,22 +65,19 @@ void WriteInstallPath(const std::wstring& cachePath, const std::wstring& install
     // A new file written by the profile API is ANSI, which would lose the
     // Vietnamese letters of a folder name: start it as UTF-16LE instead.
     if (GetFileAttributesW(cachePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        HANDLE file = CreateFileW(cachePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        FileHandle file(
+            CreateFileW(cachePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.IsValid()) {
             static const unsigned char kBom[2] = {0xFF, 0xFE};
             DWORD written = 0;
-            WriteFile(file, kBom, sizeof kBom, &written, nullptr);
-            CloseHandle(file);
-        }
+            WriteFile(file.Get(), kBom, sizeof kBom, &written, nullptr);
+        } // closed here, before the profile API opens the file
     }
     WritePrivateProfileStringW(kSetup, L"InstallPath", installPath.c_str(), cachePath.c_str());
 }
 
 void WriteStoppedTotals(const std::wstring& configPath, int32_t totalSize, int32_t totalTime)
 {
-    WritePrivateProfileStringW(kSetting, L"TotalSizeDL", std::to_wstring(totalSize).c_str(),
-                               configPath.c_str());
-    WritePrivateProfileStringW(kSetting, L"TotalTimeDL", std::to_wstring(totalTime).c_str(),
-                               configPath.c_str());
+    WritePrivateProfileStringW(kSetting, L"TotalSizeDL", std::to_wstring(totalSize).c_str(), configPath.c_str());
+    WritePrivateProfileStringW(kSetting, L"TotalTimeDL", std::to_wstring(totalTime).c_str(), configPath.c_str());
 }

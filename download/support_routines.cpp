@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include <shlwapi.h>
@@ -14,22 +13,15 @@
 namespace {
 constexpr size_t kCommandLineChars = 260;
 
-struct FileCloser
-{
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                      nullptr, 0, "?", nullptr);
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
     if (n <= 0)
         return std::string();
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, "?",
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, "?", nullptr);
     return out;
 }
 } // namespace
@@ -80,11 +72,11 @@ void WriteLogLineIn(const std::wstring& folder, const std::wstring& text)
     GetLocalTime(&now);
     const LocalTimeFields t = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     const std::wstring name = folder.empty() ? UpdateLogFileName(t) : folder + L"\\" + UpdateLogFileName(t);
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(name.c_str(), L"at"));
-    if (!file)
+    CrtFile file(_wfopen(name.c_str(), L"at"));
+    if (!file.IsValid())
         return;
     const std::string line = UpdateLogLine(t, ToAnsi(text));
-    std::fwrite(line.data(), 1, line.size(), file.get());
+    std::fwrite(line.data(), 1, line.size(), file.Get());
 }
 
 void DeleteDirectoryTree(const std::wstring& folder)
@@ -95,27 +87,28 @@ void DeleteDirectoryTree(const std::wstring& folder)
     if (base.back() != L'\\')
         base += L'\\';
     WIN32_FIND_DATAW entry = {};
-    HANDLE search = FindFirstFileW((base + L"*.*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    // "." and ".." are skipped by name, not by position: a name that sorts
-    // before "." (such as "!x") comes first on some file systems, and
-    // taking ".." for a subfolder would empty the parent.
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        const std::wstring child = base + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            DeleteDirectoryTree(child);
-        } else {
-            const DWORD attributes = GetFileAttributesW(child.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-                SetFileAttributesW(child.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-            DeleteFileW(child.c_str());
-        }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    {
+        FindHandle search(FindFirstFileW((base + L"*.*").c_str(), &entry));
+        if (!search.IsValid())
+            return;
+        // "." and ".." are skipped by name, not by position: a name that sorts
+        // before "." (such as "!x") comes first on some file systems, and
+        // taking ".." for a subfolder would empty the parent.
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = base + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteDirectoryTree(child);
+            } else {
+                const DWORD attributes = GetFileAttributesW(child.c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                    SetFileAttributesW(child.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search.Get(), &entry));
+    } // the search ends before its folder is removed
     RemoveDirectoryW(folder.c_str());
 }
 
@@ -124,8 +117,8 @@ int SetFileTimeFromStamp(const std::wstring& stamp, const std::wstring& path)
     uint64_t time = 0;
     if (!ParseFileStamp(stamp, time))
         return 0;
-    FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return 0;
     FILETIME lastWrite;
@@ -143,8 +136,8 @@ bool WriteResourceToFile(HRSRC resource, const std::wstring& path)
     const DWORD size = SizeofResource(nullptr, resource);
     if (!bytes && size != 0)
         return false;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     DWORD written = 0;
@@ -193,11 +186,9 @@ uint32_t LaunchProgram(const std::wstring& commandLine)
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    ProcessHandles process;
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        process.Receive()))
         return 0;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return process.dwProcessId;
+    return process.Get().dwProcessId;
 }

@@ -1,5 +1,6 @@
 #include "framework/status_bar.h"
 
+#include "download/win_gdi.h"
 #include "framework/win_app.h"
 
 IMPLEMENT_DYNAMIC(CStatusBar, CWnd)
@@ -25,30 +26,25 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount)
     if (nIDCount < 0 || nIDCount > 255 || (nIDCount > 0 && !lpIDArray)) // the control has at most 256 parts
         return FALSE;
     m_panes.clear();
-    HDC dc = GetDC();
-    HGDIOBJ oldFont = nullptr;
-    if (dc)
-        oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)));
     std::vector<std::wstring> texts;
-    for (int i = 0; i < nIDCount; ++i) {
-        std::wstring text;
-        if (lpIDArray[i] != 0) {
-            const wchar_t* res = nullptr;
-            int n = ::LoadStringW(AfxGetResourceHandle(), lpIDArray[i], reinterpret_cast<LPWSTR>(&res), 0);
-            if (n > 0 && res)
-                text.assign(res, static_cast<size_t>(n));
+    {
+        WindowDc dc(m_hWnd);
+        SelectedObject font(dc.Get(), reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)));
+        for (int i = 0; i < nIDCount; ++i) {
+            std::wstring text;
+            if (lpIDArray[i] != 0) {
+                const wchar_t* res = nullptr;
+                int n = ::LoadStringW(AfxGetResourceHandle(), lpIDArray[i], reinterpret_cast<LPWSTR>(&res), 0);
+                if (n > 0 && res)
+                    text.assign(res, static_cast<size_t>(n));
+            }
+            SIZE extent = {0, 0};
+            if (dc.Get() && !text.empty())
+                ::GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
+            m_panes.push_back({lpIDArray[i], SBPS_NORMAL, static_cast<int>(extent.cx)});
+            texts.push_back(std::move(text));
         }
-        SIZE extent = {0, 0};
-        if (dc && !text.empty())
-            ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-        m_panes.push_back({lpIDArray[i], SBPS_NORMAL, static_cast<int>(extent.cx)});
-        texts.push_back(std::move(text));
-    }
-    if (dc) {
-        if (oldFont)
-            ::SelectObject(dc, oldFont);
-        ReleaseDC(dc);
-    }
+    } // the font goes out of the DC and the DC back to the window before the parts are laid out
     UpdateParts();
     for (int i = 0; i < nIDCount; ++i)
         SetPaneText(i, texts[static_cast<size_t>(i)].c_str());

@@ -18,8 +18,7 @@ CWnd::~CWnd()
 {
     if (!m_hWnd)
         return;
-    if (m_bCreated && ::IsWindow(m_hWnd) &&
-        ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId()) {
+    if (m_bCreated && ::IsWindow(m_hWnd) && ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId()) {
         ::DestroyWindow(m_hWnd); // WM_NCDESTROY detaches
     }
     if (m_hWnd && FromHandlePermanent(m_hWnd) == this)
@@ -79,8 +78,8 @@ void CWnd::Detach()
     m_bCreated = false;
 }
 
-BOOL CWnd::CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle,
-                    const RECT& rect, HWND hWndParent, UINT nID)
+BOOL CWnd::CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                    HWND hWndParent, UINT nID)
 {
     if (m_hWnd)
         return FALSE;
@@ -202,8 +201,11 @@ BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pR
         reflected = framework::kReflectCommand;
         code = HIWORD(wParam);
     } else if (message == WM_NOTIFY) {
+        const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
+        if (!hdr) // malformed notification, reflected by hand: no code to look up
+            return FALSE;
         reflected = framework::kReflectNotify;
-        code = reinterpret_cast<const NMHDR*>(lParam)->code;
+        code = hdr->code;
     } else {
         return FALSE;
     }
@@ -229,6 +231,8 @@ LRESULT CWnd::Default()
     return DefWindowProc(m.message, m.wParam, m.lParam);
 }
 
+// One line per default handler, read as a table.
+// clang-format off
 void CWnd::OnPaint() { Default(); }
 HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
 void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
@@ -239,3 +243,4 @@ void CWnd::OnMouseLeave() { Default(); }
 void CWnd::OnTimer(UINT_PTR) { Default(); }
 void CWnd::OnDestroy() { Default(); }
 void CWnd::OnSize(UINT, int, int) { Default(); }
+// clang-format on

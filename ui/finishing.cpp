@@ -9,51 +9,9 @@
 #include <cwchar>
 
 #include "download/support_routines.h"
+#include "download/win_handles.h"
 #include "ui/finishing_paths.h"
 #include "ui/tollgrove_dlg.h"
-
-namespace {
-
-// Releases a COM interface on every path.
-template <typename T> class ComPtr
-{
-public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (m_p)
-            m_p->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return m_p; }
-    T** Receive() { return &m_p; }
-    void** ReceiveVoid() { return reinterpret_cast<void**>(&m_p); }
-
-private:
-    T* m_p = nullptr;
-};
-
-// Balances a successful CoInitializeEx.
-class ComApartment
-{
-public:
-    ComApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment()
-    {
-        if (Ready())
-            ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    bool Ready() const { return m_hr == S_OK || m_hr == S_FALSE; }
-    HRESULT Result() const { return m_hr; }
-
-private:
-    HRESULT m_hr;
-};
-
-} // namespace
 
 HRESULT CreateShellLink(const std::wstring& target, const std::wstring& link, const std::wstring& workingDirectory)
 {
@@ -68,8 +26,8 @@ HRESULT CreateShellLink(const std::wstring& target, const std::wstring& link, co
         return com.Result(); // no apartment: no link
     // Declared after the apartment, so both are released before it ends.
     ComPtr<IShellLinkW> shellLink;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-        shellLink.ReceiveVoid());
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.ReceiveVoid());
     if (FAILED(hr))
         return hr;
     ComPtr<IPersistFile> file;

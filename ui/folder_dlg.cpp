@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "download/win_handles.h"
+
 std::wstring CFolderDlg::s_initialFolder;
 
 namespace {
@@ -11,8 +13,7 @@ constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS | BIF
 
 } // namespace
 
-CFolderDlg::CFolderDlg(LPCWSTR initialFolder, CWnd* pOwner)
-    : m_bHideNewFolderButton(TRUE), m_pOwner(pOwner)
+CFolderDlg::CFolderDlg(LPCWSTR initialFolder, CWnd* pOwner) : m_bHideNewFolderButton(TRUE), m_pOwner(pOwner)
 {
     s_initialFolder = initialFolder ? initialFolder : L"";
     if (s_initialFolder.empty()) {
@@ -26,11 +27,11 @@ CFolderDlg::CFolderDlg(LPCWSTR initialFolder, CWnd* pOwner)
 INT_PTR CFolderDlg::DoModal()
 {
     m_strFolderPath.clear();
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (com != S_OK && com != S_FALSE)
+    ComApartment com;
+    if (!com.Ready())
         return IDCANCEL;
-    IMalloc* malloc = nullptr;
-    if (SUCCEEDED(::CoGetMalloc(MEMCTX_TASK, &malloc)) && malloc) {
+    ComPtr<IMalloc> malloc; // declared after the apartment: released before it ends
+    if (SUCCEEDED(::CoGetMalloc(MEMCTX_TASK, malloc.Receive())) && malloc.Get()) {
         wchar_t name[MAX_PATH] = {};
         BROWSEINFOW bi = {};
         bi.hwndOwner = m_pOwner ? m_pOwner->GetSafeHwnd() : nullptr;
@@ -45,9 +46,7 @@ INT_PTR CFolderDlg::DoModal()
                 m_strFolderPath = name;
             malloc->Free(item);
         }
-        malloc->Release();
     }
-    ::CoUninitialize();
     return m_strFolderPath.empty() ? IDCANCEL : IDOK;
 }
 

@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "framework/paint_dc.h"
 #include "resource.h"
@@ -14,64 +15,37 @@ const wchar_t kTooltipText[] = L"Korvane Corp.";
 const UINT kTooltipId = 1;
 const DWORD kJoinMs = 5000;
 
-// Owner of a CRITICAL_SECTION and its scoped holder.
-class Lock
-{
-public:
-    Lock() { InitializeCriticalSection(&m_cs); }
-    ~Lock() { DeleteCriticalSection(&m_cs); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    void Enter() { EnterCriticalSection(&m_cs); }
-    void Leave() { LeaveCriticalSection(&m_cs); }
+using Hold = std::lock_guard<std::mutex>;
 
-private:
-    CRITICAL_SECTION m_cs;
-};
-
-class Hold
-{
-public:
-    explicit Hold(Lock& lock) : m_lock(lock) { m_lock.Enter(); }
-    ~Hold() { m_lock.Leave(); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-private:
-    Lock& m_lock;
-};
-
-// A memory device context with a bitmap selected into it; frees both.
+// A memory device context with a bitmap selected into it. Declared so that
+// they end in this order: the bitmap goes out of the DC, the DC is deleted,
+// then the bitmap.
 struct MemoryBitmap
 {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ oldBitmap = nullptr;
+    GdiObject<HBITMAP> bitmap;
+    MemoryDc memory;
+    SelectedObject selected;
 
+    HDC Dc() const { return memory.Get(); }
     bool Create(HDC compatible, int width, int height)
     {
-        dc = CreateCompatibleDC(compatible);
-        if (!dc)
+        Free();
+        memory = MemoryDc(CreateCompatibleDC(compatible));
+        if (!memory.IsValid())
             return false;
-        bitmap = CreateCompatibleBitmap(compatible, width, height);
-        if (!bitmap) {
+        bitmap = GdiObject<HBITMAP>(CreateCompatibleBitmap(compatible, width, height));
+        if (!bitmap.IsValid()) {
             Free();
             return false;
         }
-        oldBitmap = SelectObject(dc, bitmap);
+        selected = SelectedObject(memory.Get(), bitmap.Get());
         return true;
     }
     void Free()
     {
-        if (dc && oldBitmap)
-            SelectObject(dc, oldBitmap);
-        if (dc)
-            DeleteDC(dc);
-        if (bitmap)
-            DeleteObject(bitmap);
-        dc = nullptr;
-        bitmap = nullptr;
-        oldBitmap = nullptr;
+        selected.Close();
+        memory.Close();
+        bitmap.Close();
     }
 };
 
@@ -88,28 +62,38 @@ bool RenderPicture(IPicture* picture, HDC dc, int x, int y, int cx, int cy)
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color)
 {
-    HBRUSH brush = CreateSolidBrush(color);
-    if (!brush)
-        return;
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(color));
+    if (brush.IsValid())
+        FillRect(dc, &rect, brush.Get());
 }
 
-// Decodes a picture from a stream over hGlobal.
-IPicture* DecodePicture(HGLOBAL hGlobal, LONG size, BOOL deleteOnRelease)
+ComPtr<IPicture> LoadPicture(const ComPtr<IStream>& stream, LONG size)
 {
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(hGlobal, deleteOnRelease, &stream)) || !stream)
-        return nullptr;
-    IPicture* picture = nullptr;
-    HRESULT hr = OleLoadPicture(stream, size, FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
-    stream->Release();
-    if (FAILED(hr)) {
-        if (picture)
-            picture->Release();
-        return nullptr;
-    }
+    ComPtr<IPicture> picture;
+    if (FAILED(OleLoadPicture(stream.Get(), size, FALSE, IID_IPicture, picture.ReceiveVoid())))
+        picture.Reset();
     return picture;
+}
+
+// Decodes a picture from a stream over hGlobal, which stays the caller's.
+ComPtr<IPicture> DecodePicture(HGLOBAL hGlobal, LONG size)
+{
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(hGlobal, FALSE, stream.Receive())) || !stream.Get())
+        return ComPtr<IPicture>();
+    return LoadPicture(stream, size);
+}
+
+// Decodes a picture from a stream that takes the block over and frees it
+// when released, also when the picture does not decode; a block that gets
+// no stream is freed here.
+ComPtr<IPicture> DecodeOwnedPicture(GlobalMemory block, LONG size)
+{
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(block.Get(), TRUE, stream.Receive())) || !stream.Get())
+        return ComPtr<IPicture>();
+    block.Detach();
+    return LoadPicture(stream, size);
 }
 
 } // namespace
@@ -124,29 +108,19 @@ IPicture* DecodePicture(HGLOBAL hGlobal, LONG size, BOOL deleteOnRelease)
 struct CPictureEx::Canvas
 {
     Canvas() : stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Canvas()
-    {
-        buffer.Free();
-        save.Free();
-        for (PictureFrame& f : frames)
-            if (f.pPicture)
-                f.pPicture->Release();
-        if (stopEvent)
-            CloseHandle(stopEvent);
-    }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
 
-    Lock lock;
+    std::mutex lock;
     HWND hwnd = nullptr; // invalidated after each drawn frame
     SIZE size = {0, 0};
-    COLORREF fill = 0;   // clears disposed frames and the buffer at the wrap
+    COLORREF fill = 0; // clears disposed frames and the buffer at the wrap
     MemoryBitmap buffer;
-    MemoryBitmap save;   // what lay under the frame of disposal 3 being shown
+    MemoryBitmap save; // what lay under the frame of disposal 3 being shown
     std::vector<PictureFrame> frames;
     std::atomic<UINT> frameIndex{0};
     std::atomic<bool> stop{false};
-    HANDLE stopEvent;    // manual reset: ends the wait between frames at once
+    KernelHandle stopEvent; // manual reset: ends the wait between frames at once
 };
 
 namespace {
@@ -161,9 +135,9 @@ void DisposeFrame(CPictureEx::Canvas& c, UINT i)
 {
     const PictureFrame& f = c.frames[i];
     if (f.disposal == 2) {
-        FillSolid(c.buffer.dc, FrameRect(f), c.fill);
-    } else if (f.disposal == 3 && c.save.dc) {
-        BitBlt(c.buffer.dc, f.offset.x, f.offset.y, f.size.cx, f.size.cy, c.save.dc, 0, 0, SRCCOPY);
+        FillSolid(c.buffer.Dc(), FrameRect(f), c.fill);
+    } else if (f.disposal == 3 && c.save.Dc()) {
+        BitBlt(c.buffer.Dc(), f.offset.x, f.offset.y, f.size.cx, f.size.cy, c.save.Dc(), 0, 0, SRCCOPY);
         c.save.Free();
     }
 }
@@ -185,25 +159,25 @@ void RunAnimation(CPictureEx::Canvas& c)
         bool drawn;
         {
             Hold hold(c.lock);
-            if (f.disposal == 3 && !c.save.dc) {
-                if (c.save.Create(c.buffer.dc, f.size.cx, f.size.cy))
-                    BitBlt(c.save.dc, 0, 0, f.size.cx, f.size.cy, c.buffer.dc, f.offset.x, f.offset.y, SRCCOPY);
+            if (f.disposal == 3 && !c.save.Dc()) {
+                if (c.save.Create(c.buffer.Dc(), f.size.cx, f.size.cy))
+                    BitBlt(c.save.Dc(), 0, 0, f.size.cx, f.size.cy, c.buffer.Dc(), f.offset.x, f.offset.y, SRCCOPY);
             }
-            drawn = RenderPicture(f.pPicture, c.buffer.dc, f.offset.x, f.offset.y, f.size.cx, f.size.cy);
+            drawn = RenderPicture(f.pPicture.Get(), c.buffer.Dc(), f.offset.x, f.offset.y, f.size.cx, f.size.cy);
         }
         if (drawn && c.hwnd) // a null window would invalidate every window
             InvalidateRect(c.hwnd, nullptr, FALSE);
         if (c.stop)
             break;
         // delay is at most 65535 (16 bits in the file), so the product fits.
-        WaitForSingleObject(c.stopEvent, f.delay >= 5 ? f.delay * 10 : 100);
+        WaitForSingleObject(c.stopEvent.Get(), f.delay >= 5 ? f.delay * 10 : 100);
         if (c.stop)
             break;
         Hold hold(c.lock);
         DisposeFrame(c, i);
         if (++i >= count) {
             i = 0;
-            FillSolid(c.buffer.dc, RECT{0, 0, c.size.cx, c.size.cy}, c.fill);
+            FillSolid(c.buffer.Dc(), RECT{0, 0, c.size.cx, c.size.cy}, c.fill);
         }
         c.frameIndex = i;
     }
@@ -243,10 +217,10 @@ UINT CPictureEx::GetFrameIndex() const
 
 COLORREF CPictureEx::GetBufferPixel(int x, int y) const
 {
-    if (!m_canvas || !m_canvas->buffer.dc)
+    if (!m_canvas || !m_canvas->buffer.Dc())
         return CLR_INVALID;
     Hold hold(m_canvas->lock);
-    return GetPixel(m_canvas->buffer.dc, x, y);
+    return GetPixel(m_canvas->buffer.Dc(), x, y);
 }
 
 BOOL CPictureEx::LoadFromResource()
@@ -259,86 +233,80 @@ BOOL CPictureEx::LoadFromResource()
     DWORD size = SizeofResource(module, res);
     if (!loaded || size == 0)
         return FALSE;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size);
-    if (!block)
+    const GlobalMemory block(GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size));
+    if (!block.IsValid())
         return FALSE;
-    void* dst = GlobalLock(block);
-    const void* src = LockResource(loaded);
-    if (!dst || !src) {
-        if (dst)
-            GlobalUnlock(block);
-        GlobalFree(block);
-        return FALSE;
+    {
+        const GlobalMemoryLock dst(block.Get());
+        const void* src = LockResource(loaded);
+        if (!dst.Get() || !src)
+            return FALSE;
+        std::memcpy(dst.Get(), src, size);
     }
-    std::memcpy(dst, src, size);
-    GlobalUnlock(block);
-    BOOL ok = LoadFromMemory(block, size);
-    GlobalFree(block);
-    return ok;
+    return LoadFromMemory(block.Get(), size);
 }
 
 BOOL CPictureEx::LoadFromMemory(HGLOBAL hGlobal, DWORD dwSize)
 {
     ReleasePicture();
-    const uint8_t* data = static_cast<const uint8_t*>(GlobalLock(hGlobal));
-    if (!data)
-        return FALSE;
-    // GlobalSize may round up; never parse beyond what the block holds.
-    const SIZE_T held = GlobalSize(hGlobal);
-    if (held < dwSize)
-        dwSize = static_cast<DWORD>(held);
-    m_canvas = std::make_shared<Canvas>();
-    if (!m_canvas->stopEvent) {
-        m_canvas.reset();
-        GlobalUnlock(hGlobal);
-        return FALSE;
-    }
-
     BOOL decoded = FALSE;
     SIZE size = {0, 0};
-    GifHeader header;
-    if (IsGifSignature(data, dwSize)) {
-        m_bGif = TRUE;
-        // A GIF signature on data too short for its screen descriptor is a
-        // broken GIF, not another format.
-        if (ReadGifHeader(data, dwSize, &header)) {
-            m_parse = StartGifParse(data, dwSize, header);
-            size = SIZE{LONG(header.width), LONG(header.height)};
-            const uint32_t count = CountGraphicBlocks(m_parse);
-            if (count == 1) {
-                m_pStillPicture = DecodePicture(hGlobal, LONG(dwSize), FALSE);
-                decoded = m_pStillPicture != nullptr;
-            } else if (count >= 2) {
-                UINT length = 0;
-                PictureFrame frame;
-                while (HGLOBAL one = ExtractFrame(&length, &frame)) {
-                    // The stream frees the block when released, also when the
-                    // frame does not decode.
-                    frame.pPicture = DecodePicture(one, LONG(length), TRUE);
-                    if (frame.pPicture)
-                        m_canvas->frames.push_back(frame);
+    {
+        const GlobalMemoryLock lock(hGlobal);
+        const uint8_t* data = static_cast<const uint8_t*>(lock.Get());
+        if (!data)
+            return FALSE;
+        // GlobalSize may round up; never parse beyond what the block holds.
+        const SIZE_T held = GlobalSize(hGlobal);
+        if (held < dwSize)
+            dwSize = static_cast<DWORD>(held);
+        m_canvas = std::make_shared<Canvas>();
+        if (!m_canvas->stopEvent.IsValid()) {
+            m_canvas.reset();
+            return FALSE;
+        }
+
+        GifHeader header;
+        if (IsGifSignature(data, dwSize)) {
+            m_bGif = TRUE;
+            // A GIF signature on data too short for its screen descriptor is a
+            // broken GIF, not another format.
+            if (ReadGifHeader(data, dwSize, &header)) {
+                m_parse = StartGifParse(data, dwSize, header);
+                size = SIZE{LONG(header.width), LONG(header.height)};
+                const uint32_t count = CountGraphicBlocks(m_parse);
+                if (count == 1) {
+                    m_pStillPicture = DecodePicture(hGlobal, LONG(dwSize));
+                    decoded = m_pStillPicture.Get() != nullptr;
+                } else if (count >= 2) {
+                    UINT length = 0;
+                    PictureFrame frame;
+                    for (GlobalMemory one = ExtractFrame(&length, &frame); one.IsValid();
+                         one = ExtractFrame(&length, &frame)) {
+                        frame.pPicture = DecodeOwnedPicture(std::move(one), LONG(length));
+                        if (frame.pPicture.Get())
+                            m_canvas->frames.push_back(std::move(frame));
+                    }
+                    decoded = !m_canvas->frames.empty();
                 }
-                decoded = !m_canvas->frames.empty();
+            }
+        } else {
+            m_pStillPicture = DecodePicture(hGlobal, LONG(dwSize));
+            if (m_pStillPicture.Get()) {
+                OLE_XSIZE_HIMETRIC w = 0;
+                OLE_YSIZE_HIMETRIC h = 0;
+                m_pStillPicture->get_Width(&w);
+                m_pStillPicture->get_Height(&h);
+                const WindowDc dc(m_hWnd);
+                if (dc.Get()) {
+                    size.cx = MulDiv(w, GetDeviceCaps(dc.Get(), LOGPIXELSX), 2540);
+                    size.cy = MulDiv(h, GetDeviceCaps(dc.Get(), LOGPIXELSY), 2540);
+                    decoded = TRUE;
+                }
             }
         }
-    } else {
-        m_pStillPicture = DecodePicture(hGlobal, LONG(dwSize), FALSE);
-        if (m_pStillPicture) {
-            OLE_XSIZE_HIMETRIC w = 0;
-            OLE_YSIZE_HIMETRIC h = 0;
-            m_pStillPicture->get_Width(&w);
-            m_pStillPicture->get_Height(&h);
-            HDC dc = ::GetDC(m_hWnd);
-            if (dc) {
-                size.cx = MulDiv(w, GetDeviceCaps(dc, LOGPIXELSX), 2540);
-                size.cy = MulDiv(h, GetDeviceCaps(dc, LOGPIXELSY), 2540);
-                ::ReleaseDC(m_hWnd, dc);
-                decoded = TRUE;
-            }
-        }
+        m_parse = GifParseState(); // it points into the block, unlocked next
     }
-    m_parse = GifParseState();
-    GlobalUnlock(hGlobal);
     if (!decoded) {
         m_canvas.reset(); // nothing decoded: the control stays empty
         return FALSE;
@@ -348,24 +316,23 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL hGlobal, DWORD dwSize)
     return CreateBackBuffer(size.cx, size.cy);
 }
 
-HGLOBAL CPictureEx::ExtractFrame(UINT* length, PictureFrame* frame)
+GlobalMemory CPictureEx::ExtractFrame(UINT* length, PictureFrame* frame)
 {
     GifFrame cut;
     if (!::ExtractFrame(m_parse, &cut))
-        return nullptr;
+        return GlobalMemory();
     // Moveable: the stream over it is documented to need a moveable block.
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, cut.gif.size());
-    if (!block)
-        return nullptr;
-    void* p = GlobalLock(block);
-    if (!p) {
-        GlobalFree(block);
-        return nullptr;
+    GlobalMemory block(GlobalAlloc(GMEM_MOVEABLE, cut.gif.size()));
+    if (!block.IsValid())
+        return GlobalMemory();
+    {
+        const GlobalMemoryLock p(block.Get());
+        if (!p.Get())
+            return GlobalMemory();
+        std::memcpy(p.Get(), cut.gif.data(), cut.gif.size());
     }
-    std::memcpy(p, cut.gif.data(), cut.gif.size());
-    GlobalUnlock(block);
     *length = static_cast<UINT>(cut.gif.size());
-    frame->pPicture = nullptr;
+    frame->pPicture.Reset();
     frame->size = SIZE{cut.width, cut.height};
     frame->offset = POINT{cut.left, cut.top};
     frame->delay = cut.delay;
@@ -376,21 +343,20 @@ HGLOBAL CPictureEx::ExtractFrame(UINT* length, PictureFrame* frame)
 BOOL CPictureEx::CreateBackBuffer(int width, int height)
 {
     SetWindowPos(nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
-    HDC dc = ::GetDC(m_hWnd);
-    if (!dc)
-        return FALSE;
-    Canvas& c = *m_canvas;
     bool made;
     {
+        const WindowDc dc(m_hWnd);
+        if (!dc.Get())
+            return FALSE;
+        Canvas& c = *m_canvas;
         Hold hold(c.lock);
-        made = c.buffer.Create(dc, width, height);
+        made = c.buffer.Create(dc.Get(), width, height);
         if (made) {
             c.fill = GetSysColor(COLOR_BTNFACE);
             RECT all = {0, 0, width, height};
-            FillRect(c.buffer.dc, &all, reinterpret_cast<HBRUSH>(COLOR_MENU + 1));
+            FillRect(c.buffer.Dc(), &all, reinterpret_cast<HBRUSH>(COLOR_MENU + 1));
         }
     }
-    ::ReleaseDC(m_hWnd, dc);
     m_bBufferReady = made;
     return made;
 }
@@ -400,25 +366,26 @@ BOOL CPictureEx::Play()
     if (!m_bBufferReady || !m_canvas)
         return FALSE;
     if (m_bGif && m_canvas->frames.size() > 1) {
-        if (m_hAnimThread)
+        if (m_hAnimThread.IsValid())
             return FALSE; // already animating: one thread per control
         m_canvas->hwnd = m_hWnd;
         // The thread gets its own share of the canvas; it frees that share.
         auto share = std::make_unique<std::shared_ptr<Canvas>>(m_canvas);
-        uintptr_t h = _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, share.get(), CREATE_SUSPENDED, nullptr);
-        m_hAnimThread = reinterpret_cast<HANDLE>(h);
-        if (m_hAnimThread) {
+        uintptr_t h =
+            _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, share.get(), CREATE_SUSPENDED, nullptr);
+        m_hAnimThread = KernelHandle(reinterpret_cast<HANDLE>(h));
+        if (m_hAnimThread.IsValid()) {
             share.release();
-            ResumeThread(m_hAnimThread);
+            ResumeThread(m_hAnimThread.Get());
         }
         return FALSE;
     }
-    if (!m_pStillPicture)
+    if (!m_pStillPicture.Get())
         return FALSE;
     bool drawn;
     {
         Hold hold(m_canvas->lock);
-        drawn = RenderPicture(m_pStillPicture, m_canvas->buffer.dc, 0, 0, m_sizePicture.cx, m_sizePicture.cy);
+        drawn = RenderPicture(m_pStillPicture.Get(), m_canvas->buffer.Dc(), 0, 0, m_sizePicture.cx, m_sizePicture.cy);
     }
     if (!drawn)
         return FALSE;
@@ -439,25 +406,21 @@ BOOL CPictureEx::StopAnimation()
         return TRUE;
     Canvas& c = *m_canvas;
     c.stop = true;
-    SetEvent(c.stopEvent);
+    SetEvent(c.stopEvent.Get());
     BOOL ended = TRUE;
-    if (m_hAnimThread) {
-        ended = WaitForSingleObject(m_hAnimThread, kJoinMs) == WAIT_OBJECT_0;
-        CloseHandle(m_hAnimThread);
-        m_hAnimThread = nullptr;
+    if (m_hAnimThread.IsValid()) {
+        ended = WaitForSingleObject(m_hAnimThread.Get(), kJoinMs) == WAIT_OBJECT_0;
+        m_hAnimThread.Close();
     }
     if (!ended) {
         // The thread is still inside a frame: leave its stop signal set and
         // let it keep the canvas it holds; the control starts empty.
         m_canvas.reset();
-        if (m_pStillPicture) {
-            m_pStillPicture->Release();
-            m_pStillPicture = nullptr;
-        }
+        m_pStillPicture.Reset();
         m_bBufferReady = FALSE;
         return FALSE;
     }
-    ResetEvent(c.stopEvent);
+    ResetEvent(c.stopEvent.Get());
     c.stop = false;
     return TRUE;
 }
@@ -465,10 +428,7 @@ BOOL CPictureEx::StopAnimation()
 void CPictureEx::ReleasePicture()
 {
     StopAnimation();
-    if (m_pStillPicture) {
-        m_pStillPicture->Release();
-        m_pStillPicture = nullptr;
-    }
+    m_pStillPicture.Reset();
     m_canvas.reset();
     m_parse = GifParseState();
     m_sizePicture = SIZE{0, 0};
@@ -563,10 +523,10 @@ void CPictureEx::OnDestroy()
 void CPictureEx::OnPaint()
 {
     CPaintDC dc(this);
-    if (!m_canvas || !m_canvas->buffer.dc)
+    if (!m_canvas || !m_canvas->buffer.Dc())
         return; // nothing loaded: nothing drawn
     Hold hold(m_canvas->lock);
-    BitBlt(dc, 0, 0, m_sizePicture.cx, m_sizePicture.cy, m_canvas->buffer.dc, 0, 0, SRCCOPY);
+    BitBlt(dc, 0, 0, m_sizePicture.cx, m_sizePicture.cy, m_canvas->buffer.Dc(), 0, 0, SRCCOPY);
 }
 
 void CPictureEx::OnClicked()

@@ -20,18 +20,19 @@
 #include <memory>
 #include <vector>
 
+#include "download/win_handles.h"
 #include "framework/static_ctrl.h"
 #include "framework/tooltip_ctrl.h"
 #include "gif_parser.h"
 
-// One decoded frame of an animated GIF.
+// One decoded frame of an animated GIF; moves, never copies, its picture.
 struct PictureFrame
 {
-    IPicture* pPicture = nullptr; // the frame decoded on its own; owned
-    SIZE size = {0, 0};           // from the image descriptor
-    POINT offset = {0, 0};        // in the logical screen
-    UINT delay = 0;               // hundredths of a second; 0 without a control extension
-    UINT disposal = 0;            // 0 to 7
+    ComPtr<IPicture> pPicture; // the frame decoded on its own
+    SIZE size = {0, 0};        // from the image descriptor
+    POINT offset = {0, 0};     // in the logical screen
+    UINT delay = 0;            // hundredths of a second; 0 without a control extension
+    UINT disposal = 0;         // 0 to 7
 };
 
 class CPictureEx : public CStatic
@@ -64,8 +65,8 @@ public:
     SIZE GetPictureSize() const { return m_sizePicture; }
     size_t GetFrameCount() const;
     UINT GetFrameIndex() const; // the frame being shown
-    BOOL IsAnimating() const { return m_hAnimThread != nullptr; }
-    BOOL HasStillPicture() const { return m_pStillPicture != nullptr; }
+    BOOL IsAnimating() const { return m_hAnimThread.IsValid(); }
+    BOOL HasStillPicture() const { return m_pStillPicture.Get() != nullptr; }
     // The back buffer's pixel at (x, y); CLR_INVALID without a buffer.
     COLORREF GetBufferPixel(int x, int y) const;
 
@@ -92,16 +93,16 @@ protected:
 private:
     BOOL CreateBackBuffer(int width, int height);
     // Cuts the next frame out of the data under the parse into a global
-    // memory block holding a one-frame GIF; null at the end or on a fault.
-    HGLOBAL ExtractFrame(UINT* length, PictureFrame* frame);
+    // memory block holding a one-frame GIF; empty at the end or on a fault.
+    GlobalMemory ExtractFrame(UINT* length, PictureFrame* frame);
     static unsigned __stdcall AnimationThreadProc(void* arg);
 
     SIZE m_sizePicture = {0, 0};
-    GifParseState m_parse;      // the locked data while a load parses it
+    GifParseState m_parse; // the locked data while a load parses it
     BOOL m_bGif = FALSE;
     BOOL m_bBufferReady = FALSE;
-    HANDLE m_hAnimThread = nullptr;
-    IPicture* m_pStillPicture = nullptr;
+    KernelHandle m_hAnimThread;
+    ComPtr<IPicture> m_pStillPicture;
     // Back buffer, frames and stop signal, shared with the animation thread.
     std::shared_ptr<Canvas> m_canvas;
     CToolTipCtrl m_tooltip;

@@ -130,6 +130,50 @@ TEST(DialogMessageMap, RoutesCommandsReflectionsAndMessagesWithResults)
     EXPECT_FALSE(::IsWindow(progressDuringRun));
 }
 
+// A control that handles its own NM_CLICK by reflection, as a list view does.
+class NotifyTarget : public CWnd
+{
+public:
+    int clicks = 0;
+    // The reflection step a parent runs, called here as code that reflects a
+    // notification by hand would call it.
+    BOOL Reflect(WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+    {
+        return OnChildNotify(WM_NOTIFY, wParam, lParam, pResult);
+    }
+
+protected:
+    void OnClick(NMHDR*, LRESULT* pResult)
+    {
+        ++clicks;
+        *pResult = 7;
+    }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(NotifyTarget, CWnd)
+    ON_NOTIFY_REFLECT(NM_CLICK, &NotifyTarget::OnClick)
+END_MESSAGE_MAP()
+
+TEST(DialogMessageMap, NotifyWithoutHeaderIsRefusedByParentAndReflection)
+{
+    CWnd parent;
+    ASSERT_TRUE(parent.CreateEx(0, L"STATIC", L"", WS_POPUP, RECT{0, 0, 50, 50}, nullptr, 0));
+    NotifyTarget child;
+    ASSERT_TRUE(child.CreateEx(0, L"STATIC", L"", WS_CHILD, RECT{0, 0, 10, 10}, parent.m_hWnd, 5));
+
+    NMHDR hdr = {child.m_hWnd, 5, static_cast<UINT>(NM_CLICK)};
+    EXPECT_EQ(::SendMessageW(parent.m_hWnd, WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&hdr)), 7);
+    EXPECT_EQ(child.clicks, 1) << "a real header reaches the control's reflected entry";
+
+    EXPECT_EQ(::SendMessageW(parent.m_hWnd, WM_NOTIFY, 5, 0), 0);
+    LRESULT result = -1;
+    EXPECT_FALSE(child.Reflect(5, 0, &result));
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(child.clicks, 1);
+}
+
 TEST(DialogDataExchange, BindsMembersToTheirItems)
 {
     MapDlg dlg;
