@@ -11,11 +11,6 @@
 # an inline) whose own copy leaves it alone, while the linker keeps another
 # unit's copy that does not (seen: a page fault in the engine's random_bytes
 # around std::mt19937's _M_gen_rand in the x86-64 build).
-#
-# BOOST_ASIO_DISABLE_FILE: the engine is built against Boost 1.81, whose
-# Asio file support includes <sys/stat.h>; its "#define stat" (with the
-# engine's _FILE_OFFSET_BITS=64) breaks the engine's class stat. Our units
-# include the engine's headers, so they take the same Asio.
 set(CMAKE_C_FLAGS_INIT "-include stddef.h -fno-ipa-ra")
-set(CMAKE_CXX_FLAGS_INIT "-include stddef.h -fno-ipa-ra -DBOOST_ASIO_DISABLE_FILE")
+set(CMAKE_CXX_FLAGS_INIT "-include stddef.h -fno-ipa-ra")
 set(CMAKE_RC_FLAGS_INIT "-c 65001")

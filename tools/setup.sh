@@ -79,59 +79,22 @@ fetch_source() {
   log "no version of source package $1 could be fetched"; exit 1
 }
 
-# Flags every target object is built with (see cmake/mingw-target-flags.cmake):
-# stddef.h first keeps max_align_t's alignment one value across units,
+# Flags every target object is built with (see cmake/*-w64-mingw32.cmake):
+# stddef.h first keeps max_align_t's alignment one value across units, and
 # -fno-ipa-ra keeps -O3 engine code from trusting a register across a call
-# to a COMDAT copy built at -O2, and BOOST_ASIO_DISABLE_FILE keeps Asio's
-# file support (and its <sys/stat.h>, whose "#define stat" under
-# _FILE_OFFSET_BITS=64 breaks the engine's class stat) out. They change the
-# libraries, so they are part of the cache key.
-target_cxx_flags="-include stddef.h -fno-ipa-ra -DBOOST_ASIO_DISABLE_FILE"
+# to a COMDAT copy built at -O2. They change the libraries, so they are part
+# of the cache key.
+target_cxx_flags="-include stddef.h -fno-ipa-ra"
 
 # Whether this kernel executes 32-bit x86 programs at all (some hosts of our
 # kind cannot: every i386 ELF fails with "Exec format error").
 host_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
-# Versions of binary package $1, newest first.
-pkg_versions() { apt-cache show "$1" 2>/dev/null | awk '/^Version:/{print $2}' | sort -rV | uniq; }
-
-# The Windows targets take Boost 1.81's headers (Asio 1.26), not the
-# system's 1.74: 1.74's select reactor, which the engine's UDP socket
-# starts beside the completion port, polls select() with a 1 us time-out
-# for as long as the session lives (a wineserver round trip each under
-# Wine); 1.81's waits. Its -dev package conflicts with 1.74's, which the
-# native build's libtorrent needs, so the headers are taken out of the
-# package into the cache instead of installed. Prints a folder that holds
-# only "boost", so the cross build never sees the rest of /usr/include,
-# named by the package version it holds.
-boost_headers() {
-  local pkg=libboost1.81-dev listed
-  listed=$(pkg_versions $pkg | head -n1)
-  [ -n "$listed" ] || { log "no package $pkg"; exit 1; }
-  local resolved=$cache/resolved-boost$listed
-  resolved=${resolved//[:~+]/_}
-  local d
-  if [ -f "$resolved" ]; then
-    d=$(cat "$resolved")
-    if [ -f "$d/boost/version.hpp" ]; then echo "$d"; return; fi
-  fi
-  local work v got=
-  work=$(mktemp -d "$cache/src.XXXX")
-  for v in $(pkg_versions $pkg); do
-    if (cd "$work" && apt-get download -q "$pkg=$v" >/dev/null 2>&1); then got=$v; break; fi
-    log "package $pkg=$v not fetchable, trying an older one"
-  done
-  [ -n "$got" ] || { log "no version of $pkg could be fetched"; exit 1; }
-  d=$cache/boost$got-include
-  d=${d//[:~+]/_}
-  if [ ! -f "$d/boost/version.hpp" ]; then
-    log "unpacking the headers of $pkg $got"
-    dpkg-deb -x "$work"/${pkg}_*.deb "$work/x"
-    rm -rf "$d"; mkdir -p "$d"
-    mv "$work/x/usr/include/boost" "$d/boost"
-  fi
-  rm -rf "$work"
-  echo "$d" >"$resolved"
+# A folder holding only a link to the system's boost headers, so the cross
+# build never sees the rest of /usr/include.
+boost_link_dir() {
+  local d=$cache/boost-include
+  if [ ! -e "$d/boost" ]; then mkdir -p "$d"; ln -sfn /usr/include/boost "$d/boost"; fi
   echo "$d"
 }
 
@@ -207,13 +170,13 @@ deps_for() {
   local cc_ver; cc_ver=$("$triple-g++-posix" -dumpfullversion) || { log "no $triple compiler"; exit 1; }
   local flags_key
   flags_key=$(printf '%s|%s' "$target_cxx_flags" "$(openssl_options "$triple")" | md5sum | cut -c1-8)
-  local suffix=boost$boost_ver-gcc$cc_ver-f$flags_key
+  local suffix=gcc$cc_ver-f$flags_key
   local resolved=$cache/resolved-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-$suffix
   resolved=${resolved//[:~+]/_}
   local prefix
   if [ -f "$resolved" ]; then
     prefix=$(cat "$resolved")
-    if [ -f "$prefix/.openssl-done" ] && [ -f "$prefix/.libtorrent-done" ] && [ -f "$prefix/boost-include/boost/version.hpp" ]; then
+    if [ -f "$prefix/.openssl-done" ] && [ -f "$prefix/.libtorrent-done" ]; then
       log "$triple libraries ready in $prefix"
       echo "$prefix"
       return
@@ -228,9 +191,6 @@ deps_for() {
   prefix=${prefix//[:~+]/_}
   build_openssl "$prefix" "$triple" "$work/openssl" "$ssl_built"
   build_libtorrent "$prefix" "$boostdir" "$triple" "$work/libtorrent" "$lt_built"
-  # The headers the libraries were built with, for the build of our code
-  # (cmake/TollgroveWindows.cmake).
-  ln -sfn "$boostdir" "$prefix/boost-include"
   rm -rf "$work"
   echo "$prefix" >"$resolved"
   log "$triple libraries ready in $prefix"
@@ -253,9 +213,7 @@ main() {
   fi
   lt_ver=$(src_versions libtorrent-rasterbar | head -n1)
   ssl_ver=$(src_versions openssl | head -n1)
-  boostdir=$(boost_headers)
-  boost_ver=${boostdir##*/boost}
-  boost_ver=${boost_ver%-include}
+  boostdir=$(boost_link_dir)
   local deps deps64
   deps=$(deps_for i686-w64-mingw32)
   deps64=$(deps_for x86_64-w64-mingw32)
