@@ -10,6 +10,7 @@
 #include "engine/direct_http_engine.hpp"
 #include "engine/file_disk_io.hpp"
 #include "engine/load_file.hpp"
+#include "session_options.h"
 
 #include <libtorrent/address.hpp>
 #include <libtorrent/create_torrent.hpp>
@@ -51,13 +52,13 @@ int main(int argc, char** argv)
         lt::bencode(std::back_inserter(buf), ct.generate());
     }
 
-    lt::settings_pack s;
+    // The program's session (loopback only, the options' defaults), so that
+    // the figures are of the session it makes; on top, any free port, so
+    // that the run never waits for the program's, and no DHT, which a
+    // download from given sources does not use.
+    lt::settings_pack s = tollgrove::MakeSessionSettings(tollgrove::SessionOptions{}, true);
     s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
     s.set_bool(lt::settings_pack::enable_dht, false);
-    s.set_bool(lt::settings_pack::enable_lsd, false);
-    s.set_bool(lt::settings_pack::enable_upnp, false);
-    s.set_bool(lt::settings_pack::enable_natpmp, false);
-    s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
     lt::session_params params(s);
     params.disk_io_constructor = tg::file_disk_io_constructor;
     lt::session session(std::move(params));

@@ -3,12 +3,14 @@
 revision built from its own source tree): Tollgrove (the Windows build under
 Wine) over HTTP sources only with 1 and 4 connections, aria2c -x1 and -x4
 from the same nginx (once, for reference), the program's download code
-without its window (built natively and for Windows), Tollgrove from the
-swarm only (two seeding peers, no HTTP source), and hybrid (both). Prints
-throughput, CPU seconds per GiB and peak memory of each.
+without its window (built natively and for Windows), Tollgrove waiting a
+minute with nothing to fetch and held a minute at 256 KiB/s, Tollgrove from
+the swarm only (two seeding peers, no HTTP source), and hybrid (both).
+Prints throughput, CPU seconds per GiB (CPU seconds a minute for the
+minute-long runs) and peak memory of each.
 
     python3 whole_program_bench.py --preset windows64 --build LABEL=TREE...
-        [--size-mib 1024] [--skip-aria2]
+        [--size-mib 1024] [--skip-aria2] [--skip-idle]
 
 A build's programs are found in its TREE: build/PRESET/bin/tollgrove-test.exe,
 build/PRESET/tests/e2e/tg-probe.exe, build/PRESET/bench/direct_http_bench.exe
@@ -197,9 +199,12 @@ def nginx_requests(pub):
         return sum(1 for line in f if line.strip())
 
 
-def run_tollgrove(build, pub, work, rule_ms=None, **settings):
+def run_tollgrove(build, pub, work, rule_ms=None, idle_seconds=None, **settings):
     """One download into a fresh program folder; the figures from the
-    first "downloading" headline to the completed one."""
+    first "downloading" headline to the completed one. With idle_seconds, only the
+    CPU the program and the wineserver take in that many seconds from the
+    first "downloading" headline (for a download that waits or is held
+    back), and the program is then ended."""
     if not (build.exe and build.probe):
         return NA
     run = os.path.join(work, "run")
@@ -220,6 +225,13 @@ def run_tollgrove(build, pub, work, rule_ms=None, **settings):
         sampler = MemorySampler(lambda: pid)
         prog.wait_text(e2e.IDC_TXT_HEADLINE, "Đang tải: [", 300)
         t0, cpu0, ws0 = time.time(), cpu_seconds(pid), wineserver_cpu()
+        if idle_seconds:
+            time.sleep(idle_seconds)
+            cpu1, ws1 = cpu_seconds(pid), wineserver_cpu()
+            peak, peak_anon = sampler.stop()
+            return {"minute": True, "cpu": (cpu1 - cpu0) * 60.0 / idle_seconds,
+                    "wineserver": (ws1 - ws0) * 60.0 / idle_seconds, "peak": peak, "peak_anon": peak_anon,
+                    "startup": t0 - launched}
         prog.wait_text(e2e.IDC_TXT_HEADLINE, "Đã tải thành công", 1800)
         t1, cpu1, ws1 = time.time(), cpu_seconds(pid), wineserver_cpu()
         peak, peak_anon = sampler.stop()
@@ -289,6 +301,10 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=()):
             "wineserver": wineserver_cpu() - ws0 if wine else None}
 
 
+IDLE_SECONDS = 60
+HELD_RATE = 256 << 10  # bytes/s
+
+
 def scenarios(args, pub, work, seeders):
     """(row name, the run for a build) in the order they run; None for a
     step between them."""
@@ -312,6 +328,13 @@ def scenarios(args, pub, work, seeders):
     for n in (1, 4):
         yield "engine native HTTP x%d" % n, lambda b, n=n: run_engine(b.native_bench, pub, work, False, conns=n)
         yield "engine under Wine HTTP x%d" % n, lambda b, n=n: run_engine(b.wine_bench, pub, work, True, conns=n)
+    if not args.skip_idle:
+        # No peer and no source: the session only waits (its tracker knows
+        # no peer yet).
+        yield "Tollgrove waiting, nothing", lambda b: run_tollgrove(b, pub, work, idle_seconds=IDLE_SECONDS,
+                                                                     LinkHttp="nohost", MaxHttpConn=1)
+        yield "Tollgrove held at 256 KiB/s", lambda b: run_tollgrove(b, held_publisher(work), work,
+                                                                      idle_seconds=IDLE_SECONDS, MaxHttpConn=1)
     yield None, start_seeders
     yield "Tollgrove swarm (2 seeders)", swarm
     yield "engine native swarm", lambda b: run_engine(b.native_bench, pub, work, False, seeders=seeders)
@@ -320,17 +343,44 @@ def scenarios(args, pub, work, seeders):
                                                                 **always_slow)
 
 
+_held = {}
+
+
+def held_publisher(work):
+    """A second publisher, made once: one file server connection held at
+    HELD_RATE, on a game it does not finish within the minute measured."""
+    if "pub" not in _held:
+        size = max(64 << 20, 2 * IDLE_SECONDS * HELD_RATE)
+        _held["pub"] = publisher.Publisher(os.path.join(work, "held"), [(BIG, size), ("game.exe", 40000)],
+                                           seeder=False, url_list=False, rate_limit=HELD_RATE,
+                                           piece_size=1 << 20).start()
+    return _held["pub"]
+
+
 def figures(size):
-    """(title, value of a result or None where it does not apply, format)."""
+    """(title, value of a result or None where it does not apply, format).
+    The waiting rows ("minute") have only their CPU a minute and memory."""
     gib = size / float(1 << 30)
+
+    def per_gib(value):
+        return lambda r: None if r.get("minute") else value(r)
+
+    def per_minute(value):
+        return lambda r: value(r) if r.get("minute") else None
+
     return [
-        ("MiB/s", lambda r: size / r["wall"] / MIB, "%.1f"),
-        ("seconds", lambda r: r["wall"], "%.2f"),
-        ("CPU s/GiB (the process's own)", lambda r: r["cpu"] / gib, "%.2f"),
-        ("wineserver CPU s/GiB", lambda r: None if r["wineserver"] is None else r["wineserver"] / gib, "%.2f"),
+        ("MiB/s", per_gib(lambda r: size / r["wall"] / MIB), "%.1f"),
+        ("seconds", per_gib(lambda r: r["wall"]), "%.2f"),
+        ("CPU s/GiB (the process's own)", per_gib(lambda r: r["cpu"] / gib), "%.2f"),
+        ("wineserver CPU s/GiB", per_gib(lambda r: None if r["wineserver"] is None else r["wineserver"] / gib),
+         "%.2f"),
+        ("CPU s a minute: program + wineserver", per_minute(lambda r: r["cpu"] + r["wineserver"]), "%.2f"),
+        ("program CPU s a minute", per_minute(lambda r: r["cpu"]), "%.2f"),
+        ("wineserver CPU s a minute", per_minute(lambda r: r["wineserver"]), "%.2f"),
         ("peak resident MiB", lambda r: r["peak"], "%.1f"),
         ("peak anonymous MiB", lambda r: r["peak_anon"], "%.1f"),
-        ("start-up s, before the first \"downloading\" headline", lambda r: r.get("startup"), "%.1f"),
+        ("start-up s, before the first \"downloading\" headline", lambda r: r.get("startup"),
+         "%.1f"),
     ]
 
 
@@ -344,8 +394,8 @@ def cell(result, value, fmt):
 def show_one(rows, size):
     """One build: a row per run, a column per figure."""
     figs = figures(size)[:-1]
-    columns = [("seconds", 1), ("MiB/s", 0), ("CPU s/GiB", 2), ("wineserver s/GiB", 3), ("peak MiB", 4),
-               ("anon MiB", 5)]
+    columns = [("seconds", 1), ("MiB/s", 0), ("CPU s/GiB", 2), ("wineserver s/GiB", 3), ("peak MiB", 7),
+               ("anon MiB", 8), ("CPU s/min", 5), ("wineserver s/min", 6)]
     print("%-28s" % "run" + "".join(" %9s" % head for head, _ in columns))
     for name, result in rows:
         print("%-28s" % name + "".join(" %*s" % (max(9, len(head)), cell(result, figs[i][1], figs[i][2]))
@@ -385,6 +435,7 @@ def main():
                     help="a source tree whose builds to run, and its column's name; repeatable")
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--skip-aria2", action="store_true", help="no aria2c runs (a reference only)")
+    ap.add_argument("--skip-idle", action="store_true", help="no runs of a minute that wait or are held back")
     args = ap.parse_args()
     builds = []
     for spec in args.build:
@@ -434,6 +485,8 @@ def main():
             s.stop()
         if pub:
             pub.stop()
+        if "pub" in _held:
+            _held.pop("pub").stop()
         shutil.rmtree(work, ignore_errors=True)
 
 
@@ -478,6 +531,8 @@ def report(rows, builds, size):
     else:
         print("seconds: from the first \"downloading\" headline to the completed one (the program's loop looks "
               "once a second)")
+    print("CPU a minute: program and wineserver over %d s from the first \"downloading\" headline, with no peer "
+          "and no source, and with one file server connection held at %d KiB/s" % (IDLE_SECONDS, HELD_RATE >> 10))
     print("memory: of the process that runs the program's code (under Wine, the one Wine runs the executable in, "
           "found by its name in its own session); peak resident is the kernel's high-water mark and counts the "
           "pages of the files the process maps; peak anonymous is the most seen, read every 100 ms")

@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
 # The whole program against aria2c on one generated game (1 GiB unless a
 # size in MiB is given), all on 127.0.0.1: HTTP only with 1 and 4
-# connections, aria2c -x1 and -x4, the swarm only, hybrid; and the same
+# connections, aria2c -x1 and -x4, a minute waiting with nothing to fetch
+# and a minute held at 256 KiB/s, the swarm only, hybrid; and the same
 # Direct-HTTP code built natively, for what Wine costs. Prints the figures.
 #   bench/whole_program_bench.sh [--size-mib N] [--compare REV[=LABEL]]...
-#                                [--label LABEL] [--skip-aria2] [SIZE_MIB]
+#                                [--label LABEL] [--skip-aria2] [--skip-idle] [SIZE_MIB]
 # --compare REV also builds git revision REV (its own scripts, in a
 # worktree under build/compare/) and runs every scenario for it beside this
 # tree, the builds taking turns within each scenario; one table per figure
 # then has a column per build: the revisions in the order given (named
 # LABEL, else REV), then this tree (named --label's LABEL, else "current").
-# --skip-aria2 leaves out the aria2c runs, a reference only.
+# --skip-aria2 leaves out the aria2c runs, a reference only; --skip-idle
+# the two minute-long runs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 
-usage() { sed -n '6,13p' "$0" | sed 's/^# \{0,3\}//' >&2; }
-size=1024 label=current skip_aria2=() compares=()
+usage() { sed -n '7,15p' "$0" | sed 's/^# \{0,3\}//' >&2; }
+size=1024 label=current skip_aria2=() skip_idle=() compares=()
 while [ $# -gt 0 ]; do
   case $1 in
     --size-mib) size=${2:-}; shift 2 || break ;;
@@ -26,6 +28,7 @@ while [ $# -gt 0 ]; do
     --label) label=${2:-}; shift 2 || break ;;
     --label=*) label=${1#*=}; shift ;;
     --skip-aria2) skip_aria2=(--skip-aria2); shift ;;
+    --skip-idle) skip_idle=(--skip-idle); shift ;;
     -h | --help) usage; exit 0 ;;
     -*) echo "bench: unknown option $1" >&2; usage; exit 2 ;;
     *) size=$1; shift ;;
@@ -133,7 +136,7 @@ start_wine_session "$root/build/bench/wineprefix" || exit 1
 
 started=$SECONDS
 /usr/bin/python3 "$root/bench/whole_program_bench.py" --size-mib "$size" --preset "$TG_WIN_PRESET" \
-  "${skip_aria2[@]}" "${builds[@]}"
+  "${skip_aria2[@]}" "${skip_idle[@]}" "${builds[@]}"
 status=$?
 echo "bench: the runs took $((SECONDS - started)) s" >&2
 exit $status

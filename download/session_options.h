@@ -56,7 +56,8 @@ constexpr int kDhtRouterPort = 22000;
 
 // Settings for the session: the options, the user agent "Tollgrove 3.0",
 // any outgoing port, the fingerprint LT 0.15, the storage alerts only, the
-// DHT's fixed tuning and routers. `loopbackOnly` keeps a test session on
+// DHT's fixed tuning and routers, peers over TCP only (no uTP either way).
+// Every session takes these: the program's, the tests' and the benchmarks'. `loopbackOnly` keeps a test session on
 // 127.0.0.1 with no UPnP, NAT-PMP, local discovery or DHT traffic.
 lt::settings_pack MakeSessionSettings(const SessionOptions& options, bool loopbackOnly);
 

@@ -4,6 +4,7 @@
 #include "temp_dir.hpp"
 
 #include "engine/file_disk_io.hpp"
+#include "session_options.h"
 
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
@@ -35,15 +36,17 @@ bool wait_until(Pred pred, std::chrono::duration<Rep, Period> limit)
     return true;
 }
 
+// The program's own session settings (loopback only, the options'
+// defaults), and on top: any free port, so that tests run side by side; no
+// DHT, which no test here needs; and the engine's 20 s source inactivity
+// time-out in place of the program's 30 s, since a hostile-source case
+// waits one out within its minute.
 inline lt::settings_pack loopback_settings()
 {
-    lt::settings_pack s;
+    lt::settings_pack s = tollgrove::MakeSessionSettings(tollgrove::SessionOptions{}, true);
     s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
     s.set_bool(lt::settings_pack::enable_dht, false);
-    s.set_bool(lt::settings_pack::enable_lsd, false);
-    s.set_bool(lt::settings_pack::enable_upnp, false);
-    s.set_bool(lt::settings_pack::enable_natpmp, false);
-    s.set_int(lt::settings_pack::alert_mask, lt::alert_category::storage);
+    s.set_int(lt::settings_pack::urlseed_timeout, 20);
     return s;
 }
 

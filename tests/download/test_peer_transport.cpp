@@ -1,0 +1,149 @@
+// A session with the program's settings downloads from a stock libtorrent
+// peer (which speaks uTP and tries it first) over TCP alone, and takes no
+// uTP connection from it: no connection of either session is a uTP one.
+#include <gtest/gtest.h>
+
+#include "../engine/session_fixture.hpp"
+#include "session_options.h"
+
+#include <libtorrent/alert_types.hpp>
+#include <libtorrent/session.hpp>
+#include <libtorrent/torrent_handle.hpp>
+#include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A stock engine session on 127.0.0.1: the engine's defaults, uTP both ways.
+lt::settings_pack StockPeerSettings()
+{
+    lt::settings_pack s;
+    s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
+    s.set_bool(lt::settings_pack::enable_dht, false);
+    s.set_bool(lt::settings_pack::enable_lsd, false);
+    s.set_bool(lt::settings_pack::enable_upnp, false);
+    s.set_bool(lt::settings_pack::enable_natpmp, false);
+    s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+    return s;
+}
+
+struct PeersSeen {
+    int tcp = 0;
+    std::vector<std::string> utp; // endpoints of uTP connections made
+};
+
+void Look(lt::torrent_handle const& h, PeersSeen& seen)
+{
+    std::vector<lt::peer_info> peers;
+    h.get_peer_info(peers);
+    for (auto const& p : peers) {
+        // An attempt still connecting is no connection yet.
+        if (p.flags & lt::peer_info::connecting) continue;
+        if (p.flags & lt::peer_info::utp_socket)
+            seen.utp.push_back(p.ip.address().to_string() + ":" + std::to_string(p.ip.port()));
+        else
+            ++seen.tcp;
+    }
+}
+
+// The stock seed of a test payload beside a session with the program's
+// settings (only its port is any free one, so tests run side by side) that
+// has the torrent and none of its data.
+struct Pair {
+    explicit Pair(lt::settings_pack stockSettings)
+        : stock(tg::test::with_file_disk_io(std::move(stockSettings)))
+        , program(tg::test::with_file_disk_io(ProgramSettings()))
+    {
+        // Several MiB, so the transfer lasts across many looks at the peers.
+        auto const buf = tg::test::make_torrent(seedDir.path(), "payload.bin", {{"", 6 * 1024 * 1024 + 4321}},
+            64 * 1024);
+        ti = std::make_shared<lt::torrent_info>(buf, lt::from_span);
+        lt::add_torrent_params sp;
+        sp.ti = ti;
+        sp.save_path = seedDir.path().string();
+        seed = stock.add_torrent(sp);
+        lt::add_torrent_params lp;
+        lp.ti = ti;
+        lp.save_path = leechDir.path().string();
+        leech = program.add_torrent(lp);
+    }
+
+    static lt::settings_pack ProgramSettings()
+    {
+        lt::settings_pack s = tollgrove::MakeSessionSettings(tollgrove::SessionOptions{}, true);
+        s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
+        return s;
+    }
+
+    lt::tcp::endpoint StockEndpoint() const { return {lt::make_address("127.0.0.1"), stock.listen_port()}; }
+    lt::tcp::endpoint ProgramEndpoint() const { return {lt::make_address("127.0.0.1"), program.listen_port()}; }
+
+    tg::test::temp_dir seedDir{"tcp-seed"}, leechDir{"tcp-leech"};
+    lt::session stock, program;
+    std::shared_ptr<lt::torrent_info> ti;
+    lt::torrent_handle seed, leech;
+    PeersSeen seenByProgram, seenByStock;
+};
+
+} // namespace
+
+TEST(PeerTransport, ProgramSessionDownloadsFromAStockPeerOverTcp)
+{
+    Pair p(StockPeerSettings());
+    ASSERT_TRUE(tg::test::wait_until([&] { return p.seed.status().is_seeding; }, std::chrono::seconds(60)));
+    ASSERT_GT(p.stock.listen_port(), 0);
+    // The stock peer says it speaks uTP: the engine's default would dial it
+    // over uTP first.
+    p.leech.connect_peer(p.StockEndpoint());
+    bool const done = tg::test::wait_until([&] {
+        Look(p.leech, p.seenByProgram);
+        Look(p.seed, p.seenByStock);
+        lt::torrent_status const st = p.leech.status();
+        if (!st.is_seeding && st.num_peers == 0) p.leech.connect_peer(p.StockEndpoint());
+        return st.is_seeding;
+    }, std::chrono::seconds(90));
+    lt::torrent_status const st = p.leech.status();
+    ASSERT_TRUE(done) << "progress " << st.progress << " peers " << st.num_peers;
+    EXPECT_GE(st.total_payload_download, p.ti->total_size());
+    EXPECT_GT(p.seenByProgram.tcp, 0);
+    EXPECT_GT(p.seenByStock.tcp, 0);
+    EXPECT_TRUE(p.seenByProgram.utp.empty()) << "uTP peer " << p.seenByProgram.utp.front();
+    EXPECT_TRUE(p.seenByStock.utp.empty()) << "uTP peer " << p.seenByStock.utp.front();
+}
+
+TEST(PeerTransport, ProgramSessionTakesNoIncomingUtp)
+{
+    // A stock peer that dials over uTP alone, and gives up on a connection
+    // that does not answer within a few seconds.
+    lt::settings_pack s = StockPeerSettings();
+    s.set_bool(lt::settings_pack::enable_outgoing_tcp, false);
+    s.set_int(lt::settings_pack::peer_connect_timeout, 3);
+    s.set_int(lt::settings_pack::alert_mask, lt::alert_category::connect | lt::alert_category::peer | lt::alert_category::error);
+    Pair p(s);
+    ASSERT_TRUE(tg::test::wait_until([&] { return p.seed.status().is_seeding; }, std::chrono::seconds(60)));
+    ASSERT_GT(p.program.listen_port(), 0);
+    p.seed.connect_peer(p.ProgramEndpoint());
+
+    // Until the stock peer's attempt ends, or a uTP connection forms (the
+    // fault: it would then go on to transfer the payload).
+    bool attemptEnded = false;
+    tg::test::wait_until([&] {
+        Look(p.leech, p.seenByProgram);
+        Look(p.seed, p.seenByStock);
+        std::vector<lt::alert*> alerts;
+        p.stock.pop_alerts(&alerts);
+        for (lt::alert const* a : alerts)
+            if (lt::alert_cast<lt::peer_disconnected_alert>(a) || lt::alert_cast<lt::peer_error_alert>(a))
+                attemptEnded = true;
+        return attemptEnded || !p.seenByProgram.utp.empty() || !p.seenByStock.utp.empty();
+    }, std::chrono::seconds(60));
+    EXPECT_TRUE(p.seenByProgram.utp.empty()) << "uTP peer " << p.seenByProgram.utp.front();
+    EXPECT_TRUE(p.seenByStock.utp.empty()) << "uTP peer " << p.seenByStock.utp.front();
+    EXPECT_TRUE(attemptEnded) << "the stock peer's uTP attempt neither ended nor connected";
+    EXPECT_EQ(p.leech.status().total_payload_download, 0);
+}
