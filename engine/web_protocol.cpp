@@ -34,7 +34,6 @@ web_protocol::web_protocol(std::string url, torrent_geometry const& geometry)
     // the bare address.
     m_url_host = c.host.find(':') != std::string::npos ? "[" + c.host + "]" : c.host;
     m_url_path = c.path;
-    m_client_label = "Direct HTTP";
 }
 
 std::string web_protocol::file_path(int file_index) const

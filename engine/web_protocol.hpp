@@ -187,7 +187,6 @@ private:
     torrent_geometry m_geo;
     std::deque<lt::peer_request> m_block_requests;
     std::deque<int> m_http_requests;
-    std::string m_client_label;
     http_response_parser m_response_parser;
     std::string m_basic_auth;
     std::string m_url_host;
