@@ -204,7 +204,7 @@ void apply_view(engine_core& core, torrent_view const& v)
     auto const connections = t.connections;
     for (auto const& c : connections) {
         if (!c->stalled(now)) continue;
-        core.write_log("Direct HTTP source " + std::to_string(c->source_id()) + ": no block in "
+        core.write_log(source_label(c->source_id()) + ": no block in "
             + std::to_string(stalled_piece_time.count()) + " s; its pieces go to the other connections");
         c->disconnect(lt::errors::timed_out_inactivity, 1);
     }

@@ -259,7 +259,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
 
 void web_peer_connection::log_failure(torrent_sources* t, std::string const& reason, std::string const& line)
 {
-    std::string const who = "Direct HTTP source " + std::to_string(m_source_id) + " ";
+    std::string const who = source_label(m_source_id) + " ";
     direct_http_source* s = t ? t->registry.find_direct_http_source(m_source_id) : nullptr;
     if (!s) {
         m_core.write_log(who + line);
@@ -284,8 +284,8 @@ void web_peer_connection::log_failure(torrent_sources* t, std::string const& rea
 void web_peer_connection::end_on_exception(std::exception const* e) noexcept
 {
     try {
-        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id)
-            + " connection ended by an exception: " + (e ? e->what() : "unknown"));
+        m_core.write_log(
+            source_label(m_source_id) + " connection ended by an exception: " + (e ? e->what() : "unknown"));
     } catch (...) {
     }
     try {
@@ -334,7 +334,7 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
     if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id); s && !s->last_failure.empty()) {
         // The source serves again: the next failure is news.
         if (s->repeated_failures > 0)
-            m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " serves again after "
+            m_core.write_log(source_label(m_source_id) + " serves again after "
                 + std::to_string(s->repeated_failures) + " more failures: " + s->last_failure);
         s->last_failure.clear();
         s->repeated_failures = 0;
@@ -435,8 +435,8 @@ void web_peer_connection::source_redirected(std::string const& url)
     if (!s) return;
     // A loop of redirects (A to B to A) ends the source as a failed one.
     if (++s->redirects > max_redirects) {
-        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(s->origin_url)
-            + ": more than " + std::to_string(max_redirects) + " redirects in a row; ended");
+        m_core.write_log(source_label(m_source_id, s->origin_url) + ": more than " + std::to_string(max_redirects)
+            + " redirects in a row; ended");
         t->registry.remove_direct_http_source(m_source_id);
         return;
     }
@@ -455,8 +455,7 @@ void web_peer_connection::url_seed_alert(std::string const& url, std::string con
 {
     // The URL without its credentials, the server's words cut short and
     // without control bytes: a log line stays one readable line.
-    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(url) + ": "
-        + printable_text(message, 200));
+    m_core.write_log(source_label(m_source_id, url) + ": " + printable_text(message, 200));
 }
 
 } // namespace tg
