@@ -324,8 +324,6 @@ void web_peer_connection::add_source_traffic(int received, int sent)
     }
 }
 
-void web_peer_connection::incoming_piece_fragment(int) {}
-
 bool web_peer_connection::incoming_piece(lt::peer_request const& block, char const* data)
 {
     auto t = torrent();

@@ -98,7 +98,6 @@ private:
     void received_bytes(int payload, int protocol) override;
     void sent_bytes(int payload, int protocol) override;
     void add_source_traffic(int received, int sent) override;
-    void incoming_piece_fragment(int bytes) override;
     bool incoming_piece(lt::peer_request const& block, char const* data) override;
     char* block_destination(lt::peer_request const& block) override;
     bool incoming_piece_in_place(lt::peer_request const& block) override;
