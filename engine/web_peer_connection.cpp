@@ -138,16 +138,16 @@ void web_peer_connection::request_now(bool allowed)
         // at a time until one passes: wrong files cost a few pieces, not the
         // game, however many connections it has.
         bool const may_take = u.trusted || url_pieces_under_way(*t, m_origin_url) < untrusted;
-        int p = may_take ? t->picker.pick(m_owner) : -1;
+        lt::piece_index_t p = may_take ? t->picker.pick(m_owner) : http_piece_picker::no_piece;
         // Nothing left to hand out (or to this URL yet): an idle connection
         // takes a second copy of a piece another one holds, so a slow
         // connection's pieces do not hold back the others.
-        if (p < 0 && m_pieces.empty()) p = t->picker.pick_duplicate(m_owner);
-        if (p < 0) break;
+        if (p == http_piece_picker::no_piece && m_pieces.empty()) p = t->picker.pick_duplicate(m_owner);
+        if (p == http_piece_picker::no_piece) break;
         if (m_pieces.empty()) m_last_block = m_core.clock.now();
         m_pieces.push_back(p);
         lt::peer_request r;
-        r.piece = lt::piece_index_t(p);
+        r.piece = p;
         r.start = 0;
         r.length = t->picker.piece_size(p);
         // One send per request text, as the engine would send it.
@@ -244,7 +244,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
     if (t) {
         // Their buffers stay with this connection until it is destroyed,
         // after its last read has completed.
-        for (int p : m_pieces)
+        for (lt::piece_index_t p : m_pieces)
             if (piece_buffer b = t->picker.release_taking_buffer(p, m_owner)) m_retired_buffers.push_back(std::move(b));
         m_pieces.clear();
         auto& v = t->connections;
@@ -328,7 +328,7 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
 {
     auto t = torrent();
     if (!t || t->removed) return false;
-    int const piece = int(block.piece);
+    lt::piece_index_t const piece = block.piece;
     if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id); s && !s->last_failure.empty()) {
         // The source serves again: the next failure is news.
         if (s->repeated_failures > 0)
@@ -356,7 +356,7 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
     return true;
 }
 
-void web_peer_connection::drop_piece(int piece)
+void web_peer_connection::drop_piece(lt::piece_index_t piece)
 {
     auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
     if (it == m_pieces.end()) return;
@@ -377,7 +377,7 @@ char* web_peer_connection::block_destination(lt::peer_request const& block)
 {
     auto t = torrent();
     if (!t || t->removed) return nullptr;
-    return t->picker.block_destination(int(block.piece), block.start, m_owner);
+    return t->picker.block_destination(block.piece, block.start, m_owner);
 }
 
 bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
@@ -385,7 +385,7 @@ bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
     auto t = torrent();
     if (!t || t->removed) return false;
     // The bytes are where block_received would copy them: it copies nothing.
-    return incoming_piece(block, t->picker.block_destination(int(block.piece), block.start, m_owner));
+    return incoming_piece(block, t->picker.block_destination(block.piece, block.start, m_owner));
 }
 
 void web_peer_connection::source_refused(int status, std::string const& retry_after, std::string const& date)
