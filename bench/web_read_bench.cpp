@@ -47,7 +47,6 @@ public:
     void received_bytes(int, int) override {}
     void sent_bytes(int, int) override {}
     void add_source_traffic(int, int) override {}
-    void incoming_piece_fragment(int) override {}
     bool incoming_piece(lt::peer_request const& b, char const* data) override
     {
         std::copy(data, data + b.length, buffer(int(b.piece)) + b.start);

@@ -1,5 +1,7 @@
 #include "engine/direct_http_source.hpp"
 
+#include "engine/url_components.hpp"
+
 #include <chrono>
 #include <utility>
 
@@ -8,6 +10,16 @@ namespace tg {
 direct_http_source::direct_http_source(std::string url_, std::int32_t id_, time_point now)
     : id(id_), url(std::move(url_)), origin_url(url), retry_at(now), sample_time(now)
 {
+}
+
+std::string source_label(std::int32_t id)
+{
+    return "Direct HTTP source " + std::to_string(id);
+}
+
+std::string source_label(std::int32_t id, std::string const& url)
+{
+    return source_label(id) + " " + loggable_url(url);
 }
 
 std::int64_t bytes_per_second(std::int64_t bytes, time_point since, time_point now)

@@ -60,6 +60,11 @@ struct direct_http_source
     void take_rate_sample(time_point now);
 };
 
+// How the log names a source: "Direct HTTP source N", then, with `url`, the
+// URL without its credentials.
+std::string source_label(std::int32_t id);
+std::string source_label(std::int32_t id, std::string const& url);
+
 // The rate rule on its own: bytes since a sample taken at `since`, per second.
 std::int64_t bytes_per_second(std::int64_t bytes, time_point since, time_point now);
 

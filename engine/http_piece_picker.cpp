@@ -18,20 +18,19 @@ void http_piece_picker::init(int num_pieces, int piece_length, int last_piece_si
     m_buffers.reset(piece_length);
 }
 
-std::vector<int> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t> const& have,
-    std::set<int> const& engine_queue, std::vector<lt::download_priority_t> const& priorities)
+std::vector<lt::piece_index_t> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t> const& have,
+    std::set<lt::piece_index_t> const& engine_queue, std::vector<lt::download_priority_t> const& priorities)
 {
-    std::vector<int> rejected;
+    std::vector<lt::piece_index_t> rejected;
     if (!ready()) return rejected;
-    for (int i = 0; i < m_num_pieces; ++i) {
-        if (i < have.size()) m_have[std::size_t(i)] = have.get_bit(lt::piece_index_t(i));
-        m_unwanted[std::size_t(i)] =
-            std::size_t(i) < priorities.size() && priorities[std::size_t(i)] == lt::dont_download;
+    for (lt::piece_index_t p(0); p < end_piece(); ++p) {
+        if (int(p) < have.size()) m_have[slot(p)] = have.get_bit(p);
+        m_unwanted[slot(p)] = slot(p) < priorities.size() && priorities[slot(p)] == lt::dont_download;
     }
     m_engine_queue = engine_queue;
     for (auto it = m_delivered.begin(); it != m_delivered.end();) {
-        int const p = it->first;
-        if (m_have[std::size_t(p)]) {
+        lt::piece_index_t const p = it->first;
+        if (m_have[slot(p)]) {
             it = m_delivered.erase(it);
         } else if (m_engine_queue.count(p) != 0 && ++it->second < 15) {
             ++it; // still being written or checked
@@ -50,53 +49,53 @@ std::vector<int> http_piece_picker::refresh(lt::typed_bitfield<lt::piece_index_t
     return rejected;
 }
 
-bool http_piece_picker::wanted(int p) const
+bool http_piece_picker::wanted(lt::piece_index_t p) const
 {
-    return !m_have[std::size_t(p)] && m_holders[std::size_t(p)] == 0 && !m_unwanted[std::size_t(p)] && m_delivered.count(p) == 0;
+    return !m_have[slot(p)] && m_holders[slot(p)] == 0 && !m_unwanted[slot(p)] && m_delivered.count(p) == 0;
 }
 
-void http_piece_picker::take(int piece, int owner)
+void http_piece_picker::take(lt::piece_index_t piece, int owner)
 {
-    if (m_holds.insert({piece, owner}).second) ++m_holders[std::size_t(piece)];
+    if (m_holds.insert({piece, owner}).second) ++m_holders[slot(piece)];
 }
 
-int http_piece_picker::pick(int owner)
+lt::piece_index_t http_piece_picker::pick(int owner)
 {
-    int fallback = -1;
-    for (int p = 0; p < m_num_pieces; ++p) {
+    lt::piece_index_t fallback = no_piece;
+    for (lt::piece_index_t p(0); p < end_piece(); ++p) {
         if (!wanted(p)) continue;
         if (m_engine_queue.count(p) == 0) {
             take(p, owner);
             return p;
         }
-        if (fallback < 0) fallback = p;
+        if (fallback == no_piece) fallback = p;
     }
-    if (fallback >= 0) take(fallback, owner);
+    if (fallback != no_piece) take(fallback, owner);
     return fallback;
 }
 
-int http_piece_picker::pick_duplicate(int owner)
+lt::piece_index_t http_piece_picker::pick_duplicate(int owner)
 {
-    for (int p = 0; p < m_num_pieces; ++p) {
-        std::size_t const i = std::size_t(p);
+    for (lt::piece_index_t p(0); p < end_piece(); ++p) {
+        std::size_t const i = slot(p);
         if (m_holders[i] != 1 || m_have[i] || m_unwanted[i] || m_delivered.count(p) != 0) continue;
         if (m_holds.count({p, owner}) != 0) continue;
         take(p, owner);
         return p;
     }
-    return -1;
+    return no_piece;
 }
 
-void http_piece_picker::release(int piece, int owner)
+void http_piece_picker::release(lt::piece_index_t piece, int owner)
 {
     m_buffers.give_back(release_taking_buffer(piece, owner));
 }
 
-piece_buffer http_piece_picker::release_taking_buffer(int piece, int owner)
+piece_buffer http_piece_picker::release_taking_buffer(lt::piece_index_t piece, int owner)
 {
     piece_buffer b;
-    if (piece < 0 || piece >= m_num_pieces) return b;
-    if (m_holds.erase({piece, owner}) != 0) --m_holders[std::size_t(piece)];
+    if (!in_range(piece)) return b;
+    if (m_holds.erase({piece, owner}) != 0) --m_holders[slot(piece)];
     auto it = m_assembling.find({piece, owner});
     if (it == m_assembling.end()) return b;
     b = std::move(it->second.data);
@@ -104,13 +103,13 @@ piece_buffer http_piece_picker::release_taking_buffer(int piece, int owner)
     return b;
 }
 
-bool http_piece_picker::is_block_start(int piece, int start, int owner) const
+bool http_piece_picker::is_block_start(lt::piece_index_t piece, int start, int owner) const
 {
-    return piece >= 0 && piece < m_num_pieces && m_holds.count({piece, owner}) != 0 && start >= 0
+    return in_range(piece) && m_holds.count({piece, owner}) != 0 && start >= 0
         && start % m_block_size == 0 && start < piece_size(piece);
 }
 
-http_piece_picker::assembly& http_piece_picker::assembly_of(int piece, int owner)
+http_piece_picker::assembly& http_piece_picker::assembly_of(lt::piece_index_t piece, int owner)
 {
     assembly& a = m_assembling[{piece, owner}];
     if (!a.data) {
@@ -121,13 +120,14 @@ http_piece_picker::assembly& http_piece_picker::assembly_of(int piece, int owner
     return a;
 }
 
-char* http_piece_picker::block_destination(int piece, int start, int owner)
+char* http_piece_picker::block_destination(lt::piece_index_t piece, int start, int owner)
 {
     if (!is_block_start(piece, start, owner)) return nullptr;
     return assembly_of(piece, owner).data.data() + start;
 }
 
-bool http_piece_picker::block_received(int piece, int start, char const* data, int length, piece_buffer& piece_data, int owner)
+bool http_piece_picker::block_received(
+    lt::piece_index_t piece, int start, char const* data, int length, piece_buffer& piece_data, int owner)
 {
     if (!is_block_start(piece, start, owner) || length <= 0 || start + length > piece_size(piece)) return false;
     assembly& a = assembly_of(piece, owner);
@@ -141,7 +141,7 @@ bool http_piece_picker::block_received(int piece, int start, char const* data, i
     if (a.received != int(a.blocks.size())) return false;
     piece_data = std::move(a.data);
     m_assembling.erase({piece, owner});
-    if (m_holds.erase({piece, owner}) != 0) --m_holders[std::size_t(piece)];
+    if (m_holds.erase({piece, owner}) != 0) --m_holders[slot(piece)];
     m_delivered[piece] = 0;
     return true;
 }

@@ -45,11 +45,6 @@ void erase(torrent_sources& t, std::int32_t id)
     t.registry.remove_direct_http_source(id);
 }
 
-std::string source_label(std::int32_t id, std::string const& url)
-{
-    return "Direct HTTP source " + std::to_string(id) + " " + loggable_url(url);
-}
-
 // The source and torrent of a completion, or null when the lookup is stale.
 std::shared_ptr<torrent_sources> still_current(lookup const& l, direct_http_source*& s)
 {
@@ -96,7 +91,7 @@ void on_proxy_name_lookup(lookup l, lt::error_code const& ec, results const& ent
     if (core.settings.ip_filter.access(proxy.address()) & lt::ip_filter::blocked) {
         // A refused proxy would leave the source resolving for good: it
         // waits and is tried again instead.
-        core.write_log("Direct HTTP source " + std::to_string(l.id) + ": proxy address blocked by the IP filter");
+        core.write_log(source_label(l.id) + ": proxy address blocked by the IP filter");
         park(core, *t, *s);
         return;
     }
@@ -151,8 +146,7 @@ void on_name_lookup(lookup l, lt::error_code const& ec, results const& entries)
     for (auto const& e : entries) list.push_back(e.endpoint());
     lt::tcp::endpoint const chosen = list[choose_url_seed_address(t->registry, list)];
     if (core.settings.ip_filter.access(chosen.address()) & lt::ip_filter::blocked) {
-        core.write_log("Direct HTTP source " + std::to_string(l.id) + ": " + chosen.address().to_string()
-            + " blocked by the IP filter");
+        core.write_log(source_label(l.id) + ": " + chosen.address().to_string() + " blocked by the IP filter");
         park(core, *t, *s);
         return;
     }

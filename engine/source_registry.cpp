@@ -57,7 +57,7 @@ std::vector<std::string> source_registry::connect_each(std::vector<std::int32_t>
         try {
             connect(id);
         } catch (std::exception const& e) {
-            failures.push_back("Direct HTTP source " + std::to_string(id) + ": connect failed: " + e.what());
+            failures.push_back(source_label(id) + ": connect failed: " + e.what());
             if (direct_http_source* s = find_direct_http_source(id)) retry_later(*s, wait_seconds);
         }
     }

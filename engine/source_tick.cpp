@@ -39,7 +39,7 @@ struct torrent_view
     std::shared_ptr<torrent_sources> torrent;
     lt::torrent_status status;
     std::shared_ptr<lt::torrent_info const> info; // once the metadata is there
-    std::set<int> queue;
+    std::set<lt::piece_index_t> queue;
     std::vector<lt::download_priority_t> priorities;
 };
 
@@ -52,7 +52,7 @@ torrent_view read_view(std::shared_ptr<torrent_sources> const& t)
     // Only this thread sets the torrent's metadata: reading it here needs
     // no lock.
     if (!t->info) v.info = t->handle.torrent_file();
-    for (auto const& p : t->handle.get_download_queue()) v.queue.insert(int(p.piece_index));
+    for (auto const& p : t->handle.get_download_queue()) v.queue.insert(p.piece_index);
     v.priorities = t->handle.get_piece_priorities();
     return v;
 }
@@ -139,12 +139,13 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
 // The verdicts on the pieces each URL delivered: a failed hash counts
 // against the URL, a good piece clears its count. A piece dropped for
 // staying in the engine's queue says nothing about its URL.
-void judge_urls(engine_core& core, torrent_sources& t, std::vector<int> const& rejected, std::set<int> const& queue)
+void judge_urls(engine_core& core, torrent_sources& t, std::vector<lt::piece_index_t> const& rejected,
+    std::set<lt::piece_index_t> const& queue)
 {
     int const limit = untrusted_piece_limit(t.geometry.num_pieces());
     std::vector<std::string> give_up;
     for (auto it = t.delivered_by.begin(); it != t.delivered_by.end();) {
-        int const piece = it->first;
+        lt::piece_index_t const piece = it->first;
         url_state& u = t.health[it->second];
         bool const failed = std::find(rejected.begin(), rejected.end(), piece) != rejected.end();
         if (t.picker.has(piece)) {
@@ -172,9 +173,9 @@ void apply_view(engine_core& core, torrent_view const& v)
     lt::torrent_status const& st = v.status;
     if (!t.info && v.info) set_up_metadata(t, v.info);
     if (t.picker.ready()) {
-        std::vector<int> const rejected = t.picker.refresh(st.pieces, v.queue, v.priorities);
-        for (int p : rejected)
-            core.write_log("Direct HTTP piece " + std::to_string(p) + " rejected by the engine; fetched again");
+        std::vector<lt::piece_index_t> const rejected = t.picker.refresh(st.pieces, v.queue, v.priorities);
+        for (lt::piece_index_t p : rejected)
+            core.write_log("Direct HTTP piece " + std::to_string(int(p)) + " rejected by the engine; fetched again");
         judge_urls(core, t, rejected, v.queue);
         // Enough free buffers for every piece the connections can have
         // outstanding, so the steady state allocates none.
@@ -204,7 +205,7 @@ void apply_view(engine_core& core, torrent_view const& v)
     auto const connections = t.connections;
     for (auto const& c : connections) {
         if (!c->stalled(now)) continue;
-        core.write_log("Direct HTTP source " + std::to_string(c->source_id()) + ": no block in "
+        core.write_log(source_label(c->source_id()) + ": no block in "
             + std::to_string(stalled_piece_time.count()) + " s; its pieces go to the other connections");
         c->disconnect(lt::errors::timed_out_inactivity, 1);
     }

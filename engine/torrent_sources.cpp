@@ -68,7 +68,7 @@ void hand_to_engine(handed_over& h)
         // picked again after the next reads of its state. It throws when
         // the torrent is gone.
         try {
-            h.torrent->handle.add_piece(lt::piece_index_t(r.piece), r.buffer.data());
+            h.torrent->handle.add_piece(r.piece, r.buffer.data());
         } catch (std::exception const&) {
         }
     }

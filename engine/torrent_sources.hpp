@@ -54,7 +54,7 @@ struct http_traffic
 // component's lock is released, then its buffer goes back to the picker.
 struct ready_piece
 {
-    int piece = -1;
+    lt::piece_index_t piece{-1};
     piece_buffer buffer;
 };
 
@@ -84,7 +84,7 @@ struct torrent_sources
     // What each URL the sources were added with has done so far, and which
     // URL delivered each piece still waiting for its verdict.
     url_health health;
-    std::map<int, std::string> delivered_by;
+    std::map<lt::piece_index_t, std::string> delivered_by;
 };
 
 // Gives the URL up for give_up_time (`why` says what it did, logged once):

@@ -138,16 +138,16 @@ void web_peer_connection::request_now(bool allowed)
         // at a time until one passes: wrong files cost a few pieces, not the
         // game, however many connections it has.
         bool const may_take = u.trusted || url_pieces_under_way(*t, m_origin_url) < untrusted;
-        int p = may_take ? t->picker.pick(m_owner) : -1;
+        lt::piece_index_t p = may_take ? t->picker.pick(m_owner) : http_piece_picker::no_piece;
         // Nothing left to hand out (or to this URL yet): an idle connection
         // takes a second copy of a piece another one holds, so a slow
         // connection's pieces do not hold back the others.
-        if (p < 0 && m_pieces.empty()) p = t->picker.pick_duplicate(m_owner);
-        if (p < 0) break;
+        if (p == http_piece_picker::no_piece && m_pieces.empty()) p = t->picker.pick_duplicate(m_owner);
+        if (p == http_piece_picker::no_piece) break;
         if (m_pieces.empty()) m_last_block = m_core.clock.now();
         m_pieces.push_back(p);
         lt::peer_request r;
-        r.piece = lt::piece_index_t(p);
+        r.piece = p;
         r.start = 0;
         r.length = t->picker.piece_size(p);
         // One send per request text, as the engine would send it.
@@ -244,7 +244,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
     if (t) {
         // Their buffers stay with this connection until it is destroyed,
         // after its last read has completed.
-        for (int p : m_pieces)
+        for (lt::piece_index_t p : m_pieces)
             if (piece_buffer b = t->picker.release_taking_buffer(p, m_owner)) m_retired_buffers.push_back(std::move(b));
         m_pieces.clear();
         auto& v = t->connections;
@@ -259,7 +259,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
 
 void web_peer_connection::log_failure(torrent_sources* t, std::string const& reason, std::string const& line)
 {
-    std::string const who = "Direct HTTP source " + std::to_string(m_source_id) + " ";
+    std::string const who = source_label(m_source_id) + " ";
     direct_http_source* s = t ? t->registry.find_direct_http_source(m_source_id) : nullptr;
     if (!s) {
         m_core.write_log(who + line);
@@ -284,8 +284,8 @@ void web_peer_connection::log_failure(torrent_sources* t, std::string const& rea
 void web_peer_connection::end_on_exception(std::exception const* e) noexcept
 {
     try {
-        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id)
-            + " connection ended by an exception: " + (e ? e->what() : "unknown"));
+        m_core.write_log(
+            source_label(m_source_id) + " connection ended by an exception: " + (e ? e->what() : "unknown"));
     } catch (...) {
     }
     try {
@@ -324,17 +324,15 @@ void web_peer_connection::add_source_traffic(int received, int sent)
     }
 }
 
-void web_peer_connection::incoming_piece_fragment(int) {}
-
 bool web_peer_connection::incoming_piece(lt::peer_request const& block, char const* data)
 {
     auto t = torrent();
     if (!t || t->removed) return false;
-    int const piece = int(block.piece);
+    lt::piece_index_t const piece = block.piece;
     if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id); s && !s->last_failure.empty()) {
         // The source serves again: the next failure is news.
         if (s->repeated_failures > 0)
-            m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " serves again after "
+            m_core.write_log(source_label(m_source_id) + " serves again after "
                 + std::to_string(s->repeated_failures) + " more failures: " + s->last_failure);
         s->last_failure.clear();
         s->repeated_failures = 0;
@@ -358,7 +356,7 @@ bool web_peer_connection::incoming_piece(lt::peer_request const& block, char con
     return true;
 }
 
-void web_peer_connection::drop_piece(int piece)
+void web_peer_connection::drop_piece(lt::piece_index_t piece)
 {
     auto it = std::find(m_pieces.begin(), m_pieces.end(), piece);
     if (it == m_pieces.end()) return;
@@ -379,7 +377,7 @@ char* web_peer_connection::block_destination(lt::peer_request const& block)
 {
     auto t = torrent();
     if (!t || t->removed) return nullptr;
-    return t->picker.block_destination(int(block.piece), block.start, m_owner);
+    return t->picker.block_destination(block.piece, block.start, m_owner);
 }
 
 bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
@@ -387,7 +385,7 @@ bool web_peer_connection::incoming_piece_in_place(lt::peer_request const& block)
     auto t = torrent();
     if (!t || t->removed) return false;
     // The bytes are where block_received would copy them: it copies nothing.
-    return incoming_piece(block, t->picker.block_destination(int(block.piece), block.start, m_owner));
+    return incoming_piece(block, t->picker.block_destination(block.piece, block.start, m_owner));
 }
 
 void web_peer_connection::source_refused(int status, std::string const& retry_after, std::string const& date)
@@ -435,8 +433,8 @@ void web_peer_connection::source_redirected(std::string const& url)
     if (!s) return;
     // A loop of redirects (A to B to A) ends the source as a failed one.
     if (++s->redirects > max_redirects) {
-        m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(s->origin_url)
-            + ": more than " + std::to_string(max_redirects) + " redirects in a row; ended");
+        m_core.write_log(source_label(m_source_id, s->origin_url) + ": more than " + std::to_string(max_redirects)
+            + " redirects in a row; ended");
         t->registry.remove_direct_http_source(m_source_id);
         return;
     }
@@ -455,8 +453,7 @@ void web_peer_connection::url_seed_alert(std::string const& url, std::string con
 {
     // The URL without its credentials, the server's words cut short and
     // without control bytes: a log line stays one readable line.
-    m_core.write_log("Direct HTTP source " + std::to_string(m_source_id) + " " + loggable_url(url) + ": "
-        + printable_text(message, 200));
+    m_core.write_log(source_label(m_source_id, url) + ": " + printable_text(message, 200));
 }
 
 } // namespace tg

@@ -55,10 +55,10 @@ public:
     void request_now(bool allowed);
     std::shared_ptr<torrent_sources> torrent() const { return m_torrent.lock(); }
     std::string const& origin_url() const { return m_origin_url; }
-    std::deque<int> const& pieces() const { return m_pieces; }
+    std::deque<lt::piece_index_t> const& pieces() const { return m_pieces; }
     // Another connection delivered a piece this one holds a copy of: the
     // copy goes, and the bytes still coming for it are dropped.
-    void drop_piece(int piece);
+    void drop_piece(lt::piece_index_t piece);
     // Holds pieces and has gained no whole block for stalled_piece_time by
     // the component's clock.
     bool stalled(time_point now) const;
@@ -98,7 +98,6 @@ private:
     void received_bytes(int payload, int protocol) override;
     void sent_bytes(int payload, int protocol) override;
     void add_source_traffic(int received, int sent) override;
-    void incoming_piece_fragment(int bytes) override;
     bool incoming_piece(lt::peer_request const& block, char const* data) override;
     char* block_destination(lt::peer_request const& block) override;
     bool incoming_piece_in_place(lt::peer_request const& block) override;
@@ -138,7 +137,7 @@ private:
     bool m_disconnecting = false;
     bool m_in_receive = false;
     bool m_waiting_to_request = false; // in the component's want_requests
-    std::deque<int> m_pieces; // pieces requested, in request order
+    std::deque<lt::piece_index_t> m_pieces; // pieces requested, in request order
     std::int64_t m_total_download = 0;
     std::int64_t m_total_upload = 0;
     std::chrono::steady_clock::time_point m_last_receive;

@@ -34,7 +34,6 @@ web_protocol::web_protocol(std::string url, torrent_geometry const& geometry)
     // the bare address.
     m_url_host = c.host.find(':') != std::string::npos ? "[" + c.host + "]" : c.host;
     m_url_path = c.path;
-    m_client_label = "Direct HTTP";
 }
 
 std::string web_protocol::file_path(int file_index) const
@@ -371,7 +370,6 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
         lt::peer_request const& front = m_block_requests.front();
         if (r.end <= position(front) + front_filled()) {
             // The response ends before the first byte still expected.
-            host.incoming_piece_fragment(std::min(front.length - m_block_position, p));
             fail(errors::invalid_range, 2, n, host);
             return step::stop;
         }
@@ -405,7 +403,6 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
             // Whole block inside the range: straight from the receive buffer
             // once all of it is there.
             if (body_size >= front.length) {
-                host.incoming_piece_fragment(front.length);
                 bool const alive = host.incoming_piece(front, body);
                 m_block_requests.pop_front();
                 if (!alive) {
@@ -430,7 +427,6 @@ web_protocol::step web_protocol::body_step(int& n, web_protocol_host& host)
         if (!add_to_front(body, c, n, host)) return step::stop;
         m_body_received += c;
         m_body_offset += c;
-        host.incoming_piece_fragment(c);
         if (front_filled() == front.length) {
             if (!deliver_front(host)) return step::stop;
             cut_receive_buffer(m_body_offset);
@@ -532,7 +528,6 @@ void web_protocol::on_receive_in_place(lt::error_code const& ec, int n, web_prot
         m_in_place += c;
         m_body_received += c;
         left -= c;
-        host.incoming_piece_fragment(c);
         if (m_in_place == front.length && !deliver_front(host)) return;
     }
     if (m_body_received == r.end - r.begin) complete_response(host);

@@ -50,8 +50,6 @@ public:
     virtual void sent_bytes(int payload, int protocol) = 0;
     // Adds to the source record's totals, when the record still exists.
     virtual void add_source_traffic(int received, int sent) = 0;
-    // Bytes received toward the block under way.
-    virtual void incoming_piece_fragment(int bytes) = 0;
     // A complete block; `data` is valid only during the call. Returns false
     // when the torrent is gone: the machine stops at once.
     virtual bool incoming_piece(lt::peer_request const& block, char const* data) = 0;
@@ -187,7 +185,6 @@ private:
     torrent_geometry m_geo;
     std::deque<lt::peer_request> m_block_requests;
     std::deque<int> m_http_requests;
-    std::string m_client_label;
     http_response_parser m_response_parser;
     std::string m_basic_auth;
     std::string m_url_host;

@@ -11,10 +11,15 @@
 namespace tg {
 namespace {
 
+constexpr lt::piece_index_t operator""_p(unsigned long long i)
+{
+    return lt::piece_index_t(int(i));
+}
+
 struct engine_view
 {
     lt::typed_bitfield<lt::piece_index_t> have;
-    std::set<int> queue;
+    std::set<lt::piece_index_t> queue;
     std::vector<lt::download_priority_t> priorities;
 
     explicit engine_view(int n) : priorities(std::size_t(n), lt::default_priority) { have.resize(n, false); }
@@ -26,42 +31,42 @@ protected:
     http_piece_picker picker;
     engine_view view{6};
     void SetUp() override { picker.init(6, 32, 20, 16); }
-    std::vector<int> refresh() { return picker.refresh(view.have, view.queue, view.priorities); }
+    std::vector<lt::piece_index_t> refresh() { return picker.refresh(view.have, view.queue, view.priorities); }
 };
 
 TEST_F(HttpPiecePicker, LowestFreePieceFirstSkippingWhatOthersHold)
 {
     view.have.set_bit(lt::piece_index_t(0));
-    view.queue = {1};                           // a peer is fetching it
+    view.queue = {1_p};                         // a peer is fetching it
     view.priorities[2] = lt::dont_download;     // not wanted
     refresh();
-    EXPECT_EQ(picker.pick(), 3);
-    EXPECT_EQ(picker.pick(), 4);
-    EXPECT_EQ(picker.pick(), 5);
+    EXPECT_EQ(picker.pick(), 3_p);
+    EXPECT_EQ(picker.pick(), 4_p);
+    EXPECT_EQ(picker.pick(), 5_p);
     // Only the peers' piece is left: taken as a last resort, once.
-    EXPECT_EQ(picker.pick(), 1);
-    EXPECT_EQ(picker.pick(), -1);
-    picker.release(4);
-    EXPECT_EQ(picker.pick(), 4);
+    EXPECT_EQ(picker.pick(), 1_p);
+    EXPECT_EQ(picker.pick(), http_piece_picker::no_piece);
+    picker.release(4_p);
+    EXPECT_EQ(picker.pick(), 4_p);
 }
 
 TEST_F(HttpPiecePicker, BlocksBecomeAPieceOnceAndAwaitTheVerdict)
 {
     refresh();
-    ASSERT_EQ(picker.pick(), 0);
+    ASSERT_EQ(picker.pick(), 0_p);
     piece_buffer piece;
     std::string const a(16, 'a'), b(16, 'b');
-    EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece));
-    EXPECT_FALSE(picker.block_received(0, 16, b.data(), 16, piece)); // repeated block
-    EXPECT_FALSE(picker.block_received(1, 0, a.data(), 16, piece));  // piece not taken
-    EXPECT_FALSE(picker.block_received(0, 8, a.data(), 16, piece));  // not a block start
-    ASSERT_TRUE(picker.block_received(0, 0, a.data(), 16, piece));
+    EXPECT_FALSE(picker.block_received(0_p, 16, b.data(), 16, piece));
+    EXPECT_FALSE(picker.block_received(0_p, 16, b.data(), 16, piece)); // repeated block
+    EXPECT_FALSE(picker.block_received(1_p, 0, a.data(), 16, piece));  // piece not taken
+    EXPECT_FALSE(picker.block_received(0_p, 8, a.data(), 16, piece));  // not a block start
+    ASSERT_TRUE(picker.block_received(0_p, 0, a.data(), 16, piece));
     EXPECT_EQ(std::string(piece.data(), 32), a + b);
-    EXPECT_TRUE(picker.waiting_for_verdict(0));
-    EXPECT_EQ(picker.pick(), 1); // not picked again while it waits
+    EXPECT_TRUE(picker.waiting_for_verdict(0_p));
+    EXPECT_EQ(picker.pick(), 1_p); // not picked again while it waits
 
     // The last piece is shorter.
-    ASSERT_EQ(picker.piece_size(5), 20);
+    ASSERT_EQ(picker.piece_size(5_p), 20);
 }
 
 TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
@@ -69,47 +74,47 @@ TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
     refresh();
     piece_buffer piece;
     std::string const block(16, 'x');
-    for (int p : {0, 1, 2}) {
+    for (lt::piece_index_t p : {0_p, 1_p, 2_p}) {
         ASSERT_EQ(picker.pick(), p);
         picker.block_received(p, 0, block.data(), 16, piece);
         picker.block_received(p, 16, block.data(), 16, piece);
     }
     // Piece 0 passed; 1 is still being checked; 2 vanished from the engine.
     view.have.set_bit(lt::piece_index_t(0));
-    view.queue = {1};
+    view.queue = {1_p};
     EXPECT_TRUE(refresh().empty()); // one read without 2 is not yet a verdict
-    EXPECT_EQ(refresh(), std::vector<int>{2});
-    EXPECT_FALSE(picker.waiting_for_verdict(0));
-    EXPECT_TRUE(picker.waiting_for_verdict(1));
+    EXPECT_EQ(refresh(), std::vector<lt::piece_index_t>{2_p});
+    EXPECT_FALSE(picker.waiting_for_verdict(0_p));
+    EXPECT_TRUE(picker.waiting_for_verdict(1_p));
     EXPECT_EQ(picker.rejected_pieces(), 1);
     view.queue.clear();
-    EXPECT_EQ(picker.pick(), 2);
+    EXPECT_EQ(picker.pick(), 2_p);
     // A piece stuck in the engine's queue far longer than a check takes is
     // fetched again too.
-    view.queue = {1};
-    std::vector<int> again;
+    view.queue = {1_p};
+    std::vector<lt::piece_index_t> again;
     for (int i = 0; i < 20 && again.empty(); ++i) again = refresh();
-    EXPECT_EQ(again, std::vector<int>{1});
+    EXPECT_EQ(again, std::vector<lt::piece_index_t>{1_p});
 }
 
 TEST_F(HttpPiecePicker, PieceBuffersAreReusedAndBytesWrittenInPlaceAreNotCopied)
 {
     refresh();
     picker.set_spare_buffers(1);
-    ASSERT_EQ(picker.pick(), 0);
+    ASSERT_EQ(picker.pick(), 0_p);
     // The body read straight into the piece's buffer: the block arrives
     // from where it already is.
-    char* const at0 = picker.block_destination(0, 0);
-    char* const at16 = picker.block_destination(0, 16);
+    char* const at0 = picker.block_destination(0_p, 0);
+    char* const at16 = picker.block_destination(0_p, 16);
     ASSERT_NE(at0, nullptr);
     EXPECT_EQ(at16, at0 + 16); // the blocks of a piece follow each other
-    EXPECT_EQ(picker.block_destination(0, 8), nullptr);  // not a block start
-    EXPECT_EQ(picker.block_destination(0, 32), nullptr); // past the piece
-    EXPECT_EQ(picker.block_destination(1, 0), nullptr); // not taken
+    EXPECT_EQ(picker.block_destination(0_p, 8), nullptr);  // not a block start
+    EXPECT_EQ(picker.block_destination(0_p, 32), nullptr); // past the piece
+    EXPECT_EQ(picker.block_destination(1_p, 0), nullptr); // not taken
     std::memset(at0, 'p', 32);
     piece_buffer piece;
-    EXPECT_FALSE(picker.block_received(0, 0, at0, 16, piece));
-    ASSERT_TRUE(picker.block_received(0, 16, at16, 16, piece));
+    EXPECT_FALSE(picker.block_received(0_p, 0, at0, 16, piece));
+    ASSERT_TRUE(picker.block_received(0_p, 16, at16, 16, piece));
     EXPECT_EQ(piece.data(), at0);
     EXPECT_EQ(std::string(piece.data(), 32), std::string(32, 'p'));
 
@@ -117,21 +122,21 @@ TEST_F(HttpPiecePicker, PieceBuffersAreReusedAndBytesWrittenInPlaceAreNotCopied)
     // cleared, and the new piece's blocks overwrite them.
     picker.recycle(std::move(piece));
     EXPECT_EQ(picker.spare_buffers(), 1u);
-    ASSERT_EQ(picker.pick(), 1);
-    EXPECT_EQ(picker.block_destination(1, 0), at0);
+    ASSERT_EQ(picker.pick(), 1_p);
+    EXPECT_EQ(picker.block_destination(1_p, 0), at0);
     EXPECT_EQ(picker.spare_buffers(), 0u);
     std::string const x(16, 'x');
-    EXPECT_FALSE(picker.block_received(1, 16, x.data(), 16, piece));
+    EXPECT_FALSE(picker.block_received(1_p, 16, x.data(), 16, piece));
     // An unfinished piece given back returns its buffer too.
-    picker.release(1);
+    picker.release(1_p);
     EXPECT_EQ(picker.spare_buffers(), 1u);
     // No more are kept than asked for.
-    ASSERT_EQ(picker.pick(), 1);
-    ASSERT_EQ(picker.pick(), 2);
-    picker.block_destination(1, 0);
-    picker.block_destination(2, 0);
-    picker.release(1);
-    picker.release(2);
+    ASSERT_EQ(picker.pick(), 1_p);
+    ASSERT_EQ(picker.pick(), 2_p);
+    picker.block_destination(1_p, 0);
+    picker.block_destination(2_p, 0);
+    picker.release(1_p);
+    picker.release(2_p);
     EXPECT_EQ(picker.spare_buffers(), 1u);
 }
 

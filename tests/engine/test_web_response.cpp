@@ -452,7 +452,6 @@ TEST(WebResponse, PiecesAssembledInPlaceHoldTheTorrentsBytes)
             EXPECT_EQ(r.rec.disconnects, 0) << row.what << ": " << r.rec.disconnect_ec.message();
             EXPECT_EQ(r.rec.payload, payload) << row.what;
             EXPECT_EQ(r.rec.source_down, payload) << row.what;
-            EXPECT_EQ(r.rec.fragments, payload) << row.what;
             EXPECT_EQ(r.rec.protocol, std::int64_t(row.stream.size()) - payload) << row.what;
             EXPECT_EQ(r.blocks_left, 0u) << row.what;
             EXPECT_EQ(r.http_left, row.http_left) << row.what;

@@ -25,7 +25,6 @@ public:
     std::vector<delivered_block> blocks;
     std::int64_t payload = 0, protocol = 0, sent_protocol = 0;
     std::int64_t source_down = 0, source_up = 0;
-    std::int64_t fragments = 0;
     std::vector<int> refused;
     std::vector<std::string> redirects;
     int erased = 0;
@@ -68,7 +67,6 @@ public:
         source_down += d;
         source_up += u;
     }
-    void incoming_piece_fragment(int bytes) override { fragments += bytes; }
     bool incoming_piece(lt::peer_request const& b, char const* data) override
     {
         blocks.push_back({int(b.piece), b.start, std::string(data, std::size_t(b.length))});
