@@ -6,7 +6,7 @@
 #pragma once
 
 #include "engine/positional_file.hpp"
-#include "temp_dir.hpp"
+#include "../support/temp_dir.hpp"
 
 #include <algorithm>
 #include <atomic>

@@ -8,7 +8,7 @@
 #include "engine/positional_file.hpp"
 #include "session_fixture.hpp"
 #include "small_drive.hpp"
-#include "temp_dir.hpp"
+#include "../support/temp_dir.hpp"
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/disk_interface.hpp>
