@@ -1,8 +1,11 @@
-# tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock] [SERIAL]):
+# tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock] [SERIAL]
+#             [LABEL unit|integration|e2e]):
 # one GoogleTest program whose cases ctest lists one by one (run through Wine
 # in the Windows build). Cases that share a lock never run at the same time;
 # SERIAL cases run alone (they open the program's windows, which take the
-# focus from the dialogs other tests drive).
+# focus from the dialogs other tests drive). LABEL (unit unless given) is
+# what `ctest -L` selects by: unit for code on its own, integration for real
+# sessions, servers, processes or drives, e2e for the whole program.
 if(BUILD_TESTING AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -14,14 +17,17 @@ function(tg_add_test name)
   if(TOLLGROVE_FUZZ)
     return() # the fuzz build holds only harnesses
   endif()
-  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK;LABEL" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TG_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TG_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(lock)
+  if(NOT T_LABEL)
+    set(T_LABEL unit)
+  endif()
+  set(lock LABELS ${T_LABEL})
   if(T_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
@@ -59,5 +65,5 @@ function(tg_add_fuzzer name)
   endif()
   add_test(NAME ${name} COMMAND ${name} -max_total_time=${TOLLGROVE_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1
     ${options} ${corpus} ${F_SEEDS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS fuzz)
 endfunction()

@@ -5,6 +5,7 @@
 #include "engine/web_peer_connection.hpp"
 
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/read_resume_data.hpp>
@@ -12,6 +13,7 @@
 #include <libtorrent/write_resume_data.hpp>
 
 #include <algorithm>
+#include <future>
 #include <iterator>
 
 namespace tg {
@@ -34,19 +36,28 @@ direct_http_engine::direct_http_engine(lt::session& s, source_clock const& clock
     m_core->thread = std::thread([core] { run_network_thread(*core); });
 }
 
+namespace {
+
+// One pass on the network thread. The tick takes the component's lock
+// itself, around its own work but not around its calls into the engine.
+void run_tick(engine_core& core)
+{
+    try {
+        source_tick(core);
+    } catch (std::exception const& e) {
+        core.write_log(std::string("Direct HTTP tick: ") + e.what());
+    }
+}
+
+} // namespace
+
 void direct_http_engine::schedule_tick()
 {
     engine_core* core = m_core.get();
     core->tick_timer.expires_after(std::chrono::seconds(1));
     core->tick_timer.async_wait([this, core](lt::error_code const& ec) {
         if (ec) return;
-        // The tick takes the component's lock itself, around its own work
-        // but not around its calls into the engine.
-        try {
-            source_tick(*core);
-        } catch (std::exception const& e) {
-            core->write_log(std::string("Direct HTTP tick: ") + e.what());
-        }
+        run_tick(*core);
         {
             std::lock_guard<std::recursive_mutex> l(core->mutex);
             if (core->shutting_down) return;
@@ -57,6 +68,18 @@ void direct_http_engine::schedule_tick()
         }
         core->finish_handler();
     });
+}
+
+void direct_http_engine::run_pass()
+{
+    std::promise<void> done;
+    engine_core* core = m_core.get();
+    boost::asio::post(core->ioc, [core, &done] {
+        run_tick(*core);
+        core->finish_handler();
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 void run_network_thread(engine_core& core)

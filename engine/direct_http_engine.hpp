@@ -65,6 +65,12 @@ public:
 
     static source_clock const& default_clock();
 
+    // Runs one pass of the tick on the network thread now, beside the
+    // once-a-second ones, and returns when it has run, so that a test that
+    // moves the clock by hand moves the passes too instead of waiting for
+    // them. Any thread but the network thread.
+    void run_pass();
+
 private:
     void schedule_tick();
 

@@ -15,6 +15,8 @@ namespace tg {
 
 using error_code = boost::system::error_code;
 
+class file_faults;
+
 class positional_file
 {
 public:
@@ -59,9 +61,35 @@ public:
     bool close(error_code& ec);
 
 private:
+    // The system's own open and write; open() and write_at() put a test's
+    // drive (file_faults) in front of them.
+    static positional_file open_native(std::string const& path, mode m, error_code& ec);
+    int write_native_at(char const* buf, int len, std::int64_t offset, error_code& ec);
+
     std::intptr_t m_handle = -1;
     mode m_mode = mode::read_only;
+    file_faults* m_faults = nullptr;
 };
+
+// For tests: a stand-in for the drive under some files, so that a full or a
+// read-only drive is met in every build (under Wine no test can make one,
+// natively only root can mount one). Its calls come from any disk thread at
+// once. Installed with set_file_faults while no file is open; the files it
+// covers keep it until they close.
+class file_faults
+{
+public:
+    virtual ~file_faults() = default;
+    // Whether the file at `path` (as the disk I/O names it) is on this drive.
+    virtual bool covers(std::string const& path) const = 0;
+    // The error opening such a file in mode `m` meets; none to open it.
+    virtual error_code open_error(positional_file::mode m) = 0;
+    // How many of `len` bytes the drive takes now; fewer with `ec` set.
+    virtual int take(int len, error_code& ec) = 0;
+};
+
+// Puts `faults` in front of files opened from now on; nullptr for none.
+void set_file_faults(file_faults* faults);
 
 // The file's size; -1 with `ec` when it cannot be read (no such file: `ec`
 // is no_such_file_or_directory).

@@ -17,7 +17,7 @@ error_code last_error() { return error_code(errno, boost::system::system_categor
 
 } // namespace
 
-positional_file positional_file::open(std::string const& path, mode m, error_code& ec)
+positional_file positional_file::open_native(std::string const& path, mode m, error_code& ec)
 {
     // A file that is never written past its holes stays sparse by itself on
     // POSIX file systems.
@@ -56,7 +56,7 @@ int positional_file::read_at(char* buf, int len, std::int64_t offset, error_code
     return done;
 }
 
-int positional_file::write_at(char const* buf, int len, std::int64_t offset, error_code& ec)
+int positional_file::write_native_at(char const* buf, int len, std::int64_t offset, error_code& ec)
 {
     int done = 0;
     while (done < len) {

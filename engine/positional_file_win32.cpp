@@ -53,7 +53,7 @@ OVERLAPPED overlapped_at(std::int64_t offset)
 
 } // namespace
 
-positional_file positional_file::open(std::string const& path, mode m, error_code& ec)
+positional_file positional_file::open_native(std::string const& path, mode m, error_code& ec)
 {
     bool const write = m == mode::read_write;
     HANDLE const h = CreateFileW(native_path(path).c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
@@ -97,7 +97,7 @@ int positional_file::read_at(char* buf, int len, std::int64_t offset, error_code
     return done;
 }
 
-int positional_file::write_at(char const* buf, int len, std::int64_t offset, error_code& ec)
+int positional_file::write_native_at(char const* buf, int len, std::int64_t offset, error_code& ec)
 {
     int done = 0;
     while (done < len) {

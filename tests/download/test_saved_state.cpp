@@ -5,6 +5,7 @@
 #include "resume_saving.h"
 #include "saved_state.h"
 #include "session_options.h"
+#include "../support/temp_dir.hpp"
 
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/create_torrent.hpp>
@@ -27,21 +28,6 @@ namespace fs = std::filesystem;
 using namespace tollgrove;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        std::random_device rd;
-        path = fs::temp_directory_path() / ("tg-state-" + std::to_string(rd()));
-        fs::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
 
 void WriteBytes(const fs::path& p, const std::string& bytes)
 {
@@ -88,7 +74,7 @@ lt::session_params LoopbackParams()
 
 TEST(DhtStateFile, MalformedFilesGiveNoSavedNodes)
 {
-    TempDir dir;
+    tg::test::temp_dir dir("state");
     const struct {
         const char* name;
         std::string bytes;
@@ -99,18 +85,18 @@ TEST(DhtStateFile, MalformedFilesGiveNoSavedNodes)
         {"a list", "li1ei2ee"},
     };
     for (const auto& c : cases) {
-        const fs::path p = dir.path / c.name;
+        const fs::path p = dir.path() / c.name;
         WriteBytes(p, c.bytes);
         const lt::session_params params = ReadDhtState(p);
         EXPECT_TRUE(params.dht_state.nodes.empty()) << c.name;
     }
-    EXPECT_TRUE(ReadDhtState(dir.path / "missing").dht_state.nodes.empty());
+    EXPECT_TRUE(ReadDhtState(dir.path() / "missing").dht_state.nodes.empty());
 }
 
 TEST(DhtStateFile, WrittenStateReadsBackAndReplacesTheOldFile)
 {
-    TempDir dir;
-    const fs::path p = dir.path / "game.dhtstate";
+    tg::test::temp_dir dir("state");
+    const fs::path p = dir.path() / "game.dhtstate";
     WriteBytes(p, "old contents that are not a state");
     lt::dht::dht_state written;
     {
@@ -127,7 +113,7 @@ TEST(DhtStateFile, WrittenStateReadsBackAndReplacesTheOldFile)
     const std::vector<char> bytes = ReadBytes(p);
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.front(), 'd');
-    EXPECT_FALSE(fs::exists(dir.path / "game.dhtstate.tmp"));
+    EXPECT_FALSE(fs::exists(dir.path() / "game.dhtstate.tmp"));
     // It reads back as the state the session had, and a new session accepts it.
     lt::session_params again = ReadDhtState(p);
     EXPECT_EQ(again.dht_state.nids, written.nids);
@@ -137,22 +123,22 @@ TEST(DhtStateFile, WrittenStateReadsBackAndReplacesTheOldFile)
 
 TEST(ResumeFile, SavedForATorrentWithDataAndReadBackByTheEngine)
 {
-    TempDir dir;
+    tg::test::temp_dir dir("state");
     std::vector<char> data(256 * 1024 + 7);
     std::mt19937 gen(3);
     for (auto& c : data) c = static_cast<char>(gen());
-    std::ofstream(dir.path / "a.bin", std::ios::binary).write(data.data(), std::streamsize(data.size()));
+    std::ofstream(dir.path() / "a.bin", std::ios::binary).write(data.data(), std::streamsize(data.size()));
     lt::file_storage fsto;
-    lt::add_files(fsto, (dir.path / "a.bin").string());
+    lt::add_files(fsto, (dir.path() / "a.bin").string());
     lt::create_torrent ct(fsto, 32 * 1024);
-    lt::set_piece_hashes(ct, dir.path.string());
+    lt::set_piece_hashes(ct, dir.path().string());
     std::vector<char> tbuf;
     lt::bencode(std::back_inserter(tbuf), ct.generate());
 
     lt::session s(LoopbackParams());
     lt::add_torrent_params atp;
     atp.ti = std::make_shared<lt::torrent_info>(tbuf, lt::from_span);
-    atp.save_path = dir.path.string();
+    atp.save_path = dir.path().string();
     lt::torrent_handle h = s.add_torrent(atp);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!h.status().is_seeding && std::chrono::steady_clock::now() < deadline)
@@ -160,7 +146,7 @@ TEST(ResumeFile, SavedForATorrentWithDataAndReadBackByTheEngine)
     ASSERT_TRUE(h.status().is_seeding);
 
     // A stale file from an earlier attempt is replaced.
-    const fs::path resume = dir.path / "a.resume";
+    const fs::path resume = dir.path() / "a.resume";
     WriteBytes(resume, "stale");
     s.pause();
     ASSERT_TRUE(SaveResumeData(s, h, resume));
@@ -175,9 +161,9 @@ TEST(ResumeFile, SavedForATorrentWithDataAndReadBackByTheEngine)
 TEST(ResumeFile, InvalidHandleThrowsAndWritesNothing)
 {
     // The caller's guard turns this into the attempt's exception result.
-    TempDir dir;
+    tg::test::temp_dir dir("state");
     lt::session s(LoopbackParams());
-    const fs::path resume = dir.path / "none.resume";
+    const fs::path resume = dir.path() / "none.resume";
     EXPECT_THROW(SaveResumeData(s, lt::torrent_handle(), resume, lt::seconds(1)), std::exception);
     EXPECT_FALSE(fs::exists(resume));
 }
@@ -185,15 +171,15 @@ TEST(ResumeFile, InvalidHandleThrowsAndWritesNothing)
 TEST(ResumeFile, OnlyTheTorrentsOwnResumeDataIsUsed)
 {
     // The publisher replaced the .torrent: the same file, another piece size.
-    TempDir dir;
-    WriteRandomFile(dir.path / "a.bin", 256 * 1024 + 7);
-    const auto oldTorrent = MakeTorrent(dir.path, "a.bin", 32 * 1024);
-    const auto newTorrent = MakeTorrent(dir.path, "a.bin", 64 * 1024);
+    tg::test::temp_dir dir("state");
+    WriteRandomFile(dir.path() / "a.bin", 256 * 1024 + 7);
+    const auto oldTorrent = MakeTorrent(dir.path(), "a.bin", 32 * 1024);
+    const auto newTorrent = MakeTorrent(dir.path(), "a.bin", 64 * 1024);
     ASSERT_NE(oldTorrent->info_hashes(), newTorrent->info_hashes());
     lt::add_torrent_params saved;
     saved.ti = oldTorrent;
     saved.info_hashes = oldTorrent->info_hashes();
-    saved.save_path = dir.path.string();
+    saved.save_path = dir.path().string();
     saved.have_pieces.resize(oldTorrent->num_pieces(), true);
     const std::vector<char> oldResume = lt::write_resume_data_buf(saved);
     saved.ti = newTorrent;
@@ -222,7 +208,7 @@ TEST(ResumeFile, OnlyTheTorrentsOwnResumeDataIsUsed)
         // The engine takes what comes back and, with or without resume
         // data, finds the complete file on disk.
         atp.ti = newTorrent;
-        atp.save_path = dir.path.string();
+        atp.save_path = dir.path().string();
         lt::session s(LoopbackParams());
         lt::torrent_handle h;
         ASSERT_NO_THROW(h = s.add_torrent(std::move(atp)));
@@ -235,8 +221,8 @@ TEST(ResumeFile, OnlyTheTorrentsOwnResumeDataIsUsed)
 
 TEST(StateFileReplacement, ReplacesWholeAndLeavesNoTemporaryFile)
 {
-    TempDir dir;
-    const fs::path p = dir.path / "game.resume";
+    tg::test::temp_dir dir("state");
+    const fs::path p = dir.path() / "game.resume";
     WriteBytes(p, "old");
     // More than one write call's worth.
     std::vector<char> bytes(3 * 1024 * 1024 + 5);
@@ -274,8 +260,8 @@ TEST(StateFileReplacement, AGoodFileSurvivesAFailedWrite)
 #endif
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
-        const fs::path p = dir.path / "game.resume";
+        tg::test::temp_dir dir("state");
+        const fs::path p = dir.path() / "game.resume";
         WriteBytes(p, good);
         c.spoil(p);
         EXPECT_FALSE(ReplaceFileContents(p, newer));
@@ -292,7 +278,7 @@ namespace {
 // A session with a torrent of which the first half is on disk, downloading
 // from nobody once its files are checked.
 struct HalfDoneTorrent {
-    TempDir dir;
+    tg::test::temp_dir dir{"state"};
     lt::session session{LoopbackParams()};
     std::shared_ptr<lt::torrent_info> ti;
     lt::torrent_handle handle;
@@ -301,12 +287,12 @@ struct HalfDoneTorrent {
     HalfDoneTorrent()
     {
         const std::size_t size = 16 * kPieceSize;
-        WriteRandomFile(dir.path / "a.bin", size);
-        ti = MakeTorrent(dir.path, "a.bin", kPieceSize);
-        fs::resize_file(dir.path / "a.bin", size / 2);
+        WriteRandomFile(dir.path() / "a.bin", size);
+        ti = MakeTorrent(dir.path(), "a.bin", kPieceSize);
+        fs::resize_file(dir.path() / "a.bin", size / 2);
         lt::add_torrent_params atp;
         atp.ti = ti;
-        atp.save_path = dir.path.string();
+        atp.save_path = dir.path().string();
         handle = session.add_torrent(atp);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (handle.status().state != lt::torrent_status::downloading && std::chrono::steady_clock::now() < deadline)
@@ -346,7 +332,7 @@ TEST(PeriodicResume, SavedWhenTheEngineHasNewDataAndAnsweredThroughThePump)
 {
     HalfDoneTorrent t;
     ASSERT_EQ(t.handle.status().state, lt::torrent_status::downloading);
-    const fs::path resume = t.dir.path / "a.resume";
+    const fs::path resume = t.dir.path() / "a.resume";
     PeriodicResumeSaver saver(resume, 0, 1000);
     saver.Tick(t.handle, t.handle.status(), 999);
     EXPECT_EQ(saver.PendingRequests(), 0) << "asked before the interval passed";
@@ -373,7 +359,7 @@ TEST(PeriodicResume, TheStopWaitsForASaveInFlightAndLeavesNoAnswerBehind)
 {
     HalfDoneTorrent t;
     ASSERT_EQ(t.handle.status().state, lt::torrent_status::downloading);
-    const fs::path resume = t.dir.path / "a.resume";
+    const fs::path resume = t.dir.path() / "a.resume";
     PeriodicResumeSaver saver(resume, 0, 0);
     saver.Tick(t.handle, t.handle.status(), 0);
     ASSERT_EQ(saver.PendingRequests(), 1);

@@ -2,7 +2,7 @@
 // handling, started from a config in a temporary folder (native build only).
 #pragma once
 
-#include "temp_dir.hpp"
+#include "../support/temp_dir.hpp"
 
 #include <boost/asio/ip/tcp.hpp>
 

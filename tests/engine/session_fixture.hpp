@@ -1,7 +1,8 @@
 // A real engine session on 127.0.0.1 and torrents made for the test.
 #pragma once
 
-#include "temp_dir.hpp"
+#include "../support/temp_dir.hpp"
+#include "../support/wait_until.hpp"
 
 #include "engine/file_disk_io.hpp"
 #include "session_options.h"
@@ -23,18 +24,6 @@
 #include <vector>
 
 namespace tg::test {
-
-// Polls `pred` until it holds or `limit` passes; whether it held.
-template <class Pred, class Rep, class Period>
-bool wait_until(Pred pred, std::chrono::duration<Rep, Period> limit)
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 // The program's own session settings (loopback only, the options'
 // defaults), and on top: any free port, so that tests run side by side; no

@@ -7,7 +7,8 @@
 #include "engine/file_disk_io.hpp"
 #include "engine/positional_file.hpp"
 #include "session_fixture.hpp"
-#include "temp_dir.hpp"
+#include "small_drive.hpp"
+#include "../support/temp_dir.hpp"
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/disk_interface.hpp>
@@ -36,10 +37,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/mount.h>
-#include <unistd.h>
-#endif
 
 namespace tg {
 namespace {
@@ -629,57 +626,13 @@ TEST_F(FileDiskIo, FilesNamedLikeDevicesAreFiles)
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-// A small file system of our own for the failure cases; root mounts it,
-// natively. Windows has none a test can make, and it stays unmounted there.
-class mounted_tmpfs
-{
-public:
-    explicit mounted_tmpfs(char const* size)
-    {
-#ifndef _WIN32
-        std::string const opts = std::string("size=") + size;
-        if (::mount("tmpfs", m_dir.path().c_str(), "tmpfs", 0, opts.c_str()) == 0)
-            m_mounted = true;
-#else
-        (void)size;
-#endif
-    }
-    ~mounted_tmpfs()
-    {
-#ifndef _WIN32
-        if (m_mounted)
-            ::umount2(m_dir.path().c_str(), MNT_DETACH);
-#endif
-    }
-    bool mounted() const { return m_mounted; }
-    bool make_read_only()
-    {
-#ifndef _WIN32
-        return ::mount(nullptr, m_dir.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-#else
-        return false;
-#endif
-    }
-    std::filesystem::path const& path() const { return m_dir.path(); }
-
-private:
-    test::temp_dir m_dir{"mnt"};
-    bool m_mounted = false;
-};
-
-// The failure cases save to a 256 KiB drive of their own; they are skipped
-// where none can be mounted.
+// The failure cases save to a 256 KiB drive of their own.
 class FileDiskIoOnSmallDrive : public FileDiskIo
 {
 protected:
-    void SetUp() override
-    {
-        if (!drive.mounted())
-            GTEST_SKIP() << "cannot mount a tmpfs here (needs root, natively)";
-        save_path = drive.path().u8string();
-    }
+    void SetUp() override { save_path = drive.path().u8string(); }
 
-    mounted_tmpfs drive{"256k"};
+    test::small_drive drive{256 * 1024};
 };
 
 // A write the file system refuses reaches the engine as a storage error
@@ -704,7 +657,7 @@ TEST_F(FileDiskIoOnSmallDrive, FullFileSystemFailsTheWriteAndItsHash)
             continue;
         ++failed;
         EXPECT_EQ(e.ec.category(), write_failure_category());
-        EXPECT_EQ(e.ec.value(), ENOSPC);
+        EXPECT_EQ(e.ec.value(), test::no_space_error);
         EXPECT_EQ(e.operation, lt::operation_t::file_write);
         EXPECT_EQ(e.file(), lt::file_index_t(0));
         EXPECT_FALSE(e.ec == boost::system::errc::no_space_on_device);
@@ -736,7 +689,7 @@ TEST_F(FileDiskIoOnSmallDrive, ReadOnlyFileSystemFailsTheOpenForWriting)
         std::filesystem::create_directories(path.parent_path());
         test::write_file(path, std::vector<char>(std::size_t(l.fs.file_size(f))));
     }
-    ASSERT_TRUE(drive.make_read_only());
+    drive.make_read_only();
     lt::storage_holder st = add(l);
     write_piece(l, st, lt::piece_index_t(0));
     ASSERT_TRUE(run_until([&] { return pending == 0; }));
@@ -744,7 +697,7 @@ TEST_F(FileDiskIoOnSmallDrive, ReadOnlyFileSystemFailsTheOpenForWriting)
     auto const& e = errors.front();
     ASSERT_TRUE(e);
     EXPECT_EQ(e.ec.category(), write_failure_category());
-    EXPECT_EQ(e.ec.value(), EROFS) << e.ec.message() << " " << operation_name(e.operation);
+    EXPECT_EQ(e.ec.value(), test::read_only_error) << e.ec.message() << " " << operation_name(e.operation);
     EXPECT_EQ(e.operation, lt::operation_t::file_open);
     EXPECT_EQ(e.file(), lt::file_index_t(0));
     EXPECT_FALSE(e.ec == boost::system::errc::read_only_file_system);
@@ -786,7 +739,7 @@ TEST_F(FileDiskIoSession, FullDriveStopsTheTorrentWithItsError)
         30s))
         << "state " << int(h.status().state) << ", upload mode " << bool(h.status().flags & lt::torrent_flags::upload_mode);
     auto const st = h.status();
-    EXPECT_EQ(st.errc.value(), ENOSPC) << st.errc.message();
+    EXPECT_EQ(st.errc.value(), test::no_space_error) << st.errc.message();
     EXPECT_EQ(st.error_file, 0);
     // Only pieces whose data landed count as had.
     for (lt::piece_index_t p(0); p < ti->end_piece(); ++p) {

@@ -1,6 +1,6 @@
 // The capped whole-file loader, and what the engine makes of its results.
 #include "engine/load_file.hpp"
-#include "temp_dir.hpp"
+#include "../support/temp_dir.hpp"
 
 #include <libtorrent/torrent_info.hpp>
 

@@ -74,6 +74,11 @@ protected:
         return engine.add_torrent(atp, other ? *other : file);
     }
     static state state_of(torrent_handle const& h, std::size_t i = 0) { return h.sources().at(i).state; }
+    // What the once-a-second passes would do meanwhile, without the wait.
+    void passes(int n)
+    {
+        for (int i = 0; i < n; ++i) engine.run_pass();
+    }
 };
 
 TEST_F(SourceTick, UrlsTheConnectStepRefuses)
@@ -113,7 +118,7 @@ TEST_F(SourceTick, PausedAndSeedingTorrentsLeaveTheRegistryAlone)
     torrent_handle seeding = add(lt::torrent_flags_t{}, served.path().u8string(), &complete_file);
     seeding.add_url_seed("ftp://x/");
     ASSERT_TRUE(wait_until([&] { return seeding.status().is_seeding; }, 20s));
-    std::this_thread::sleep_for(2500ms);
+    passes(2);
     EXPECT_EQ(paused.num_url_seeds(), 2);
     EXPECT_EQ(state_of(paused, 0), state::idle);
     EXPECT_EQ(state_of(paused, 1), state::idle);
@@ -136,7 +141,7 @@ TEST_F(SourceTick, RetiredSourceStaysWhileItsConnectionLives)
     ASSERT_TRUE(wait_until([&] { return !server.requests().empty(); }, 10s));
     h.remove_url_seed(server.url("/game.bin"));
     EXPECT_EQ(state_of(h), state::removing);
-    std::this_thread::sleep_for(2500ms);
+    passes(2);
     EXPECT_EQ(h.num_url_seeds(), 1);
     std::vector<peer_record> rows;
     h.get_peer_info(rows);
@@ -175,7 +180,7 @@ TEST_F(SourceTick, RetryWaitIsDueWhenItsTimeComes)
     ASSERT_TRUE(wait_until([&] { return state_of(h) == state::retry_wait; }, 10s));
     EXPECT_EQ(h.sources()[0].retry_at, clock.now() + std::chrono::seconds(30));
     int const connections = server.connections();
-    std::this_thread::sleep_for(2500ms); // the clock stands still: not due
+    passes(2); // the clock stands still: not due
     EXPECT_EQ(state_of(h), state::retry_wait);
     EXPECT_EQ(server.connections(), connections);
     clock.advance(30s); // exactly retry_at: due
@@ -334,7 +339,7 @@ TEST_F(SourceTickFaults, WrongFilesGiveTheUrlUpAndLaterSourcesWait)
 
     // A source added for it now waits out the ten minutes.
     h.add_url_seed(server.url("/big.bin"));
-    std::this_thread::sleep_for(2500ms);
+    passes(2);
     EXPECT_EQ(state_of(h), state::retry_wait);
     EXPECT_GE(h.sources()[0].retry_at, clock.now() + 9min);
     EXPECT_EQ(server.connections(), connections);
@@ -366,7 +371,7 @@ TEST_F(SourceTickFaults, ServiceUnavailableWaitsForRetryAfter)
     // The rule's source for the same URL waits too; nobody asks meanwhile.
     h.add_url_seed(server.url("/big.bin"));
     clock.advance(119s);
-    std::this_thread::sleep_for(2500ms);
+    passes(2);
     EXPECT_EQ(server.connections(), 3);
     for (auto const& s : h.sources()) {
         EXPECT_EQ(s.state, state::retry_wait);
@@ -389,7 +394,7 @@ TEST_F(SourceTickFaults, StalledConnectionGivesItsPiecesBack)
     });
     torrent_handle h = add_game(1);
     ASSERT_TRUE(wait_until([&] { return !server.requests().empty(); }, 10s));
-    std::this_thread::sleep_for(1500ms);
+    passes(2);
     EXPECT_EQ(logged("no block in 60 s"), 0);
     clock.advance(61s);
     ASSERT_TRUE(complete(h));

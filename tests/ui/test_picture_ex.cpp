@@ -12,25 +12,15 @@
 #include "framework/wnd.h"
 #include "gif_builder.h"
 #include "picture_ex.h"
+#include "../support/pump_until.h"
 #include "resource.h"
 #include "window_messages.h"
 
 namespace {
 
-// Dispatches this thread's messages until done() or about 10 s have passed.
 bool PumpUntil(const std::function<bool()>& done)
 {
-    for (int i = 0; i < 1000; ++i) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
+    return tg::test::pump_until(done, std::chrono::seconds(10));
 }
 
 HGLOBAL ToGlobal(const std::vector<uint8_t>& bytes)

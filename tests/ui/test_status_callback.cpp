@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "../support/pump_until.h"
 #include "resource.h"
 #include "status_callback.h"
 
@@ -126,12 +127,7 @@ TEST_F(OwnerWindow, ReportsFromAWorkerThreadReachTheOwnersThread)
         finished = true;
     });
     // The worker's sends wait for this thread: pump until it has ended.
-    while (!finished) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT | QS_SENDMESSAGE);
-    }
+    EXPECT_TRUE(tg::test::pump_until([&] { return finished.load(); }, std::chrono::seconds(60)));
     worker.join();
     EXPECT_TRUE(allTrue);
     EXPECT_EQ(Pos(), 100);
