@@ -85,15 +85,26 @@ int default_port(std::string const& protocol)
     return protocol == "http" ? 80 : 443;
 }
 
-std::string escape_path(std::string const& s)
+namespace {
+
+bool is_hex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::string escape(std::string const& s, bool keep_escapes)
 {
     static char const keep[] = "/-_!.~*()ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static char const hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(s.size());
-    for (char ch : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char const ch = s[i];
         if (ch != 0 && std::strchr(keep, ch)) {
             out += ch;
+        } else if (keep_escapes && ch == '%' && i + 2 < s.size() && is_hex(s[i + 1]) && is_hex(s[i + 2])) {
+            out.append(s, i, 3);
+            i += 2;
         } else {
             unsigned char const u = static_cast<unsigned char>(ch);
             out += '%';
@@ -102,6 +113,18 @@ std::string escape_path(std::string const& s)
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string escape_path(std::string const& s)
+{
+    return escape(s, false);
+}
+
+std::string escape_url_path(std::string const& s)
+{
+    return escape(s, true);
 }
 
 std::string base64encode(std::string const& s)

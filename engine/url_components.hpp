@@ -28,6 +28,11 @@ int default_port(std::string const& protocol);
 // lower-case hex digits.
 std::string escape_path(std::string const& s);
 
+// escape_path for a path the URL itself gives: its own escapes ("%" and two
+// hex digits) are already in request form and stay as written; any other
+// "%" is escaped like the rest.
+std::string escape_url_path(std::string const& s);
+
 // The URL without its user-info ("user:password@"), for logs.
 std::string loggable_url(std::string const& url);
 

@@ -118,7 +118,9 @@ std::string web_protocol::write_request(lt::peer_request const& r, request_setti
         }
         text += "GET ";
         if (proxy) text += m_full_url + escape_path(file_path(int(f.file_index)));
-        else text += escape_path(m_url_path + file_path(int(f.file_index)));
+        // The URL's path arrives in request form already (the configuration's
+        // own escapes, UTF-8 percent-encoded); only the torrent's path is raw.
+        else text += escape_url_path(m_url_path) + escape_path(file_path(int(f.file_index)));
         common_fields(text);
         text += "\r\nRange: bytes=" + std::to_string(f.offset) + "-" + std::to_string(f.offset + f.size - 1);
         if (m_first_request_pending || proxy) text += "\r\nConnection: keep-alive";

@@ -844,6 +844,169 @@ def scenario_corrupt_range(args, work):
         pub.stop()
 
 
+def corrupt_every_piece(pub):
+    """Changes one byte in every piece of the served files; the .torrent
+    stays as it was made (a publisher who updated the files only)."""
+    import libtorrent as lt
+    ti = lt.torrent_info(pub.torrent_file)
+    fs = ti.files()
+    for piece in range(ti.num_pieces()):
+        for s in ti.map_block(piece, 0, ti.piece_size(piece)):
+            if not fs.file_flags(s.file_index) & lt.file_storage.flag_pad_file:
+                with open(os.path.join(pub.served, fs.file_path(s.file_index)), "r+b") as f:
+                    f.seek(s.offset)
+                    b = f.read(1)
+                    f.seek(s.offset)
+                    f.write(bytes([b[0] ^ 0x5A]))
+                break
+    return ti.num_pieces()
+
+
+def program_log(work):
+    text = ""
+    for base, _, names in os.walk(os.path.join(work, "app", "logs")):
+        for n in sorted(names):
+            with open(os.path.join(base, n), errors="replace") as f:
+                text += f.read()
+    return text
+
+
+def scenario_wrong_files(args, work):
+    """The file server's files differ from the .torrent by one byte in every
+    piece, and no peer: the URL is given up after a few failed pieces (one
+    log line), the rule's further sources for it wait, so the server sends
+    less than the game's size; the program keeps running and answering."""
+    size = 4 << 20
+    pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
+                              piece_size=64 * 1024).start()
+    pieces = corrupt_every_piece(pub)
+    # The rule runs often and would add up to eight sources.
+    args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+    prog, install = start_program(args, pub, work, MaxHttpConn=8)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+        began = time.time()
+        given_up = after_give_up = None
+        # The issue's window: 90 s of downloading; the give-up comes early,
+        # and what follows it (the rule runs every 3 s) must ask nothing.
+        while time.time() < began + 90:
+            if given_up is None and "given up" in program_log(work):
+                given_up = time.time()
+            # nginx logs a request cut by the give-up once it sees the
+            # close: the count settles first.
+            if given_up is not None and after_give_up is None and time.time() > given_up + 2:
+                after_give_up = nginx_bytes(pub)
+                log("given up after %.0f s, %d bytes sent" % (given_up - began, after_give_up))
+            if given_up is not None and time.time() > given_up + 30:
+                break
+            time.sleep(1)
+        sent = nginx_bytes(pub)
+        with open(pub.nginx.access_log) as f:
+            requests = sum(1 for line in f if line.strip())
+        lines = [l for l in program_log(work).splitlines() if "given up" in l]
+        log("over %.0f s: %d requests, %d bytes sent (game %d bytes in %d pieces); log: %s"
+            % (time.time() - began, requests, sent, size, pieces, lines))
+        assert given_up is not None, "the URL was never given up"
+        assert len(lines) == 1, lines
+        assert sent < size, "the server sent %d bytes, the game is %d" % (sent, size)
+        assert sent == after_give_up, "asked again after the give-up: %d bytes, then %d" % (after_give_up, sent)
+        assert prog.proc.poll() is None, "the program ended"
+        assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
+        prog.click(IDC_BTN_EXIT)
+        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def serve_files(front, pub, files, **response):
+    for rel, _ in files:
+        front.route("/Demo/" + rel, body_file=os.path.join(pub.content, rel), ranges=True, **response)
+
+
+def scenario_retry_after(args, work):
+    """The file server answers "503" with "Retry-After: 20" for 50 s, then
+    serves: in the 503 phase each source asks about once per Retry-After
+    period, not once a second; then the game completes."""
+    files = [("data/a.pak", 1 << 20), ("game.exe", 4000)]
+    pub = publisher.Publisher(work, files, seeder=False, url_list=False, piece_size=64 * 1024).start()
+    front = publisher.ScriptedServer()
+    try:
+        for rel, _ in files:
+            front.route("/Demo/" + rel, status=503, headers={"Retry-After": "20"}, body="busy")
+        args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+        sources = 3
+        prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port,
+                                      MaxHttpConn=sources)
+        try:
+            deadline = time.time() + 120
+            while not front.requests():
+                assert time.time() < deadline, "no request reached the file server"
+                time.sleep(0.2)
+            first = front.requests()[0]["time"]
+            # The rounds come at 0, 20 and 40 s: the server recovers between
+            # two of them, so that none races the change.
+            time.sleep(max(0, first + 50 - time.time()))
+            serve_files(front, pub, files)
+            recovered = time.time()
+            prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 180)
+            log("completed %.0f s after the server recovered" % (time.time() - recovered))
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            busy = [r for r in front.requests() if r["time"] < recovered]
+            per_connection = {}
+            for r in busy:
+                per_connection[r["connection"]] = per_connection.get(r["connection"], 0) + 1
+            log("503 phase (%.0f s): %d requests on %d connections: %s"
+                % (recovered - first, len(busy), len(per_connection), sorted(per_connection.values())))
+            # A source connects once a round (the start and the end of each
+            # 20 s wait: three rounds in 50 s) and may have sent the GETs of
+            # its few pieces in flight (at most 4 on a URL not yet proven)
+            # before the first 503 came back. A storm is a round a second.
+            rounds = 50 // 20 + 1
+            assert len(per_connection) <= sources * rounds, "%d connections in the 503 phase" % len(per_connection)
+            assert len(busy) <= 4 * len(per_connection), "%d requests in the 503 phase" % len(busy)
+        finally:
+            prog.kill()
+    finally:
+        front.stop()
+        pub.stop()
+
+
+def scenario_slow_connection(args, work):
+    """Three connections to the file server, the first one trickling 200
+    bytes a second: its pieces are fetched again by the fast ones and the
+    game completes before the slow connection's stall time-out (60 s)
+    could hand them on."""
+    files = [("data/a.pak", 4 << 20), ("game.exe", 4000)]
+    pub = publisher.Publisher(work, files, seeder=False, url_list=False, piece_size=64 * 1024).start()
+    front = publisher.ScriptedServer()
+    try:
+        serve_files(front, pub, files, slow_connections=[0], slow_rate=200)
+        # Three sources within two seconds.
+        args.env["TOLLGROVE_TEST_RULE_MS"] = "1000"
+        prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port,
+                                      MaxHttpConn=3)
+        try:
+            deadline = time.time() + 120
+            while not front.requests():
+                assert time.time() < deadline, "no request reached the file server"
+                time.sleep(0.2)
+            first = front.requests()[0]["time"]
+            prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 50)
+            took = time.time() - first
+            requests = front.requests()
+            slow = [r for r in requests if r["connection"] == 0]
+            log("completed %.0f s after the first request; %d requests on %d connections, %d on the slow one"
+                % (took, len(requests), len({r["connection"] for r in requests}), len(slow)))
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            assert slow, "the slow connection carried no request"
+        finally:
+            prog.kill()
+    finally:
+        front.stop()
+        pub.stop()
+
+
 def scenario_full_drive(args, work):
     """The install folder on a small drive that fills up: the attempt ends
     failed ("Lỗi") instead of hanging; after the drive is replaced by one
@@ -1032,6 +1195,9 @@ SCENARIOS = {
     "large_file": scenario_large_file,
     "http_faults": scenario_http_faults,
     "corrupt_range": scenario_corrupt_range,
+    "wrong_files": scenario_wrong_files,
+    "retry_after": scenario_retry_after,
+    "slow_connection": scenario_slow_connection,
     "full_drive": scenario_full_drive,
     "hybrid": scenario_hybrid,
     "swarm_aria2": scenario_swarm_aria2,

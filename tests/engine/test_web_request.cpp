@@ -173,6 +173,38 @@ TEST(WebRequest, MultiFileSpanningTwoFilesIsTwoGetsInOneText)
     EXPECT_EQ(w.full_url(), "http://h/pub/");
 }
 
+TEST(WebRequest, MultiFileTargetKeepsTheUrlsOwnEscapes)
+{
+    // The URL's path is in request form already (the configuration's own
+    // escapes, non-ASCII letters percent-encoded as UTF-8): sent as written.
+    // The torrent's path is raw and escaped whole, "%" included.
+    struct row
+    {
+        char const* url;
+        char const* file;
+        char const* target;
+    } const rows[] = {
+        {"http://h/pub", "Game/a b.pak", "/pub/Game/a%20b.pak"},
+        {"http://h/a+b&c/", "Game/x.pak", "/a%2bb%26c/Game/x.pak"},
+        {"http://h/my%20games/", "Game/x.pak", "/my%20games/Game/x.pak"},
+        {"http://h/Tr%C3%B2%20ch%c6%a1i", "Game/x.pak", "/Tr%C3%B2%20ch%c6%a1i/Game/x.pak"},
+        {"http://h/pub/", "Game/\xc4\x90\xc3\xa0 N\xe1\xba\xb5ng.pak", "/pub/Game/%c4%90%c3%a0%20N%e1%ba%b5ng.pak"},
+        {"http://h/a%20b/", "Game/100%20.txt", "/a%20b/Game/100%2520.txt"},
+        // No escape: a "%" without two hex digits, raw bytes (a server's
+        // redirect) and blanks are escaped as before.
+        {"http://h/100%/x%2/y%zz", "G/f", "/100%25/x%252/y%25zz/G/f"},
+        {"http://h/a%2", "G/f", "/a%252/G/f"},
+        {"http://h/\xc4\x90 x/", "G/f", "/%c4%90%20x/G/f"},
+    };
+    for (auto const& r : rows) {
+        std::string const top = std::string(r.file).substr(0, std::string(r.file).find('/'));
+        lt::file_storage fs = make_files({{r.file, 40000}, {top + "/z.bin", 100}}, 32768);
+        web_protocol w(r.url, geometry(fs, top));
+        std::string const text = w.write_request(req(0, 0, 16384), ua());
+        EXPECT_EQ(text.substr(0, text.find(" HTTP/1.1")), std::string("GET ") + r.target) << r.url;
+    }
+}
+
 TEST(WebRequest, PadFilesAreNeverAskedFor)
 {
     // A hybrid torrent's layout: each file padded to the next piece.

@@ -28,6 +28,7 @@ Routes
       body            text, sent as UTF-8
       body_hex        body as hexadecimal bytes
       body_size       N bytes where byte i is i % 251 (see pattern_bytes)
+      body_file       the bytes of that file, read at each answer
       content_length  value of Content-Length instead of the body's length,
                       or "omit" to send none
       chunked         true: Transfer-Encoding: chunked, no Content-Length
@@ -43,13 +44,19 @@ Routes
       close           true: Connection: close, then close
       raw_hex         the whole answer as hexadecimal bytes, sent as is
                       (then the connection closes)
+      slow_connections  [n, ...]: on these connections (numbered as below)
+                      the body trickles at slow_rate bytes a second (200)
+
+    Connections are numbered 0, 1, ... in the order of their first recorded
+    request (control requests do not count).
 
 Control endpoints (HTTP/1.0 answers, connection closed; not recorded)
     POST /__control/route       body ROUTE (JSON); replaces that path's route
     POST /__control/reset       drops every route and recorded request
     GET  /__control/requests    recorded requests as a JSON array of
                                 {seq, request_line, method, target, version,
-                                 headers: [[name, value]], body, raw_hex}
+                                 headers: [[name, value]], body, raw_hex,
+                                 connection, time (seconds since the epoch)}
     GET  /__control/requests.hex  one line per recorded request: the hex of
                                 its raw bytes (head and body)
     POST /__control/shutdown    ends the server
@@ -78,6 +85,7 @@ class Server:
         self.lock = threading.Lock()
         self.routes = {}        # path -> {"responses": [...], "next": int}
         self.requests = []
+        self.connections = 0    # connections that carried a recorded request
         self.log_path = log_path
         self.stop = threading.Event()
         self.deadline = time.monotonic() + max_seconds
@@ -108,13 +116,21 @@ class Server:
             route["next"] += 1
             return route["responses"][i]
 
-    def record(self, req):
+    def record(self, req, conn_no):
+        """Records req; returns its connection's number (conn_no, or the
+        next one for a connection's first request)."""
         with self.lock:
+            if conn_no is None:
+                conn_no = self.connections
+                self.connections += 1
+            req["connection"] = conn_no
+            req["time"] = time.time()
             req["seq"] = len(self.requests)
             self.requests.append(req)
             if self.log_path:
                 with open(self.log_path, "a", encoding="utf-8") as f:
                     f.write(json.dumps(req) + "\n")
+            return conn_no
 
     # -- serving ------------------------------------------------------------
     def serve(self):
@@ -137,6 +153,7 @@ class Server:
     def handle(self, conn):
         conn.settimeout(30)
         buf = b""
+        conn_no = None
         try:
             while not self.stop.is_set():
                 while b"\r\n\r\n" not in buf:
@@ -166,8 +183,8 @@ class Server:
                 if req["target"].split("?", 1)[0].startswith(CONTROL_PREFIX):
                     self.control(conn, req, body)
                     return
-                self.record(req)
-                if not self.answer(conn, req):
+                conn_no = self.record(req, conn_no)
+                if not self.answer(conn, req, conn_no):
                     return
                 if req["version"] == "HTTP/1.0" or header(req, "connection").lower() == "close":
                     return
@@ -179,7 +196,7 @@ class Server:
             except OSError:
                 pass
 
-    def answer(self, conn, req):
+    def answer(self, conn, req, conn_no):
         """Sends one scripted answer; False when the connection must close."""
         spec = self.take_response(req["target"])
         if spec.get("delay"):
@@ -194,6 +211,9 @@ class Server:
             body = binascii.unhexlify(spec["body_hex"])
         elif "body_size" in spec:
             body = pattern_bytes(int(spec["body_size"]))
+        elif "body_file" in spec:
+            with open(spec["body_file"], "rb") as f:
+                body = f.read()
         status = int(spec.get("status", 302 if "redirect" in spec else 200))
         headers = []
         given = spec.get("headers", [])
@@ -244,7 +264,10 @@ class Server:
             payload = body
         if "cut_after" in spec:
             payload = payload[:int(spec["cut_after"])]
-        conn.sendall(payload)
+        if conn_no in spec.get("slow_connections", ()):
+            self.trickle(conn, payload, float(spec.get("slow_rate", 200)))
+        else:
+            conn.sendall(payload)
         if close:
             try:
                 conn.shutdown(socket.SHUT_WR)
@@ -252,6 +275,15 @@ class Server:
                 pass
             return False
         return True
+
+    def trickle(self, conn, payload, rate):
+        """Sends payload at about rate bytes a second, in tenths of a second."""
+        step = max(1, int(rate / 10))
+        for i in range(0, len(payload), step):
+            if self.stop.is_set():
+                raise OSError("server stopping")
+            conn.sendall(payload[i:i + step])
+            time.sleep(step / rate)
 
     def control(self, conn, req, body):
         name = req["target"].split("?", 1)[0][len(CONTROL_PREFIX):]
