@@ -27,8 +27,8 @@
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_handle.hpp>
 
-#include "engine/open_file_set.hpp"
-#include "engine/positional_file.hpp"
+#include "engine/disk/open_file_set.hpp"
+#include "engine/disk/positional_file.hpp"
 
 namespace tg {
 

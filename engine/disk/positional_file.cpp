@@ -1,6 +1,6 @@
 // What positional_file does alike on every system: ownership of the handle
 // (-1 when none), which moves and is closed with the object.
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 
 namespace tg {
 
