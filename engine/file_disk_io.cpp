@@ -27,40 +27,16 @@
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_handle.hpp>
 
+#include "engine/disk/errors.hpp"
 #include "engine/disk/open_file_set.hpp"
 #include "engine/disk/positional_file.hpp"
+#include "engine/disk/torrent_files.hpp"
 
 namespace tg {
 
 namespace {
 
-class write_failure_category_impl final : public boost::system::error_category
-{
-public:
-    char const* name() const noexcept override { return "disk write"; }
-    std::string message(int ev) const override { return boost::system::system_category().message(ev); }
-};
-
 constexpr int block_size = lt::default_block_size;
-
-lt::storage_error make_error(error_code ec, lt::file_index_t file, lt::operation_t op)
-{
-    lt::storage_error e;
-    e.ec = ec;
-    e.file(file);
-    e.operation = op;
-    return e;
-}
-
-// A write-side failure keeps its number but leaves the generic conditions.
-error_code as_write_failure(error_code const& ec)
-{
-    if (ec.category() == boost::system::system_category() || ec.category() == boost::system::generic_category())
-        return error_code(ec.value(), write_failure_category());
-    return ec;
-}
-
-bool is_missing(error_code const& ec) { return ec == boost::system::errc::no_such_file_or_directory; }
 
 std::uint64_t block_key(lt::piece_index_t piece, int offset)
 {
@@ -92,28 +68,20 @@ struct piece_writes
     std::vector<std::unique_ptr<disk_job>> deferred;
 };
 
-// One torrent's files as the disk threads see them.
+// One torrent's files and what the disk I/O keeps for them.
 struct storage_state
 {
-    storage_state(lt::storage_params const& p, std::uint32_t index)
-        : original(p.files), save_path(p.path), priorities(p.priorities), index(index)
-    {
-        if (p.mapped_files)
-            renamed = std::make_unique<lt::file_storage>(*p.mapped_files);
-    }
+    storage_state(lt::storage_params const& p, lt::storage_index_t index, open_file_set& open, lt::counters& counters)
+        : files(p, index, open, counters), priorities(p.priorities)
+    {}
 
-    lt::file_storage const& files() const { return renamed ? *renamed : original; }
-    std::string path_of(lt::file_index_t f) const { return files().file_path(f, save_path); }
-
-    // The torrent's own file list; it outlives the storage (the torrent
-    // keeps it while any of its jobs is outstanding).
-    lt::file_storage const& original;
-    std::unique_ptr<lt::file_storage> renamed;
-    std::string save_path;
-    lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
-    std::uint32_t const index;
+    // Jobs of the torrent use it on the disk threads; see its header for
+    // who may change what.
+    torrent_files files;
 
     // Guarded by the disk I/O's mutex from here on.
+    // Set by the network thread, read by the check (a fence).
+    lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
     // Jobs queued or running (fences included) and those parked below.
     int in_flight = 0;
     bool fence_active = false;
@@ -194,7 +162,7 @@ public:
             index = std::uint32_t(m_storages.size());
             m_storages.emplace_back();
         }
-        m_storages[index] = std::make_shared<storage_state>(p, index);
+        m_storages[index] = std::make_shared<storage_state>(p, lt::storage_index_t(index), m_files, m_counters);
         return lt::storage_holder(lt::storage_index_t(index), *this);
     }
 
@@ -208,8 +176,8 @@ public:
             m_storages[index].reset();
             m_free_slots.push_back(index);
         }
-        m_files.close_storage(index);
-        m_files.take_close_failures(index);
+        m_files.close_storage(idx);
+        m_files.take_close_failures(idx);
     }
 
     // --- reads and writes ----------------------------------------------------
@@ -237,9 +205,9 @@ public:
         j->storage = st;
         j->work = [this, st, r, buf, h = std::move(handler)](disk_job&) mutable {
             lt::storage_error e;
-            report_close_failure(*st, e, false);
+            st->files.report_close_failure(e, false);
             if (!e)
-                read_block(*st, r.piece, r.start, buf, r.length, e);
+                st->files.read_block(r.piece, r.start, buf, r.length, e);
             return std::function<void()>([this, buf, len = r.length, e, h = std::move(h)] {
                 h(lt::disk_buffer_holder(*this, buf, len), e);
             });
@@ -313,7 +281,7 @@ public:
             if (!e && self.from_blocks && v1 && v2.empty())
                 hash = *self.from_blocks;
             else if (!e)
-                hash = hash_piece(*st, piece, v1, v2, e);
+                hash = st->files.hash_piece(piece, v1, v2, e);
             return std::function<void()>([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
         };
         add_hash_job(std::move(j), piece);
@@ -329,9 +297,9 @@ public:
             lt::storage_error e = self.prior;
             lt::sha256_hash hash;
             if (!e) {
-                int const len = std::min(block_size, st->files().piece_size2(piece) - offset);
+                int const len = std::min(block_size, st->files.files().piece_size2(piece) - offset);
                 std::vector<char> buf(std::size_t(std::max(len, 0)));
-                if (len > 0 && read_block(*st, piece, offset, buf.data(), len, e))
+                if (len > 0 && st->files.read_block(piece, offset, buf.data(), len, e))
                     hash = lt::hasher256(buf.data(), len).final();
             }
             return std::function<void()>([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
@@ -347,8 +315,13 @@ public:
         auto st = storage(idx);
         add_fence(st, [this, st, p = std::move(p), flags, h = std::move(handler)]() mutable {
             lt::storage_error e;
-            lt::status_t const s = move_storage(*st, p, flags, e);
-            return std::function<void()>([s, e, path = st->save_path, h = std::move(h)] { h(s, path, e); });
+            lt::status_t const s = st->files.move_storage(p, flags, e);
+            if (s == lt::status_t::no_error) {
+                std::lock_guard<std::mutex> l(m_mutex);
+                st->files.set_save_path(p);
+            }
+            return std::function<void()>(
+                [s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
         });
     }
 
@@ -360,7 +333,7 @@ public:
         // committed and closed here, and what failed is reported by the
         // torrent's next read or write (the handler takes no error).
         add_fence(st, [this, st, h = std::move(handler)]() mutable {
-            m_files.close_storage(st->index, true);
+            m_files.close_storage(st->files.index(), true);
             return std::function<void()>([h = std::move(h)] {
                 if (h)
                     h();
@@ -386,7 +359,12 @@ public:
         bool const no_recheck = m_settings.get_bool(lt::settings_pack::no_recheck_incomplete_resume);
         add_fence(st, [this, st, rd, no_recheck, h = std::move(handler)]() mutable {
             lt::storage_error e;
-            lt::status_t const s = check_files(*st, rd.get(), no_recheck, e);
+            std::vector<lt::download_priority_t> prio;
+            {
+                std::lock_guard<std::mutex> l(m_mutex);
+                prio.assign(st->priorities.begin(), st->priorities.end());
+            }
+            lt::status_t const s = st->files.check_files(rd.get(), no_recheck, prio, e);
             return std::function<void()>([s, e, h = std::move(h)] { h(s, e); });
         });
     }
@@ -397,7 +375,10 @@ public:
         auto st = storage(idx);
         add_fence(st, [this, st, index, name = std::move(name), h = std::move(handler)]() mutable {
             lt::storage_error e;
-            rename_file(*st, index, name, e);
+            if (auto renamed = st->files.rename_file(index, name, e)) {
+                std::lock_guard<std::mutex> l(m_mutex);
+                st->files.set_layout(std::move(renamed));
+            }
             return std::function<void()>(
                 [index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
         });
@@ -409,10 +390,10 @@ public:
         auto st = storage(idx);
         add_fence(st, [this, st, options, h = std::move(handler)]() mutable {
             lt::storage_error e;
-            m_files.close_storage(st->index);
+            m_files.close_storage(st->files.index());
             // There are no part files to remove (see async_set_file_priority).
             if (options & lt::session_handle::delete_files)
-                delete_files(*st, e);
+                st->files.delete_files(e);
             return std::function<void()>([e, h = std::move(h)] { h(e); });
         });
     }
@@ -458,8 +439,8 @@ public:
     {
         std::vector<lt::open_file_state> out;
         auto const now = lt::clock_type::now();
-        for (auto const& f : m_files.files_of(static_cast<std::uint32_t>(idx)))
-            out.push_back({lt::file_index_t(f.first),
+        for (auto const& f : m_files.files_of(idx))
+            out.push_back({f.first,
                 f.second ? lt::file_open_mode::read_write : lt::file_open_mode::read_only, now});
         return out;
     }
@@ -769,7 +750,7 @@ private:
                 ++k;
             }
             lt::storage_error e;
-            write_blocks(st, piece, first.request.start, parts, length, first.flags, staging, e);
+            st.files.write_blocks(piece, first.request.start, parts, length, first.flags, staging, e);
             for (std::size_t b = i; b < k; ++b)
                 errors[b] = e;
             if (!e)
@@ -781,7 +762,7 @@ private:
         // that is the written data it may have lost.
         for (std::size_t b = 0; b < batch.size(); ++b) {
             if (!errors[b]) {
-                report_close_failure(st, errors[b]);
+                st.files.report_close_failure(errors[b]);
                 break;
             }
         }
@@ -822,7 +803,7 @@ private:
             if (--pw.pending == 0) {
                 auto waiting = std::move(pw.waiting);
                 lt::storage_error const failure = pw.failure;
-                int const piece_size = st.files().piece_size(j->request.piece);
+                int const piece_size = st.files.files().piece_size(j->request.piece);
                 std::optional<lt::sha1_hash> whole;
                 if (!failure && !pw.spoilt && pw.hashed == piece_size)
                     whole = pw.hasher.final();
@@ -887,360 +868,6 @@ private:
         pw->hashing = false;
     }
 
-    // --- file work (disk threads) --------------------------------------------
-
-    // The oldest flush or close of `st`'s files that failed and was not
-    // reported by a write yet, into `e`, as a write failure: the engine then
-    // stops the torrent with it. A write reports it once (`take`); every read
-    // reports it until then, so that a torrent that finished (and writes no
-    // more) learns that its files did not land, from each block it reads
-    // rather than from the first only.
-    void report_close_failure(storage_state& st, lt::storage_error& e, bool take = true)
-    {
-        std::optional<open_file_set::close_failure> f;
-        if (take) {
-            auto failures = m_files.take_close_failures(st.index);
-            if (!failures.empty())
-                f = failures.front();
-        } else {
-            f = m_files.first_close_failure(st.index);
-        }
-        if (f)
-            e = make_error(as_write_failure(f->ec), lt::file_index_t(f->file), lt::operation_t::file);
-    }
-
-    std::shared_ptr<positional_file> open_for_write(storage_state& st, lt::file_index_t f, lt::storage_error& e)
-    {
-        std::string const path = st.path_of(f);
-        error_code ec;
-        auto h = m_files.open(st.index, static_cast<int>(f), path, positional_file::mode::read_write, ec);
-        if (!h && is_missing(ec)) {
-            ec.clear();
-            if (!create_folders(parent_folder(path), ec)) {
-                e = make_error(as_write_failure(ec), f, lt::operation_t::mkdir);
-                return nullptr;
-            }
-            h = m_files.open(st.index, static_cast<int>(f), path, positional_file::mode::read_write, ec);
-        }
-        if (!h)
-            e = make_error(as_write_failure(ec), f, lt::operation_t::file_open);
-        return h;
-    }
-
-    // Writes `parts` (`len` bytes in all) at `offset` in `piece`: each file's
-    // share with one call.
-    bool write_blocks(storage_state& st, lt::piece_index_t piece, int offset,
-        std::vector<positional_file::part> const& parts, int len, lt::disk_job_flags_t flags,
-        std::vector<char>& staging, lt::storage_error& e)
-    {
-        std::size_t next = 0; // the part the next byte is in
-        int used = 0;         // bytes of that part already taken
-        std::vector<positional_file::part> share;
-        // The next `n` bytes of the parts, as parts of their own.
-        auto take = [&](std::int64_t n, std::vector<positional_file::part>* out) {
-            while (n > 0) {
-                int const c = int(std::min<std::int64_t>(n, parts[next].size - used));
-                if (out)
-                    out->push_back({parts[next].data + used, c});
-                used += c;
-                n -= c;
-                if (used == parts[next].size) {
-                    ++next;
-                    used = 0;
-                }
-            }
-        };
-        for (auto const& slice : st.files().map_block(piece, offset, len)) {
-            if (slice.size == 0)
-                continue;
-            // Pad files only align the next file to a piece: never written.
-            if (st.files().pad_file_at(slice.file_index)) {
-                take(slice.size, nullptr);
-                continue;
-            }
-            auto h = open_for_write(st, slice.file_index, e);
-            if (!h)
-                return false;
-            share.clear();
-            take(slice.size, &share);
-            error_code ec;
-            int const put = h->write_parts_at(share, slice.offset, staging, ec);
-            if (put != int(slice.size)) {
-                if (!ec)
-                    ec = lt::errors::make_error_code(lt::errors::file_too_short);
-                e = make_error(as_write_failure(ec), slice.file_index, lt::operation_t::file_write);
-                return false;
-            }
-            if ((flags & lt::disk_interface::flush_piece) && !h->flush(ec)) {
-                // A flush that fails is a write that did not happen.
-                e = make_error(as_write_failure(ec), slice.file_index, lt::operation_t::file_write);
-                return false;
-            }
-        }
-        m_counters.inc_stats_counter(lt::counters::num_blocks_written, (len + block_size - 1) / block_size);
-        m_counters.inc_stats_counter(lt::counters::num_write_ops);
-        return true;
-    }
-
-    bool read_block(storage_state& st, lt::piece_index_t piece, int offset, char* buf, int len, lt::storage_error& e)
-    {
-        for (auto const& slice : st.files().map_block(piece, offset, len)) {
-            if (slice.size == 0)
-                continue;
-            if (st.files().pad_file_at(slice.file_index)) {
-                std::memset(buf, 0, std::size_t(slice.size));
-                buf += slice.size;
-                continue;
-            }
-            error_code ec;
-            auto h = m_files.open(st.index, static_cast<int>(slice.file_index), st.path_of(slice.file_index),
-                positional_file::mode::read_only, ec);
-            if (!h) {
-                e = make_error(ec, slice.file_index, lt::operation_t::file_open);
-                return false;
-            }
-            int const got = h->read_at(buf, int(slice.size), slice.offset, ec);
-            if (got < 0) {
-                e = make_error(ec, slice.file_index, lt::operation_t::file_read);
-                return false;
-            }
-            if (got < int(slice.size)) {
-                // The file ends before the block: a file never completed.
-                e = make_error(lt::errors::make_error_code(lt::errors::file_too_short), slice.file_index,
-                    lt::operation_t::file_read);
-                return false;
-            }
-            buf += slice.size;
-        }
-        m_counters.inc_stats_counter(lt::counters::num_blocks_read);
-        m_counters.inc_stats_counter(lt::counters::num_read_ops);
-        return true;
-    }
-
-    lt::sha1_hash hash_piece(
-        storage_state& st, lt::piece_index_t piece, bool v1, lt::span<lt::sha256_hash> v2, lt::storage_error& e)
-    {
-        lt::file_storage const& fs = st.files();
-        int const size1 = v1 ? fs.piece_size(piece) : 0;
-        int const size2 = v2.empty() ? 0 : fs.piece_size2(piece);
-        int const blocks2 = v2.empty() ? 0 : fs.blocks_in_piece2(piece);
-        int const end = std::max(size1, size2);
-        lt::hasher h1;
-        std::vector<char> buf(block_size);
-        int block = 0;
-        for (int offset = 0; offset < end; offset += block_size, ++block) {
-            int const len = std::min(block_size, end - offset);
-            if (!read_block(st, piece, offset, buf.data(), len, e))
-                break;
-            if (v1 && offset < size1)
-                h1.update(buf.data(), std::min(len, size1 - offset));
-            if (block < blocks2 && offset < size2)
-                v2[block] = lt::hasher256(buf.data(), std::min(len, size2 - offset)).final();
-        }
-        return v1 ? h1.final() : lt::sha1_hash();
-    }
-
-    lt::status_t check_files(
-        storage_state& st, lt::add_torrent_params const* rd, bool no_recheck, lt::storage_error& e)
-    {
-        lt::file_storage const& fs = st.files();
-        std::vector<lt::download_priority_t> prio;
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            prio.assign(st.priorities.begin(), st.priorities.end());
-        }
-        auto const wanted = [&](lt::file_index_t f) {
-            return static_cast<std::size_t>(static_cast<int>(f)) >= prio.size()
-                || prio[std::size_t(static_cast<int>(f))] != lt::dont_download;
-        };
-
-        lt::status_t flags{};
-        // Sizes as found on disk; -1: missing.
-        std::vector<std::int64_t> sizes(std::size_t(fs.num_files()), -1);
-        bool any_file = false;
-        for (lt::file_index_t f : fs.file_range()) {
-            if (fs.pad_file_at(f))
-                continue;
-            error_code ec;
-            std::int64_t const size = file_size_at(st.path_of(f), ec);
-            if (ec && !is_missing(ec)) {
-                e = make_error(ec, f, lt::operation_t::file_stat);
-                return lt::status_t::fatal_disk_error;
-            }
-            sizes[std::size_t(static_cast<int>(f))] = size;
-            if (size > fs.file_size(f))
-                flags = flags | lt::status_t::oversized_file;
-            if (size > 0)
-                any_file = true;
-            // Empty files are never written by a block: they are made here.
-            if (size < 0 && fs.file_size(f) == 0 && wanted(f)) {
-                lt::storage_error we;
-                if (!open_for_write(st, f, we)) {
-                    e = we;
-                    return lt::status_t::fatal_disk_error;
-                }
-                sizes[std::size_t(static_cast<int>(f))] = 0;
-            }
-        }
-        m_files.close_storage(st.index);
-
-        bool const has_resume = rd && (!rd->have_pieces.empty() || bool(rd->flags & lt::torrent_flags::seed_mode));
-        if (!has_resume)
-            return (any_file ? lt::status_t::need_full_check : lt::status_t::no_error) | flags;
-
-        // Every piece the resume data says we have must be on disk whole: each
-        // file it touches present and long enough. A missing or short file
-        // means the data cannot be trusted, and the engine checks it all.
-        bool const seed = bool(rd->flags & lt::torrent_flags::seed_mode)
-            || (rd->have_pieces.size() >= fs.num_pieces() && rd->have_pieces.all_set());
-        lt::piece_index_t const end = seed ? fs.end_piece() : std::min(rd->have_pieces.end_index(), fs.end_piece());
-        for (lt::piece_index_t p(0); p < end; ++p) {
-            if (!seed && !rd->have_pieces.get_bit(p))
-                continue;
-            for (auto const& slice : fs.map_block(p, 0, fs.piece_size(p))) {
-                if (slice.size == 0 || fs.pad_file_at(slice.file_index))
-                    continue;
-                std::int64_t const have = sizes[std::size_t(static_cast<int>(slice.file_index))];
-                if (have < slice.offset + slice.size) {
-                    e = make_error(have < 0 ? error_code(boost::system::errc::no_such_file_or_directory,
-                                                  boost::system::generic_category())
-                                            : lt::errors::make_error_code(lt::errors::mismatching_file_size),
-                        slice.file_index, lt::operation_t::check_resume);
-                    return (no_recheck ? lt::status_t::no_error : lt::status_t::need_full_check) | flags;
-                }
-            }
-        }
-        return lt::status_t::no_error | flags;
-    }
-
-    void rename_file(storage_state& st, lt::file_index_t index, std::string const& name, lt::storage_error& e)
-    {
-        if (index < lt::file_index_t(0) || index >= st.files().end_file())
-            return;
-        m_files.close_file(st.index, static_cast<int>(index));
-        std::string const from = st.path_of(index);
-        auto renamed = std::make_unique<lt::file_storage>(st.files());
-        renamed->rename_file(index, name);
-        std::string const to = renamed->file_path(index, st.save_path);
-
-        error_code ec;
-        file_size_at(from, ec);
-        if (!ec) {
-            if (!create_folders(parent_folder(to), ec)) {
-                e = make_error(ec, index, lt::operation_t::mkdir);
-                return;
-            }
-            if (!rename_path(from, to, ec)) {
-                e = make_error(ec, index, lt::operation_t::file_rename);
-                return;
-            }
-        } else if (!is_missing(ec)) {
-            e = make_error(ec, index, lt::operation_t::file_stat);
-            return;
-        }
-        std::lock_guard<std::mutex> l(m_mutex);
-        st.renamed = std::move(renamed);
-    }
-
-    void delete_files(storage_state& st, lt::storage_error& e)
-    {
-        lt::file_storage const& fs = st.files();
-        std::vector<std::string> folders;
-        for (lt::file_index_t f : fs.file_range()) {
-            if (fs.pad_file_at(f))
-                continue;
-            std::string const path = st.path_of(f);
-            error_code ec;
-            if (!remove_path(path, ec) && !e)
-                e = make_error(ec, f, lt::operation_t::file_remove);
-            // The torrent's own folders, up to the save path.
-            for (std::string dir = parent_folder(path);
-                 dir.size() > st.save_path.size() && dir.compare(0, st.save_path.size(), st.save_path) == 0;
-                 dir = parent_folder(dir))
-                folders.push_back(dir);
-        }
-        // Deepest first; a folder with other files in it stays.
-        std::sort(folders.begin(), folders.end(), [](auto const& a, auto const& b) { return a.size() > b.size(); });
-        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-        for (auto const& dir : folders) {
-            error_code ignored;
-            remove_path(dir, ignored);
-        }
-    }
-
-    lt::status_t move_storage(storage_state& st, std::string const& to, lt::move_flags_t flags, lt::storage_error& e)
-    {
-        m_files.close_storage(st.index);
-        lt::file_storage const& fs = st.files();
-        std::string const from = st.save_path;
-        if (flags == lt::move_flags_t::fail_if_exist) {
-            for (lt::file_index_t f : fs.file_range()) {
-                if (fs.pad_file_at(f))
-                    continue;
-                error_code ec;
-                if (file_size_at(fs.file_path(f, to), ec) >= 0) {
-                    e = make_error(boost::system::errc::make_error_code(boost::system::errc::file_exists), f,
-                        lt::operation_t::file_stat);
-                    return lt::status_t::file_exist;
-                }
-            }
-        }
-        for (lt::file_index_t f : fs.file_range()) {
-            if (fs.pad_file_at(f))
-                continue;
-            std::string const src = fs.file_path(f, from);
-            std::string const dst = fs.file_path(f, to);
-            if (src == dst)
-                continue;
-            error_code ec;
-            if (file_size_at(src, ec) < 0)
-                continue; // never written: nothing to move
-            if (flags == lt::move_flags_t::dont_replace && file_size_at(dst, ec) >= 0)
-                continue; // the file already there is taken instead
-            ec.clear();
-            if (!create_folders(parent_folder(dst), ec)) {
-                e = make_error(ec, f, lt::operation_t::mkdir);
-                return lt::status_t::fatal_disk_error;
-            }
-            if (!rename_path(src, dst, ec) && !copy_then_remove(src, dst, ec)) {
-                e = make_error(ec, f, lt::operation_t::file_rename);
-                return lt::status_t::fatal_disk_error;
-            }
-        }
-        std::lock_guard<std::mutex> l(m_mutex);
-        st.save_path = to;
-        return lt::status_t::no_error;
-    }
-
-    // A rename across drives fails; the file is copied instead.
-    static bool copy_then_remove(std::string const& src, std::string const& dst, error_code& ec)
-    {
-        ec.clear();
-        positional_file in = positional_file::open(src, positional_file::mode::read_only, ec);
-        if (!in.is_open())
-            return false;
-        positional_file out = positional_file::open(dst, positional_file::mode::read_write, ec);
-        if (!out.is_open())
-            return false;
-        std::vector<char> buf(1 << 20);
-        std::int64_t at = 0;
-        for (;;) {
-            int const got = in.read_at(buf.data(), int(buf.size()), at, ec);
-            if (got < 0)
-                return false;
-            if (got == 0)
-                break;
-            if (out.write_at(buf.data(), got, at, ec) != got)
-                return false;
-            at += got;
-        }
-        if (!out.close(ec))
-            return false;
-        in.close(ec);
-        ec.clear();
-        return remove_path(src, ec);
-    }
-
     lt::io_context& m_ios;
     lt::settings_interface const& m_settings;
     lt::counters& m_counters;
@@ -1271,12 +898,6 @@ private:
 };
 
 } // namespace
-
-boost::system::error_category const& write_failure_category()
-{
-    static write_failure_category_impl const category;
-    return category;
-}
 
 std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
     lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
