@@ -27,6 +27,7 @@
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_handle.hpp>
 
+#include "engine/disk/block_store.hpp"
 #include "engine/disk/errors.hpp"
 #include "engine/disk/open_file_set.hpp"
 #include "engine/disk/positional_file.hpp"
@@ -35,13 +36,6 @@
 namespace tg {
 
 namespace {
-
-constexpr int block_size = lt::default_block_size;
-
-std::uint64_t block_key(lt::piece_index_t piece, int offset)
-{
-    return (std::uint64_t(static_cast<int>(piece)) << 32) | std::uint32_t(offset);
-}
 
 struct disk_job;
 
@@ -88,7 +82,7 @@ struct storage_state
     // Jobs that arrived behind a fence, in order.
     std::deque<std::unique_ptr<disk_job>> blocked;
     // Blocks accepted by async_write and not yet written.
-    std::unordered_map<std::uint64_t, std::pair<char*, int>> store;
+    store_buffer store;
     std::map<lt::piece_index_t, piece_writes> writes;
     // Whole-piece hashes made from the blocks, for a hash asked for after
     // the piece's writes are done; a few, newest last.
@@ -136,9 +130,6 @@ public:
     ~file_disk_io() override
     {
         abort(true);
-        std::lock_guard<std::mutex> l(m_mutex);
-        for (char* b : m_free_blocks)
-            delete[] b;
     }
 
     // --- buffers -----------------------------------------------------------
@@ -146,7 +137,7 @@ public:
     void free_disk_buffer(char* b) override
     {
         std::lock_guard<std::mutex> l(m_mutex);
-        release_block(b);
+        m_blocks.release(b);
     }
 
     // --- storages ----------------------------------------------------------
@@ -190,11 +181,10 @@ public:
         char* buf;
         {
             std::lock_guard<std::mutex> l(m_mutex);
-            buf = take_block();
+            buf = m_blocks.take();
             // A block still in the store buffer is read from memory.
-            auto it = st->store.find(block_key(r.piece, r.start));
-            if (it != st->store.end() && it->second.second >= r.length) {
-                std::memcpy(buf, it->second.first, std::size_t(r.length));
+            if (char const* held = st->store.find({r.piece, r.start}, r.length)) {
+                std::memcpy(buf, held, std::size_t(r.length));
                 complete([this, buf, len = r.length, h = std::move(handler)] {
                     h(lt::disk_buffer_holder(*this, buf, len), lt::storage_error());
                 });
@@ -232,10 +222,10 @@ public:
         // passes no observer) is held here, briefly, rather than let the
         // buffer grow without bound: the disk threads drain it without the
         // network thread's help.
-        m_room.wait(l, [&] { return m_store_bytes < m_high_mark * hard_limit_factor || m_abort; });
-        j->buffer = take_block();
+        m_blocks.wait_for_room(l, m_abort);
+        j->buffer = m_blocks.take();
         std::memcpy(j->buffer, data, std::size_t(r.length));
-        st->store[block_key(r.piece, r.start)] = {j->buffer, r.length};
+        st->store.put({r.piece, r.start}, j->buffer, r.length);
         auto& pw = st->writes[r.piece];
         if (pw.pending == 0 && pw.failure) {
             // The piece comes again after its failure: a fresh start, but a
@@ -254,13 +244,7 @@ public:
             pw.spoilt = true;
         pw.seen[nth] = true;
         forget_written_hash(*st, r.piece);
-        m_store_bytes += r.length;
-        bool const full = m_store_bytes >= m_high_mark;
-        if (full) {
-            m_exceeded = true;
-            if (o)
-                m_observers.push_back(std::move(o));
-        }
+        bool const full = m_blocks.accepted(r.length, std::move(o));
         add_job_locked(std::move(j));
         return full;
     }
@@ -452,7 +436,7 @@ public:
             m_abort = true;
         }
         m_work.notify_all();
-        m_room.notify_all();
+        m_blocks.wake_writers();
         if (!wait)
             return;
         for (auto& t : m_threads)
@@ -473,7 +457,7 @@ public:
         int const limit = m_settings.get_int(lt::settings_pack::file_pool_size);
         m_files.set_limit(std::clamp(limit, 4, 512));
         std::lock_guard<std::mutex> l(m_mutex);
-        m_high_mark = std::max(m_settings.get_int(lt::settings_pack::max_queued_disk_bytes), store_buffer_floor);
+        m_blocks.set_high_mark(m_settings.get_int(lt::settings_pack::max_queued_disk_bytes));
     }
 
 private:
@@ -481,28 +465,6 @@ private:
     {
         std::lock_guard<std::mutex> l(m_mutex);
         return m_storages[static_cast<std::uint32_t>(idx)];
-    }
-
-    // Block buffers: 16 KiB each, a few kept for reuse. Under m_mutex.
-    char* take_block()
-    {
-        if (!m_free_blocks.empty()) {
-            char* b = m_free_blocks.back();
-            m_free_blocks.pop_back();
-            return b;
-        }
-        return new char[block_size];
-    }
-
-    void release_block(char* b)
-    {
-        // Kept up to what the store buffer can hold: freed and allocated
-        // again, blocks cost a page fault per page each time, and the store
-        // is bounded anyway.
-        if (m_free_blocks.size() < std::size_t(m_high_mark) * hard_limit_factor / block_size)
-            m_free_blocks.push_back(b);
-        else
-            delete[] b;
     }
 
     // Completions gather in one list; the network thread is woken once per
@@ -770,17 +732,13 @@ private:
         std::lock_guard<std::mutex> l(m_mutex);
         for (std::size_t b = 0; b < batch.size(); ++b)
             write_done(st, std::move(batch[b]), errors[b]);
-        m_room.notify_all();
-        if (m_exceeded && m_store_bytes < m_high_mark / 2) {
-            m_exceeded = false;
-            auto observers = std::move(m_observers);
-            m_observers.clear();
-            if (!observers.empty())
-                complete([obs = std::move(observers)] {
-                    for (auto const& o : obs)
-                        o->on_disk();
-                });
-        }
+        m_blocks.wake_writers();
+        auto observers = m_blocks.drained();
+        if (!observers.empty())
+            complete([obs = std::move(observers)] {
+                for (auto const& o : obs)
+                    o->on_disk();
+            });
     }
 
     // Under m_mutex: a block is on disk (or failed `e`): out of the store
@@ -788,12 +746,9 @@ private:
     // the piece's last pending write.
     void write_done(storage_state& st, std::unique_ptr<disk_job> j, lt::storage_error const& e)
     {
-        auto key = block_key(j->request.piece, j->request.start);
-        auto sit = st.store.find(key);
-        if (sit != st.store.end() && sit->second.first == j->buffer)
-            st.store.erase(sit);
-        release_block(j->buffer);
-        m_store_bytes -= j->request.length;
+        st.store.written({j->request.piece, j->request.start}, j->buffer);
+        m_blocks.release(j->buffer);
+        m_blocks.written(j->request.length);
 
         auto wit = st.writes.find(j->request.piece);
         if (wit != st.writes.end()) {
@@ -875,7 +830,6 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_work;
-    std::condition_variable m_room;
     std::vector<std::shared_ptr<storage_state>> m_storages;
     std::vector<std::uint32_t> m_free_slots;
     std::deque<std::unique_ptr<disk_job>> m_queue;
@@ -885,11 +839,7 @@ private:
     bool m_wake_pending = false;
     bool m_abort = false;
 
-    std::vector<char*> m_free_blocks;
-    int m_store_bytes = 0;
-    int m_high_mark = store_buffer_floor;
-    bool m_exceeded = false;
-    std::vector<std::shared_ptr<lt::disk_observer>> m_observers;
+    block_store m_blocks;
 
     std::mutex m_done_mutex;
     std::vector<std::function<void()>> m_done;

@@ -13,8 +13,6 @@ namespace tg {
 
 namespace {
 
-constexpr int block_size = lt::default_block_size;
-
 // A rename across drives fails; the file is copied instead.
 bool copy_then_remove(std::string const& src, std::string const& dst, error_code& ec)
 {
@@ -138,7 +136,7 @@ bool torrent_files::write_blocks(lt::piece_index_t piece, int offset,
             return false;
         }
     }
-    m_counters.inc_stats_counter(lt::counters::num_blocks_written, (len + block_size - 1) / block_size);
+    m_counters.inc_stats_counter(lt::counters::num_blocks_written, (len + lt::default_block_size - 1) / lt::default_block_size);
     m_counters.inc_stats_counter(lt::counters::num_write_ops);
     return true;
 }
@@ -187,10 +185,10 @@ lt::sha1_hash torrent_files::hash_piece(
     int const blocks2 = v2.empty() ? 0 : fs.blocks_in_piece2(piece);
     int const end = std::max(size1, size2);
     lt::hasher h1;
-    std::vector<char> buf(block_size);
+    std::vector<char> buf(lt::default_block_size);
     int block = 0;
-    for (int offset = 0; offset < end; offset += block_size, ++block) {
-        int const len = std::min(block_size, end - offset);
+    for (int offset = 0; offset < end; offset += lt::default_block_size, ++block) {
+        int const len = std::min(lt::default_block_size, end - offset);
         if (!read_block(piece, offset, buf.data(), len, e))
             break;
         if (v1 && offset < size1)
