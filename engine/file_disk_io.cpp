@@ -29,15 +29,12 @@
 
 #include "engine/disk/block_store.hpp"
 #include "engine/disk/errors.hpp"
+#include "engine/disk/job.hpp"
 #include "engine/disk/open_file_set.hpp"
 #include "engine/disk/positional_file.hpp"
 #include "engine/disk/torrent_files.hpp"
 
 namespace tg {
-
-namespace {
-
-struct disk_job;
 
 struct piece_writes
 {
@@ -87,32 +84,6 @@ struct storage_state
     // Whole-piece hashes made from the blocks, for a hash asked for after
     // the piece's writes are done; a few, newest last.
     std::deque<std::pair<lt::piece_index_t, lt::sha1_hash>> written_hashes;
-};
-
-struct disk_job
-{
-    enum class kind : std::uint8_t { write, other };
-    kind what = kind::other;
-    // Fences wait for every earlier job of their storage and hold back every
-    // later one: they close files or change the layout under the others.
-    bool fence = false;
-    std::shared_ptr<storage_state> storage;
-
-    // A write: the block, held in the store buffer until written.
-    lt::peer_request request;
-    char* buffer = nullptr;
-    lt::disk_job_flags_t flags;
-    std::function<void(lt::storage_error const&)> write_handler;
-
-    // Any other job: its work, run on a disk thread, returns the completion
-    // to run on the network thread.
-    std::function<std::function<void()>(disk_job&)> work;
-    // A hash that waited for its piece's writes: the first of them that
-    // failed, or else the piece's hash made from the blocks (if whole).
-    lt::storage_error prior;
-    std::optional<lt::sha1_hash> from_blocks;
-    // A hash: its piece, whose pending writes it waits for.
-    lt::piece_index_t hash_piece{-1};
 };
 
 class file_disk_io final : public lt::disk_interface, public lt::buffer_allocator_interface
@@ -193,15 +164,15 @@ public:
         }
         auto j = std::make_unique<disk_job>();
         j->storage = st;
-        j->work = [this, st, r, buf, h = std::move(handler)](disk_job&) mutable {
+        j->what = read_job{[this, st, r, buf, h = std::move(handler)]() mutable {
             lt::storage_error e;
             st->files.report_close_failure(e, false);
             if (!e)
                 st->files.read_block(r.piece, r.start, buf, r.length, e);
-            return std::function<void()>([this, buf, len = r.length, e, h = std::move(h)] {
+            return completion([this, buf, len = r.length, e, h = std::move(h)] {
                 h(lt::disk_buffer_holder(*this, buf, len), e);
             });
-        };
+        }};
         add_job(std::move(j));
     }
 
@@ -211,11 +182,11 @@ public:
     {
         auto st = storage(idx);
         auto j = std::make_unique<disk_job>();
-        j->what = disk_job::kind::write;
         j->storage = st;
-        j->request = r;
-        j->flags = flags;
-        j->write_handler = std::move(handler);
+        auto& w = j->what.emplace<write_job>();
+        w.request = r;
+        w.flags = flags;
+        w.handler = std::move(handler);
 
         std::unique_lock<std::mutex> l(m_mutex);
         // A caller that does not wait when asked (the engine's add_piece
@@ -223,9 +194,9 @@ public:
         // buffer grow without bound: the disk threads drain it without the
         // network thread's help.
         m_blocks.wait_for_room(l, m_abort);
-        j->buffer = m_blocks.take();
-        std::memcpy(j->buffer, data, std::size_t(r.length));
-        st->store.put({r.piece, r.start}, j->buffer, r.length);
+        w.buffer = m_blocks.take();
+        std::memcpy(w.buffer, data, std::size_t(r.length));
+        st->store.put({r.piece, r.start}, w.buffer, r.length);
         auto& pw = st->writes[r.piece];
         if (pw.pending == 0 && pw.failure) {
             // The piece comes again after its failure: a fresh start, but a
@@ -256,28 +227,24 @@ public:
         std::function<void(lt::piece_index_t, lt::sha1_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
-        auto j = std::make_unique<disk_job>();
-        j->storage = st;
         bool const v1 = bool(flags & lt::disk_interface::v1_hash);
-        j->work = [this, st, piece, v2, v1, h = std::move(handler)](disk_job& self) mutable {
+        auto work = [st, piece, v2, v1, h = std::move(handler)](hash_job const& self) mutable {
             lt::storage_error e = self.prior;
             lt::sha1_hash hash;
             if (!e && self.from_blocks && v1 && v2.empty())
                 hash = *self.from_blocks;
             else if (!e)
                 hash = st->files.hash_piece(piece, v1, v2, e);
-            return std::function<void()>([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
+            return completion([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
         };
-        add_hash_job(std::move(j), piece);
+        add_hash_job(st, piece, std::move(work));
     }
 
     void async_hash2(lt::storage_index_t idx, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
         std::function<void(lt::piece_index_t, lt::sha256_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
-        auto j = std::make_unique<disk_job>();
-        j->storage = st;
-        j->work = [this, st, piece, offset, h = std::move(handler)](disk_job& self) mutable {
+        auto work = [st, piece, offset, h = std::move(handler)](hash_job const& self) mutable {
             lt::storage_error e = self.prior;
             lt::sha256_hash hash;
             if (!e) {
@@ -286,9 +253,9 @@ public:
                 if (len > 0 && st->files.read_block(piece, offset, buf.data(), len, e))
                     hash = lt::hasher256(buf.data(), len).final();
             }
-            return std::function<void()>([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
+            return completion([piece, hash, e, h = std::move(h)] { h(piece, hash, e); });
         };
-        add_hash_job(std::move(j), piece);
+        add_hash_job(st, piece, std::move(work));
     }
 
     // --- fences ----------------------------------------------------------------
@@ -304,7 +271,7 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_save_path(p);
             }
-            return std::function<void()>(
+            return completion(
                 [s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
         });
     }
@@ -318,7 +285,7 @@ public:
         // torrent's next read or write (the handler takes no error).
         add_fence(st, [this, st, h = std::move(handler)]() mutable {
             m_files.close_storage(st->files.index(), true);
-            return std::function<void()>([h = std::move(h)] {
+            return completion([h = std::move(h)] {
                 if (h)
                     h();
             });
@@ -349,7 +316,7 @@ public:
                 prio.assign(st->priorities.begin(), st->priorities.end());
             }
             lt::status_t const s = st->files.check_files(rd.get(), no_recheck, prio, e);
-            return std::function<void()>([s, e, h = std::move(h)] { h(s, e); });
+            return completion([s, e, h = std::move(h)] { h(s, e); });
         });
     }
 
@@ -363,7 +330,7 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_layout(std::move(renamed));
             }
-            return std::function<void()>(
+            return completion(
                 [index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
         });
     }
@@ -378,7 +345,7 @@ public:
             // There are no part files to remove (see async_set_file_priority).
             if (options & lt::session_handle::delete_files)
                 st->files.delete_files(e);
-            return std::function<void()>([e, h = std::move(h)] { h(e); });
+            return completion([e, h = std::move(h)] { h(e); });
         });
     }
 
@@ -503,24 +470,28 @@ private:
     {
         auto j = std::make_unique<disk_job>();
         j->storage = st;
-        j->fence = true;
-        j->work = [w = std::move(work)](disk_job&) { return w(); };
+        j->what = fence_job{std::move(work)};
         add_job(std::move(j));
     }
 
-    void add_hash_job(std::unique_ptr<disk_job> j, lt::piece_index_t piece)
+    void add_hash_job(std::shared_ptr<storage_state> const& storage, lt::piece_index_t piece,
+        std::function<completion(hash_job const&)> work)
     {
-        j->hash_piece = piece;
+        auto j = std::make_unique<disk_job>();
+        j->storage = storage;
+        auto& hj = j->what.emplace<hash_job>();
+        hj.piece = piece;
+        hj.work = std::move(work);
         std::lock_guard<std::mutex> l(m_mutex);
         auto& st = *j->storage;
         auto const w = st.writes.find(piece);
         if (w != st.writes.end() && w->second.pending == 0 && w->second.failure)
-            j->prior = w->second.failure;
+            hj.prior = w->second.failure;
         else if (w == st.writes.end() || w->second.pending == 0) {
             auto it = std::find_if(st.written_hashes.begin(), st.written_hashes.end(),
                 [&](auto const& h) { return h.first == piece; });
             if (it != st.written_hashes.end())
-                j->from_blocks = it->second;
+                hj.from_blocks = it->second;
         }
         add_job_locked(std::move(j));
     }
@@ -538,7 +509,7 @@ private:
     {
         auto& st = *j->storage;
         ++m_outstanding;
-        if (st.fence_active || !st.blocked.empty() || (j->fence && st.in_flight > 0)) {
+        if (st.fence_active || !st.blocked.empty() || (j->is_fence() && st.in_flight > 0)) {
             st.blocked.push_back(std::move(j));
             return;
         }
@@ -551,8 +522,8 @@ private:
     void dispatch(std::unique_ptr<disk_job> j)
     {
         auto& st = *j->storage;
-        if (j->hash_piece >= lt::piece_index_t(0)) {
-            auto it = st.writes.find(j->hash_piece);
+        if (auto const* h = j->hash()) {
+            auto it = st.writes.find(h->piece);
             if (it != st.writes.end() && it->second.pending > 0) {
                 ++st.in_flight;
                 it->second.waiting.push_back(std::move(j));
@@ -566,7 +537,7 @@ private:
     void enqueue(std::unique_ptr<disk_job> j)
     {
         ++j->storage->in_flight;
-        if (j->fence)
+        if (j->is_fence())
             j->storage->fence_active = true;
         m_queue.push_back(std::move(j));
         // One wake per burst: busy threads come back for more by themselves,
@@ -583,9 +554,10 @@ private:
     // call or two).
     static bool for_busy_writer(disk_job const& j)
     {
-        if (j.what != disk_job::kind::write)
+        auto const* w = j.write();
+        if (!w)
             return false;
-        auto const it = j.storage->writes.find(j.request.piece);
+        auto const it = j.storage->writes.find(w->request.piece);
         return it != j.storage->writes.end() && it->second.writer_busy;
     }
 
@@ -597,7 +569,7 @@ private:
         if (fence)
             st.fence_active = false;
         while (!st.blocked.empty() && !st.fence_active) {
-            if (st.blocked.front()->fence && st.in_flight > 0)
+            if (st.blocked.front()->is_fence() && st.in_flight > 0)
                 break;
             auto j = std::move(st.blocked.front());
             st.blocked.pop_front();
@@ -625,7 +597,7 @@ private:
             std::vector<std::unique_ptr<disk_job>> batch;
             batch.push_back(std::move(m_queue.front()));
             m_queue.pop_front();
-            if (batch.front()->what != disk_job::kind::write) {
+            if (!batch.front()->write()) {
                 wake_another();
                 l.unlock();
                 run_other(std::move(batch.front()));
@@ -636,7 +608,7 @@ private:
             // came, so that the piece's hash can follow its blocks. A write
             // for a piece another thread is on goes to that thread.
             storage_state& st = *batch.front()->storage;
-            lt::piece_index_t const piece = batch.front()->request.piece;
+            lt::piece_index_t const piece = batch.front()->write()->request.piece;
             auto& pw = st.writes[piece];
             if (pw.writer_busy) {
                 pw.deferred.push_back(std::move(batch.front()));
@@ -646,7 +618,7 @@ private:
             // The rest of the piece's queued writes go with it.
             while (!m_queue.empty() && batch.size() < 64) {
                 auto const& next = *m_queue.front();
-                if (next.what != disk_job::kind::write || next.storage.get() != &st || next.request.piece != piece)
+                if (!next.write() || next.storage.get() != &st || next.write()->request.piece != piece)
                     break;
                 batch.push_back(std::move(m_queue.front()));
                 m_queue.pop_front();
@@ -684,10 +656,20 @@ private:
 
     void run_other(std::unique_ptr<disk_job> j)
     {
-        std::function<void()> done = j->work(*j);
+        completion done = std::visit(
+            [](auto& job) -> completion {
+                using type = std::decay_t<decltype(job)>;
+                if constexpr (std::is_same_v<type, hash_job>)
+                    return job.work(job);
+                else if constexpr (std::is_same_v<type, write_job>)
+                    return {}; // writes go by run_writes
+                else
+                    return job.work();
+            },
+            j->what);
         std::lock_guard<std::mutex> l(m_mutex);
         complete(std::move(done));
-        job_done(*j->storage, j->fence);
+        job_done(*j->storage, j->is_fence());
     }
 
     // A batch of writes to one piece, in the order they came. Contiguous
@@ -698,17 +680,18 @@ private:
     void run_writes(std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging)
     {
         storage_state& st = *batch.front()->storage;
-        lt::piece_index_t const piece = batch.front()->request.piece;
+        lt::piece_index_t const piece = batch.front()->write()->request.piece;
         std::vector<lt::storage_error> errors(batch.size());
         for (std::size_t i = 0; i < batch.size();) {
-            disk_job const& first = *batch[i];
+            write_job const& first = *batch[i]->write();
             std::vector<positional_file::part> parts{{first.buffer, first.request.length}};
             int length = first.request.length;
             std::size_t k = i + 1;
-            while (k < batch.size() && batch[k]->flags == first.flags
-                && batch[k]->request.start == batch[k - 1]->request.start + batch[k - 1]->request.length) {
-                parts.push_back({batch[k]->buffer, batch[k]->request.length});
-                length += batch[k]->request.length;
+            while (k < batch.size() && batch[k]->write()->flags == first.flags
+                && batch[k]->write()->request.start
+                    == batch[k - 1]->write()->request.start + batch[k - 1]->write()->request.length) {
+                parts.push_back({batch[k]->write()->buffer, batch[k]->write()->request.length});
+                length += batch[k]->write()->request.length;
                 ++k;
             }
             lt::storage_error e;
@@ -746,11 +729,12 @@ private:
     // the piece's last pending write.
     void write_done(storage_state& st, std::unique_ptr<disk_job> j, lt::storage_error const& e)
     {
-        st.store.written({j->request.piece, j->request.start}, j->buffer);
-        m_blocks.release(j->buffer);
-        m_blocks.written(j->request.length);
+        write_job& w = *j->write();
+        st.store.written({w.request.piece, w.request.start}, w.buffer);
+        m_blocks.release(w.buffer);
+        m_blocks.written(w.request.length);
 
-        auto wit = st.writes.find(j->request.piece);
+        auto wit = st.writes.find(w.request.piece);
         if (wit != st.writes.end()) {
             auto& pw = wit->second;
             if (e && !pw.failure)
@@ -758,7 +742,7 @@ private:
             if (--pw.pending == 0) {
                 auto waiting = std::move(pw.waiting);
                 lt::storage_error const failure = pw.failure;
-                int const piece_size = st.files.files().piece_size(j->request.piece);
+                int const piece_size = st.files.files().piece_size(w.request.piece);
                 std::optional<lt::sha1_hash> whole;
                 if (!failure && !pw.spoilt && pw.hashed == piece_size)
                     whole = pw.hasher.final();
@@ -770,22 +754,22 @@ private:
                 if (!partial && !failure)
                     st.writes.erase(wit);
                 if (whole && waiting.empty()) {
-                    st.written_hashes.emplace_back(j->request.piece, *whole);
+                    st.written_hashes.emplace_back(w.request.piece, *whole);
                     if (st.written_hashes.size() > 64)
                         st.written_hashes.pop_front();
                 }
-                for (auto& w : waiting) {
-                    w->prior = failure;
-                    w->from_blocks = whole;
+                for (auto& waiter : waiting) {
+                    waiter->hash()->prior = failure;
+                    waiter->hash()->from_blocks = whole;
                     // In flight since it was parked, so older than any
                     // fence: it goes to the queue at once.
                     --st.in_flight;
-                    enqueue(std::move(w));
+                    enqueue(std::move(waiter));
                 }
             }
         }
 
-        complete([e, h = std::move(j->write_handler)] { h(e); });
+        complete([e, h = std::move(w.handler)] { h(e); });
         job_done(st, false);
     }
 
@@ -797,7 +781,7 @@ private:
         piece_writes* pw;
         {
             std::lock_guard<std::mutex> l(m_mutex);
-            auto it = st.writes.find(batch[i]->request.piece);
+            auto it = st.writes.find(batch[i]->write()->request.piece);
             if (it == st.writes.end())
                 return;
             pw = &it->second;
@@ -805,9 +789,9 @@ private:
                 return;
             // Blocks before the hash's end were hashed already (written
             // again, they spoil it elsewhere); a gap stops it.
-            while (i < k && batch[i]->request.start < pw->hashed)
+            while (i < k && batch[i]->write()->request.start < pw->hashed)
                 ++i;
-            if (i == k || pw->hashed != batch[i]->request.start)
+            if (i == k || pw->hashed != batch[i]->write()->request.start)
                 return;
             pw->hashing = true;
         }
@@ -815,8 +799,9 @@ private:
         // touches the hasher while `hashing` is set.
         int added = 0;
         for (std::size_t b = i; b < k; ++b) {
-            pw->hasher.update(batch[b]->buffer, batch[b]->request.length);
-            added += batch[b]->request.length;
+            write_job const& w = *batch[b]->write();
+            pw->hasher.update(w.buffer, w.request.length);
+            added += w.request.length;
         }
         std::lock_guard<std::mutex> l(m_mutex);
         pw->hashed += added;
@@ -847,7 +832,6 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-} // namespace
 
 std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
     lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
