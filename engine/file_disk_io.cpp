@@ -34,6 +34,23 @@
 #include "engine/disk/positional_file.hpp"
 #include "engine/disk/torrent_files.hpp"
 
+// Threads: the network thread calls the disk interface; `aio_threads`
+// disk threads (one to four) run the jobs; completions run back on the
+// network thread, in batches. The parts are in disk/.
+//
+// Locks, in this order (a lock is only ever taken while holding those
+// before it):
+//   1. m_mutex: the queue, the pool's wake state, every storage_state field
+//      below its "guarded" line, the piece writes and the block store.
+//   2. m_done_mutex: the completions not yet handed to the network thread
+//      (complete() is called with or without m_mutex).
+// The open file set's mutex and its failure sink's mutex are leaves: never
+// taken under m_mutex or each other (the set closes its handles after
+// letting its lock go). A disk thread lets m_mutex go while it reads,
+// writes or hashes; the piece's SHA-1 is then extended by the one thread
+// whose `hashing` mark is set, and a piece's blocks are written by the one
+// thread whose `writer_busy` mark is set.
+
 namespace tg {
 
 struct piece_writes
@@ -66,12 +83,14 @@ struct storage_state
         : files(p, index, open, counters), priorities(p.priorities)
     {}
 
-    // Jobs of the torrent use it on the disk threads; see its header for
-    // who may change what.
+    // Used by the torrent's jobs on the disk threads without the mutex.
+    // Its layout and save path are written by fences under the mutex and
+    // read without it: safe only because a fence runs alone for its
+    // torrent (torrent_files.hpp).
     torrent_files files;
 
     // Guarded by the disk I/O's mutex from here on.
-    // Set by the network thread, read by the check (a fence).
+    // Set by the network thread, copied by the check (a fence).
     lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
     // Jobs queued or running (fences included) and those parked below.
     int in_flight = 0;
