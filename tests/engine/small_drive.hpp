@@ -5,7 +5,7 @@
 // front of the disk I/O's files (file_faults) while it lives.
 #pragma once
 
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 #include "../support/temp_dir.hpp"
 
 #include <algorithm>

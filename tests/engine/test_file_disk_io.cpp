@@ -5,7 +5,7 @@
 // file system, a file system that fills).
 #include "engine/extended_path.hpp"
 #include "engine/file_disk_io.hpp"
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 #include "session_fixture.hpp"
 #include "small_drive.hpp"
 #include "../support/temp_dir.hpp"

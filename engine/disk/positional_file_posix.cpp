@@ -1,7 +1,7 @@
 // POSIX side of positional_file: pread/pwrite on a plain descriptor.
 #ifndef _WIN32
 
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 
 #include <cerrno>
 

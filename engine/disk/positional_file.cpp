@@ -1,7 +1,7 @@
 // What positional_file does alike on every system: ownership of the handle
 // (-1 when none), which moves and is closed with the object; and a test's
 // drive in front of the system's open and write.
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 // an OVERLAPPED offset each call, so no file position is shared.
 #ifdef _WIN32
 
-#include "engine/positional_file.hpp"
+#include "engine/disk/positional_file.hpp"
 
 #include "engine/extended_path.hpp"
 

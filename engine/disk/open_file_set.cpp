@@ -1,4 +1,4 @@
-#include "engine/open_file_set.hpp"
+#include "engine/disk/open_file_set.hpp"
 
 #include <algorithm>
 
@@ -18,7 +18,7 @@ open_file_set::open_file_set(int limit)
 
 open_file_set::~open_file_set() { close_all(); }
 
-std::shared_ptr<positional_file> open_file_set::wrap(positional_file f, std::uint32_t storage, int file)
+std::shared_ptr<positional_file> open_file_set::wrap(positional_file f, lt::storage_index_t storage, lt::file_index_t file)
 {
     auto sink = m_failures;
     return std::shared_ptr<positional_file>(new positional_file(std::move(f)), [sink, storage, file](positional_file* p) {
@@ -32,7 +32,7 @@ std::shared_ptr<positional_file> open_file_set::wrap(positional_file f, std::uin
 }
 
 std::shared_ptr<positional_file> open_file_set::open(
-    std::uint32_t storage, int file, std::string const& path, positional_file::mode m, error_code& ec)
+    lt::storage_index_t storage, lt::file_index_t file, std::string const& path, positional_file::mode m, error_code& ec)
 {
     std::vector<std::shared_ptr<positional_file>> closing;
     {
@@ -87,7 +87,7 @@ void open_file_set::trim(std::vector<std::shared_ptr<positional_file>>& out)
     }
 }
 
-void open_file_set::close_storage(std::uint32_t storage, bool flush)
+void open_file_set::close_storage(lt::storage_index_t storage, bool flush)
 {
     std::vector<entry> closing;
     {
@@ -120,7 +120,7 @@ void open_file_set::close_all()
     closing.swap(m_files);
 }
 
-void open_file_set::close_file(std::uint32_t storage, int file)
+void open_file_set::close_file(lt::storage_index_t storage, lt::file_index_t file)
 {
     std::shared_ptr<positional_file> closing;
     std::lock_guard<std::mutex> l(m_mutex);
@@ -132,7 +132,7 @@ void open_file_set::close_file(std::uint32_t storage, int file)
     }
 }
 
-std::vector<open_file_set::close_failure> open_file_set::take_close_failures(std::uint32_t storage)
+std::vector<open_file_set::close_failure> open_file_set::take_close_failures(lt::storage_index_t storage)
 {
     std::vector<close_failure> mine;
     std::lock_guard<std::mutex> l(m_failures->mutex);
@@ -148,7 +148,7 @@ std::vector<open_file_set::close_failure> open_file_set::take_close_failures(std
     return mine;
 }
 
-std::optional<open_file_set::close_failure> open_file_set::first_close_failure(std::uint32_t storage) const
+std::optional<open_file_set::close_failure> open_file_set::first_close_failure(lt::storage_index_t storage) const
 {
     std::lock_guard<std::mutex> l(m_failures->mutex);
     for (auto const& f : m_failures->failures)
@@ -171,9 +171,9 @@ int open_file_set::size() const
     return int(m_files.size());
 }
 
-std::vector<std::pair<int, bool>> open_file_set::files_of(std::uint32_t storage) const
+std::vector<std::pair<lt::file_index_t, bool>> open_file_set::files_of(lt::storage_index_t storage) const
 {
-    std::vector<std::pair<int, bool>> out;
+    std::vector<std::pair<lt::file_index_t, bool>> out;
     std::lock_guard<std::mutex> l(m_mutex);
     for (auto const& e : m_files)
         if (e.storage == storage)
