@@ -2,11 +2,15 @@
 #pragma once
 
 #include "engine/direct_http_engine.hpp"
+#include "../support/wait_until.hpp"
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,6 +32,22 @@ inline torrent_handle add_with_sources(direct_http_engine& engine, std::vector<c
     for (auto const& u : urls) h.add_url_seed(u);
     h.native_handle().resume();
     return h;
+}
+
+// The sources' rows and the torrent's status, read together once the rows'
+// traffic adds up to the payload total: a second copy of the last pieces
+// may still be arriving when the torrent completes. Whether they agreed
+// within `limit`; the last reading either way.
+inline bool settled_rows(torrent_handle& h, std::vector<peer_record>& rows, lt::torrent_status& st,
+    std::chrono::seconds limit = std::chrono::seconds(10))
+{
+    return wait_until([&] {
+        st = h.status();
+        h.get_peer_info(rows);
+        std::int64_t sum = 0;
+        for (auto const& r : rows) sum += r.total_download;
+        return sum == st.total_payload_download;
+    }, limit);
 }
 
 } // namespace tg::test

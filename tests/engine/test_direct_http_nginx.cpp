@@ -37,24 +37,16 @@ protected:
         torrent_handle h = test::add_with_sources(engine, file, leech.path(),
             std::vector<std::string>(std::size_t(connections), nginx.url(url)));
         test::wait_until([&] { return h.status().is_seeding; }, 120s);
-        // Every source was connected and has its own row and traffic. A
-        // second copy of the last pieces may still be arriving when the
-        // torrent completes: the rows and the totals agree once it has.
+        // Every source was connected and has its own row and traffic.
         std::vector<peer_record> rows;
+        lt::torrent_status st;
+        EXPECT_TRUE(test::settled_rows(h, rows, st));
         std::set<std::int32_t> ids;
         std::int64_t sum = 0;
-        lt::torrent_status st;
-        test::wait_until([&] {
-            st = h.status();
-            h.get_peer_info(rows);
-            ids.clear();
-            sum = 0;
-            for (auto const& r : rows) {
-                ids.insert(r.source_id);
-                sum += r.total_download;
-            }
-            return sum == st.total_payload_download && sum == h.status().total_payload_download;
-        }, 10s);
+        for (auto const& r : rows) {
+            ids.insert(r.source_id);
+            sum += r.total_download;
+        }
         error_log = nginx.error_log();
         EXPECT_TRUE(st.is_seeding) << error_log;
         EXPECT_EQ(h.num_url_seeds(), connections);

@@ -99,11 +99,11 @@ TEST_F(DirectHttpTransfer, SingleFileWithSeveralConnectionsToOneUrl)
         EXPECT_NE(r.text.find("\r\nConnection: keep-alive\r\n\r\n"), std::string::npos) << r.text;
     }
 
-    lt::torrent_status const st = h.status();
+    std::vector<peer_record> rows;
+    lt::torrent_status st;
+    EXPECT_TRUE(test::settled_rows(h, rows, st));
     EXPECT_GE(st.total_payload_download, std::int64_t(3 * 1024 * 1024 + 777));
     EXPECT_GT(st.total_download, st.total_payload_download);
-    std::vector<peer_record> rows;
-    h.get_peer_info(rows);
     std::int64_t sum = 0;
     for (auto const& r : rows) {
         EXPECT_GE(r.source_id, 1);
