@@ -27,6 +27,15 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# Ends the nginx that the package's installation started, if it still runs.
+stop_package_nginx() {
+  local pid
+  pid=$(cat /run/nginx.pid 2>/dev/null) || return 0
+  case "$pid" in '' | *[!0-9]*) return 0 ;; esac
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = nginx ] || return 0
+  as_root kill "$pid" >/dev/null 2>&1 || true
+}
+
 install_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     log "enabling the i386 architecture"
@@ -41,9 +50,11 @@ install_packages() {
     log "installing: ${missing[*]}"
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-    # nginx-light's package starts a system nginx on port 80; the tests run their own.
+    # nginx-light's package starts a system nginx on port 80; the tests run
+    # their own. Only the one this install started goes (by the process id
+    # its package wrote), never another nginx of the machine.
     as_root systemctl disable --now nginx >/dev/null 2>&1 || true
-    as_root pkill -x nginx >/dev/null 2>&1 || true
+    stop_package_nginx
   fi
 }
 
