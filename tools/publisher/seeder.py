@@ -32,6 +32,12 @@ def main():
         "alert_mask": lt.alert_category.error,
     }
     ses = lt.session(settings)
+    if args.upload_limit:
+        # Peers on 127.0.0.1 are in the engine's local class, which the
+        # session-wide limit leaves out (over TCP, now that peers speak it).
+        local = ses.get_peer_class(lt.session.local_peer_class_id)
+        local["upload_limit"] = args.upload_limit
+        ses.set_peer_class(lt.session.local_peer_class_id, local)
     h = ses.add_torrent({"ti": lt.torrent_info(args.torrent), "save_path": args.save_path})
     stop = []
     signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
