@@ -532,7 +532,15 @@ void web_protocol::on_receive_in_place(lt::error_code const& ec, int n, web_prot
         left -= c;
         if (m_in_place == front.length && !deliver_front(host)) return;
     }
-    if (m_body_received == r.end - r.begin) complete_response(host);
+    if (m_body_received == r.end - r.begin) {
+        complete_response(host);
+    } else if (m_block_requests.empty()) {
+        // The range goes on past every block asked for: ended now, as the
+        // buffered path ends it, not when its next byte comes.
+        if (m_response_parser.status_code() == 200) host.range_ignored();
+        int accounted = 0; // this read's bytes were counted as payload above
+        fail(errors::http_error, 2, accounted, host);
+    }
 }
 
 bool web_protocol::downloading_piece_progress(piece_progress& p) const
