@@ -16,12 +16,13 @@
 #include <vector>
 
 #include "engine/peer_record.hpp"
+#include "win_handles.h"
 
 struct DownloadState
 {
     BOOL m_bBusy = FALSE;          // a worker thread runs (GUI)
     std::atomic<BOOL> m_bStopRequested{FALSE}; // the user asked the attempt to stop (GUI writes, worker polls)
-    HANDLE m_hWorker = nullptr;    // the running worker thread (GUI)
+    KernelHandle m_hWorker;        // the running worker thread (GUI)
     // The attempt's resume and DHT state files are final, or none will be
     // written (worker sets it; GUI clears it before each attempt and reads
     // it only while Windows ends the session).

@@ -210,8 +210,8 @@ void CTollgroveDlg::OnActionButton()
     GetDlgItem(IDC_BTN_ACTION).EnableWindow(FALSE);
     SetDlgItemText(IDC_BTN_EXIT, L"Dừng lại");
     SetDlgItemText(IDC_TXT_HEADLINE, L"Đang tải dữ liệu...");
-    m_hWorker = ::CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr);
-    if (!m_hWorker) {
+    m_hWorker = KernelHandle(::CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr));
+    if (!m_hWorker.IsValid()) {
         // No worker: say so and go back to the idle state instead of
         // waiting for a result that never comes.
         OnWorkerFinished(0, WR_FAILED);
@@ -234,10 +234,9 @@ void CTollgroveDlg::OnExitButton()
 
 LRESULT CTollgroveDlg::OnWorkerFinished(WPARAM, LPARAM lParam)
 {
-    if (m_hWorker) {
-        ::WaitForSingleObject(m_hWorker, INFINITE);
-        ::CloseHandle(m_hWorker);
-        m_hWorker = nullptr;
+    if (m_hWorker.IsValid()) {
+        ::WaitForSingleObject(m_hWorker.Get(), INFINITE);
+        m_hWorker.Close();
     }
     if (m_bInTray) {
         ShowWindow(SW_SHOW);
@@ -288,10 +287,10 @@ LRESULT CTollgroveDlg::OnQueryEndSession(WPARAM, LPARAM)
 
 LRESULT CTollgroveDlg::OnEndSession(WPARAM wParam, LPARAM)
 {
-    if (!wParam || !m_bBusy || !m_hWorker)
+    if (!wParam || !m_bBusy || !m_hWorker.IsValid())
         return 0; // the end was cancelled, or no attempt has anything to save
     m_bStopRequested = TRUE;
-    WaitServingSends(m_hWorker, m_bStateSaved, kEndSessionWaitMs);
+    WaitServingSends(m_hWorker.Get(), m_bStateSaved, kEndSessionWaitMs);
     return 0;
 }
 

@@ -80,13 +80,12 @@ TEST_F(InstallQuestion, CancelledQuestionEndsTheProgramWithoutAResult)
     EXPECT_FALSE(g_seen.ownerEnabled);
     EXPECT_EQ(g_seen.owner, g_mainWindow);
     EXPECT_EQ(g_seen.firstText, L"C:\\"); // no configuration here: an empty game name
-    ASSERT_NE(dlg.m_hWorker, nullptr);
-    ASSERT_EQ(::WaitForSingleObject(dlg.m_hWorker, 20000), WAIT_OBJECT_0);
+    ASSERT_TRUE(dlg.m_hWorker.IsValid());
+    ASSERT_EQ(::WaitForSingleObject(dlg.m_hWorker.Get(), 20000), WAIT_OBJECT_0);
     DWORD code = 99;
-    ::GetExitCodeThread(dlg.m_hWorker, &code);
+    ::GetExitCodeThread(dlg.m_hWorker.Get(), &code);
     EXPECT_EQ(code, 0u); // the cancelled road's exit code
-    ::CloseHandle(dlg.m_hWorker);
-    dlg.m_hWorker = nullptr;
+    dlg.m_hWorker.Close();
     EXPECT_EQ(dlg.workerFinished, 0);
     EXPECT_TRUE(dlg.m_strInstallPath.empty());
 }
