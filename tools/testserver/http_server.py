@@ -43,6 +43,13 @@ Routes
       close           true: Connection: close, then close
       raw_hex         the whole answer as hexadecimal bytes, sent as is
                       (then the connection closes)
+      silent          true: the request is read and never answered; the
+                      connection stays open until the client or the server
+                      ends
+      trickle         seconds between body bytes: the head at once, then
+                      the body one byte at a time
+      trickle_head    true: with "trickle", the head goes one byte at a
+                      time too
 
 Control endpoints (HTTP/1.0 answers, connection closed; not recorded)
     POST /__control/route       body ROUTE (JSON); replaces that path's route
@@ -179,9 +186,27 @@ class Server:
             except OSError:
                 pass
 
+    def pause(self, seconds):
+        """Sleeps, but not past the server's end; False when it ended."""
+        end = time.monotonic() + seconds
+        while not self.stop.is_set() and time.monotonic() < min(end, self.deadline):
+            time.sleep(min(0.1, max(0.0, end - time.monotonic())))
+        return not self.stop.is_set() and time.monotonic() < self.deadline
+
+    def trickle(self, conn, data, interval):
+        for i in range(len(data)):
+            if not self.pause(interval):
+                return False
+            conn.sendall(data[i:i + 1])
+        return True
+
     def answer(self, conn, req):
         """Sends one scripted answer; False when the connection must close."""
         spec = self.take_response(req["target"])
+        if spec.get("silent"):
+            while self.pause(1):
+                pass
+            return False
         if spec.get("delay"):
             time.sleep(float(spec["delay"]))
         if "raw_hex" in spec:
@@ -228,7 +253,12 @@ class Server:
                 reason = "Status"
         head = "HTTP/1.1 %d %s\r\n" % (status, reason)
         head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
-        conn.sendall(head.encode("latin-1"))
+        trickle = float(spec.get("trickle", 0))
+        if trickle and spec.get("trickle_head"):
+            if not self.trickle(conn, head.encode("latin-1"), trickle):
+                return False
+        else:
+            conn.sendall(head.encode("latin-1"))
         if req["method"] == "HEAD":
             return not close
         if spec.get("body_delay"):
@@ -244,7 +274,11 @@ class Server:
             payload = body
         if "cut_after" in spec:
             payload = payload[:int(spec["cut_after"])]
-        conn.sendall(payload)
+        if trickle:
+            if not self.trickle(conn, payload, trickle):
+                return False
+        else:
+            conn.sendall(payload)
         if close:
             try:
                 conn.shutdown(socket.SHUT_WR)
