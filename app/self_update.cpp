@@ -11,6 +11,7 @@
 #include "resource.h"
 #include "support_routines.h"
 #include "update_host.h"
+#include "internet_request.h"
 #include "update_request.h"
 #include "win_handles.h"
 
@@ -19,9 +20,12 @@ const wchar_t kReplacerFileName[] = L"engine.dat";
 
 namespace {
 
-// INTERNET_FLAG_RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION | PRAGMA_NOCACHE:
-// the size and the file always come from the server, never from a cache.
-const DWORD kFreshRequestFlags = 0x84400100;
+// The time is asked with no flags; the size and the file always come from
+// the server, never from a cache.
+const DWORD kTimeRequestFlags = 0;
+const DWORD kFreshRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(kFreshRequestFlags == 0x84400100, "the size and file requests' flags");
 const DWORD kDownloadChunk = 65536;
 // The head of an image read for its headers: they lie in its first page,
 // in the file as in memory.
@@ -43,64 +47,46 @@ bool IsEmpty(const wchar_t* text)
     return !text || !*text;
 }
 
-// One request of the update URL: its own Internet handle, the explicit Host
-// header, both handles closed when the request goes. The last error of a
-// failed open is stored.
+// One request of the update URL with the explicit Host header, within its
+// deadline: a server that never answers, or trickles, fails like one that
+// cannot be reached (ERROR_INTERNET_TIMEOUT). The last error of a failed
+// open is stored.
 class UpdateRequest {
 public:
-    UpdateRequest(DWORD flags, int32_t* error)
-        : m_session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
-          m_url(OpenUrl(m_session.Get(), flags, error))
+    UpdateRequest(DWORD flags, int32_t* error) : m_request(kUpdateRequestDeadlineMs)
     {
+        const std::wstring host = UpdateHost();
+        m_open = m_request.Open(UpdateUrl(host), UpdateRequestHeader(host), flags);
+        if (!m_open)
+            StoreLastError(error);
     }
 
-    bool IsOpen() const { return m_url.IsValid(); }
-    HINTERNET Url() const { return m_url.Get(); }
+    bool IsOpen() const { return m_open; }
+    InternetRequest& Request() { return m_request; }
 
-    // A numeric header of the answer; false (last error stored) when missing.
-    bool QueryNumber(DWORD info, DWORD& value, int32_t* error) const
+    // The status must be 200 or 206 (else it is stored), then the
+    // Content-Length: a missing one stores the query's error, one that is
+    // not a count stores 0.
+    bool QueryAcceptedLength(uint32_t& contentLength, int32_t* error)
     {
-        DWORD length = sizeof(value);
-        DWORD index = 0;
-        value = 0;
-        if (HttpQueryInfoW(m_url.Get(), info | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index))
+        DWORD status = 0;
+        if (!m_request.QueryStatus(status)) {
+            StoreLastError(error);
+            return false;
+        }
+        if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+            Store(error, status);
+            return false;
+        }
+        if (QueryContentLength(m_request, contentLength))
             return true;
         StoreLastError(error);
         return false;
     }
 
-    // The status must be 200 or 206 (else it is stored), then the Content-Length.
-    bool QueryAcceptedLength(DWORD& contentLength, int32_t* error) const
-    {
-        DWORD status = 0;
-        if (!QueryNumber(HTTP_QUERY_STATUS_CODE, status, error))
-            return false;
-        if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
-            Store(error, status);
-            return false;
-        }
-        return QueryNumber(HTTP_QUERY_CONTENT_LENGTH, contentLength, error);
-    }
-
 private:
-    static HINTERNET OpenUrl(HINTERNET session, DWORD flags, int32_t* error)
-    {
-        if (!session) {
-            StoreLastError(error);
-            return nullptr;
-        }
-        const std::wstring host = UpdateHost();
-        const std::wstring url = UpdateUrl(host);
-        const std::wstring header = UpdateRequestHeader(host);
-        HINTERNET opened = InternetOpenUrlW(session, url.c_str(), header.empty() ? nullptr : header.c_str(),
-            static_cast<DWORD>(header.size()), flags, 0);
-        if (!opened)
-            StoreLastError(error);
-        return opened;
-    }
-
-    InternetHandle m_session; // declared first: opened first, closed last
-    InternetHandle m_url;
+    InternetRequest m_request;
+    bool m_open = false;
 };
 
 // The kind of the running program's own image, from its loaded headers
@@ -245,16 +231,14 @@ bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error)
 {
     Store(error, 0);
     ZeroMemory(lastModified, sizeof(*lastModified));
-    UpdateRequest request(0, error);
+    UpdateRequest request(kTimeRequestFlags, error);
     if (!request.IsOpen())
         return false;
     // Read as text and parsed here: WinINet's own conversion
     // (HTTP_QUERY_FLAG_SYSTEMTIME) dies under 32-bit Wine on a date its
     // 32-bit time cannot hold (2500-01-01 was seen), before any window.
-    wchar_t text[2 * tg::max_http_date_size] = {};
-    DWORD length = sizeof(text) - sizeof(text[0]);
-    DWORD index = 0;
-    if (!HttpQueryInfoW(request.Url(), HTTP_QUERY_LAST_MODIFIED, text, &length, &index)) {
+    std::wstring text;
+    if (!request.Request().QueryText(HTTP_QUERY_LAST_MODIFIED, text, 2 * tg::max_http_date_size - 1)) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             StoreLastError(error);
             return false;
@@ -262,8 +246,8 @@ bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error)
         return true; // there, but too long to be a date: the zeroed time converts to nothing
     }
     std::string narrow;
-    for (DWORD i = 0; i < length / sizeof(wchar_t) && text[i]; ++i)
-        narrow += text[i] < 0x80 ? static_cast<char>(text[i]) : '\x7f'; // no date has other letters
+    for (wchar_t c : text)
+        narrow += c < 0x80 ? static_cast<char>(c) : '\x7f'; // no date has other letters
     tg::http_date date;
     if (tg::parse_http_date(narrow, date)) {
         lastModified->wYear = static_cast<WORD>(date.year);
@@ -291,7 +275,7 @@ uint64_t QueryRemoteContentLength(int32_t* error)
 {
     Store(error, 0);
     UpdateRequest request(kFreshRequestFlags, error);
-    DWORD contentLength = 0;
+    uint32_t contentLength = 0;
     if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
         return 0;
     return contentLength;
@@ -301,7 +285,7 @@ bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error)
 {
     Store(error, 0);
     UpdateRequest request(kFreshRequestFlags, error);
-    DWORD contentLength = 0;
+    uint32_t contentLength = 0;
     if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
         return false;
 
@@ -315,12 +299,14 @@ bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error)
     uint64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request.Url(), buffer.data(), kDownloadChunk, &got)) {
+        if (!request.Request().Read(buffer.data(), kDownloadChunk, got)) {
             StoreLastError(error);
             return false;
         }
         if (got == 0)
             break;
+        if (got > contentLength - total)
+            return false; // runs past its Content-Length: not the copy announced (error 0)
         DWORD written = 0;
         if (!WriteFile(file.Get(), buffer.data(), got, &written, nullptr) || written != got) {
             StoreLastError(error);

@@ -5,6 +5,8 @@
 //
 // Main thread only, at start-up before any window exists: every routine
 // blocks on WinINet or the file system and none sends a window message.
+// Each request ends within 30 s, whatever the server does (a silent or
+// trickling server fails with ERROR_INTERNET_TIMEOUT at its step).
 // Relative paths resolve against the current directory, which start-up has
 // made the executable's folder.
 #pragma once

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "engine/load_file.hpp"
+#include "internet_request.h"
 #include "support_formats.h"
 #include "win_handles.h"
 
@@ -16,24 +18,16 @@ constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(kOpenUrlFlags == 0x84400100, "the fetch's request flags");
 
-bool QueryNumber(HINTERNET request, DWORD what, DWORD& value)
-{
-    DWORD size = sizeof value;
-    value = 0;
-    return HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr) != FALSE;
-}
+// The engine loads no .torrent above its cap: a bigger answer is refused
+// before it reaches the disk.
+constexpr uint32_t kMaxTorrentBytes = static_cast<uint32_t>(tg::load_file_size_cap);
+static_assert(kMaxTorrentBytes == 15728640, "the engine's file cap");
 
-// The header as text, parsed strictly: WinINet's own number conversion
-// reads text without digits as 0, which would pass for an empty body.
-bool QueryContentLength(HINTERNET request, uint32_t& value)
+// The body goes to a name beside the target and takes the target's name
+// only when whole, so a failed fetch leaves no truncated .torrent.
+std::wstring PartialPathFor(const std::wstring& path)
 {
-    wchar_t text[64] = {};
-    DWORD size = sizeof text - sizeof text[0]; // bytes, room kept for the terminator
-    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-        return false; // missing, or too long to be a 32-bit count
-    // The returned size is not trusted for its unit: the zero-filled
-    // buffer ends the text.
-    return ParseContentLength(TextUpToTerminator(text, ARRAYSIZE(text) - 1), value);
+    return path + L".part";
 }
 
 std::wstring CurrentDirectory()
@@ -53,7 +47,7 @@ int32_t RunDownloadJob(DownloadJob& job, DownloadError& error)
     const DWORD attributes = GetFileAttributesW(job.path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(job.path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-    job.result = HttpDownloadToFile(job.url, job.progress, error, job.path) ? 1 : 0;
+    job.result = HttpDownloadToFile(job.url, job.progress, error, job.path, job.cancel) ? 1 : 0;
     return job.result;
 }
 
@@ -76,68 +70,75 @@ void MakeDirectoryPath(const std::wstring& folder)
 }
 
 bool HttpDownloadToFile(const std::wstring& url, IStatusCallback* progress, DownloadError& error,
-                        const std::wstring& path)
+                        const std::wstring& path, const std::atomic<BOOL>* cancel, DWORD deadlineMs)
 {
     error = DLERR_OK;
     if (progress && !progress->OnProgress(0, 0)) {
         error = DLERR_CANCELLED;
         return false;
     }
+    const auto failed = [&](DownloadError why) {
+        // A stop asked while a call was blocked is the sink's cancel, not
+        // a network failure.
+        error = GetLastError() == ERROR_CANCELLED && cancel && cancel->load() ? DLERR_CANCELLED : why;
+        return false;
+    };
 
-    InternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session.IsValid()) {
-        error = DLERR_INTERNET_OPEN;
-        return false;
-    }
-    InternetHandle request(InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
-    if (!request.IsValid()) {
-        error = DLERR_HTTP;
-        return false;
-    }
+    InternetRequest request(deadlineMs, cancel);
+    if (!request.Open(url, std::wstring(), kOpenUrlFlags))
+        return failed(request.SessionFailed() ? DLERR_INTERNET_OPEN : DLERR_HTTP);
     DWORD status = 0;
-    if (!QueryNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status) || (status != 200 && status != 206)) {
-        error = DLERR_HTTP;
-        return false;
-    }
+    if (!request.QueryStatus(status) || (status != 200 && status != 206))
+        return failed(DLERR_HTTP);
     uint32_t contentLength = 0;
-    if (!QueryContentLength(request.Get(), contentLength)) {
-        error = DLERR_HTTP;
-        return false;
-    }
+    if (!QueryContentLength(request, contentLength) || contentLength > kMaxTorrentBytes)
+        return failed(DLERR_HTTP);
 
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::wstring partial = PartialPathFor(path);
+    FileHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
         error = DLERR_CREATE_FILE;
         return false;
     }
+    const auto discard = [&](DownloadError why) {
+        failed(why);
+        file.Close();
+        DeleteFileW(partial.c_str());
+        return false;
+    };
 
     std::vector<unsigned char> chunk(kChunkBytes);
     uint32_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request.Get(), chunk.data(), kChunkBytes, &got)) {
-            error = DLERR_HTTP;
-            return false; // the owners close the file, the request and the session
-        }
+        if (!request.Read(chunk.data(), kChunkBytes, got))
+            return discard(DLERR_HTTP);
         if (got == 0)
             break;
+        // Never more than was announced: a body that runs on past its
+        // Content-Length is not the file the header described.
+        if (got > contentLength - total)
+            return discard(DLERR_HTTP);
         DWORD written = 0;
-        if (!WriteFile(file.Get(), chunk.data(), got, &written, nullptr) || written < got) {
-            error = WriteFailureError(path, got);
-            return false;
-        }
+        if (!WriteFile(file.Get(), chunk.data(), got, &written, nullptr) || written < got)
+            return discard(WriteFailureError(path, got));
         total += written;
-        if (progress && !progress->OnProgress(total, contentLength)) {
-            error = DLERR_CANCELLED;
-            return false;
-        }
+        if (progress && !progress->OnProgress(total, contentLength))
+            return discard(DLERR_CANCELLED);
     }
     FlushFileBuffers(file.Get());
     file.Close();
-    request.Close();
-    session.Close();
-    return total == contentLength;
+    if (total != contentLength) {
+        DeleteFileW(partial.c_str());
+        return false; // the error stays 0
+    }
+    if (!MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(partial.c_str());
+        error = DLERR_CREATE_FILE;
+        return false;
+    }
+    return true;
 }
 
 bool HasEnoughFreeSpace(const std::wstring& root, uint32_t bytes)

@@ -1,9 +1,15 @@
-// One HTTP file download over WinINet (the .torrent fetch). Everything runs
-// on the calling thread and blocks it until the transfer ends; the sink is
-// called on that thread. Sends no window messages itself.
+// One HTTP file download over WinINet (the .torrent fetch). It blocks the
+// calling thread until the transfer ends, at most its deadline (30 s), or
+// within a tenth of a second of a stop; the sink is called on that thread.
+// Sends no window messages itself.
 #pragma once
+#include <windows.h>
+
+#include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "internet_request.h"
 
 #include "download_error.h"
 #include "progress_sink.h"
@@ -14,6 +20,7 @@ struct DownloadJob
     std::wstring path;                   // full path of the target file
     std::wstring url;
     IStatusCallback* progress = nullptr; // not owned; may be null
+    const std::atomic<BOOL>* cancel = nullptr; // a stop flag the fetch watches; not owned, may be null
 };
 
 // Creates the target's folders, clears its read-only bit, downloads; the
@@ -25,9 +32,14 @@ int32_t RunDownloadJob(DownloadJob& job, DownloadError& error);
 void MakeDirectoryPath(const std::wstring& folder);
 
 // True when the bytes written equal the Content-Length; error is always
-// written. A partial file stays on disk after a failure during the body.
+// written. A Content-Length above the engine's 15 MiB file cap, or a body
+// longer than its Content-Length, is DLERR_HTTP; so is a request that
+// outlives its deadline. A raised cancel flag is DLERR_CANCELLED. The body
+// is written beside the target (".part") and renamed over it when whole:
+// after a failure the target is as it was, and nothing else stays.
 bool HttpDownloadToFile(const std::wstring& url, IStatusCallback* progress, DownloadError& error,
-                        const std::wstring& path);
+                        const std::wstring& path, const std::atomic<BOOL>* cancel = nullptr,
+                        DWORD deadlineMs = kTorrentFetchDeadlineMs);
 
 // True when the drive at root is fixed and has more bytes free for the
 // caller than bytes (equal is not enough).

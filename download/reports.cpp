@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "internet_request.h"
 #include "md5.h"
 #include "support_formats.h"
 #include "support_routines.h"
-#include "win_handles.h"
 
 namespace {
 constexpr DWORD kReportFlags =
@@ -21,14 +21,12 @@ constexpr ULONG kAdapterBufferBytes = 23328;
 constexpr int kMd5TextBytes = 65535;
 } // namespace
 
-int32_t SendReport(const std::wstring& url)
+int32_t SendReport(const std::wstring& url, DWORD deadlineMs)
 {
-    InternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session.IsValid())
-        return 0;
-    InternetHandle request(InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0, kReportFlags, 0));
-    session.Close(); // closed at once, whether the open succeeded or not
-    return request.IsValid() ? 1 : 0;
+    // The answer's head is waited for, within the deadline; its body is
+    // never read.
+    InternetRequest request(deadlineMs);
+    return request.Open(url, std::wstring(), kReportFlags) ? 1 : 0;
 }
 
 std::wstring GetMacAddressString()

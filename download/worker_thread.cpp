@@ -79,6 +79,7 @@ DWORD WINAPI WorkerThreadProc(LPVOID param)
     DownloadJob job;
     job.path = dlg.m_strTorrentPath;
     job.url = torrentUrl;
+    job.cancel = &dlg.m_bStopRequested; // a stop ends the fetch too, not only the download loop
     DownloadError fetchError = DLERR_OK;
     if (!RunDownloadJob(job, fetchError)) {
         PostMessageW(window, WM_WORKER_FINISHED, 0, WR_TORRENT_FETCH_FAILED);

@@ -259,6 +259,13 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
             "Tollgrove selfupdate failed. Step: 3, system error: 0"},
         FailureCase{"BodyShorterThanItsLength", false, {{200, kNow, ""}, {200, kNow, Program(5000), -1, 1000}}, 2,
             "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+        // WinINet's number conversion read "12abc" as 12, a size like any
+        // other: a Content-Length that is no count is no size.
+        FailureCase{"ContentLengthNotANumber", true, {{200, kNow, ""}, {200, "", Program(100), -1, -1, "12abc"}}, 2,
+            "Tollgrove selfupdate failed. Step: 3, system error: 0"},
+        FailureCase{"DownloadContentLengthNotANumber", false,
+            {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}}, 2,
+            "Tollgrove selfupdate failed. Step: 4, system error: 0"},
         FailureCase{"DownloadAnswered404", false, {{200, kNow, ""}, {404, "", Program(100)}}, 2,
             "Tollgrove selfupdate failed. Step: 4, system error: 404"},
         // Nothing to install, or not a program (an error page sent as 200):
@@ -293,6 +300,24 @@ TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
         std::to_string(ERROR_INTERNET_CANNOT_CONNECT)});
+    EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+}
+
+// An update server that accepts and never answers: the first request is
+// given up after its deadline (the real 30 s) like an unreachable server,
+// and start-up goes on to its window.
+TEST_F(SelfUpdateTest, SilentServerFailsAtStepTwoAfterTheDeadline)
+{
+    Install(L"tollgrove.exe", Program(100), Utc(10, 0, 0));
+    Answer silent;
+    silent.silent = true;
+    Serve({silent});
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
+    EXPECT_LT(GetTickCount() - start, 45000u);
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
+        std::to_string(ERROR_INTERNET_TIMEOUT)});
+    EXPECT_EQ(m_server.Requests().size(), 1u);
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
 }
 

@@ -68,7 +68,8 @@ TEST_F(Drives, DownloadOntoAFullDriveIsDiskFull)
         DownloadError error = DLERR_OK;
         EXPECT_FALSE(HttpDownloadToFile(server.Url("/big.torrent"), nullptr, error, target));
         EXPECT_EQ(error, DLERR_DISK_FULL);
-        EXPECT_TRUE(FileExists(target)); // the bytes written so far stay
+        EXPECT_FALSE(FileExists(target)); // neither a truncated file
+        EXPECT_FALSE(FileExists(std::wstring(target) + L".part")); // nor the bytes written so far
         DeleteFileW(target);
     }
 }

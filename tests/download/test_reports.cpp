@@ -46,6 +46,21 @@ TEST(Reports, UnreachableAddressGivesZero)
     EXPECT_EQ(SendReport(L"http://?mc=a&gc=b&file=c&status=5"), 0);
 }
 
+// A report endpoint that accepts and never answers holds the attempt only
+// for the report's own deadline (10 s), the real one.
+TEST(Reports, SilentEndpointIsGivenUpAtTheDeadline)
+{
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(server.Route(R"({"path": "/r.php", "silent": true})"));
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(SendReport(server.Url("/r.php?mc=a&gc=b&file=c&status=5")), 0);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 9000u);
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_EQ(server.Requests().size(), 1u); // it was asked, once
+}
+
 TEST(Reports, MachineCodeIsTheMd5OfTheAddressText)
 {
     EXPECT_EQ(Md5Hex(L"001A2B3C4D5E"), L"7598b725a578ee13656d280b6520f326");

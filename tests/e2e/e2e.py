@@ -603,6 +603,62 @@ def scenario_http_only(args, work):
         pub.stop()
 
 
+def update_log_lines(app):
+    lines = []
+    for path in glob.glob(os.path.join(app, "logs", "update*.txt")):
+        with open(path, "rb") as f:
+            lines += [line.split(" ", 1)[-1] for line in f.read().decode("utf-8", "replace").splitlines()]
+    return lines
+
+
+def scenario_silent_update(args, work):
+    """An update server that accepts and never answers: the self-update
+    gives up after its deadline (step 2, the time-out's error), the window
+    opens and the game completes."""
+    pub = publisher.Publisher(work, [("data/big.pak", 2 << 20), ("game.exe", 40000)],
+                              seeder=False, url_list=False).start()
+    install, app = os.path.join(work, "install"), os.path.join(work, "app")
+    pub.write_program_folder(app, args.exe, install_dir=install)
+    answer_update_check(args, pub, app)
+    pub.http.route(publisher.UPDATE_PATH, silent=True)
+    prog = Program(args.exe, args.probe, app, args.env)
+    try:
+        started = time.time()
+        prog.start()  # waits for the window, at most 60 s
+        log("window after %.0f s" % (time.time() - started))
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        lines = update_log_lines(app)
+        log("update log:", lines)
+        assert "Tollgrove selfupdate failed. Step: 2, system error: 12002" in lines, lines
+    finally:
+        prog.kill()
+        pub.stop()
+
+
+def scenario_silent_reports(args, work):
+    """A report endpoint that accepts and never answers: each report is
+    given up after its deadline, in the same order with the same texts, and
+    the game completes."""
+    pub = publisher.Publisher(work, [("data/big.pak", 2 << 20), ("game.exe", 40000)],
+                              seeder=False, url_list=False).start()
+    pub.http.route(publisher.REPORT_PATH, silent=True)
+    prog, install = start_program(args, pub, work)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 150)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        deadline = time.time() + 30  # the two reports after the end, 10 s each at most
+        while time.time() < deadline and len(report_targets(pub)) < 3:
+            time.sleep(0.5)
+        reports = report_targets(pub)
+        log("reports:", reports)
+        assert len(reports) == 3, reports
+        assert "status=5" in reports[0] and "rs=<OK;TG>" in reports[1] and "status=6" in reports[2], reports
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def scenario_kill_resume(args, work):
     """SIGKILL in the middle of an HTTP-only download; the next start checks
     what is on disk and completes, fetching only what was missing."""
@@ -1192,6 +1248,8 @@ SCENARIOS = {
     "kill_resume": scenario_kill_resume,
     "kill_after_resume": scenario_kill_after_resume,
     "end_session": scenario_end_session,
+    "silent_update": scenario_silent_update,
+    "silent_reports": scenario_silent_reports,
     "large_file": scenario_large_file,
     "http_faults": scenario_http_faults,
     "corrupt_range": scenario_corrupt_range,

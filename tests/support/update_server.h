@@ -83,6 +83,8 @@ struct Answer {
     std::string body;
     long long contentLength = -1; // -1: the body's length
     long long cutAfter = -1;      // -1: the whole body
+    const char* contentLengthText = nullptr; // given: the Content-Length header's text, as is
+    bool silent = false;           // the request is read and never answered
 
     std::string Json() const
     {
@@ -93,6 +95,10 @@ struct Answer {
             json += ", \"content_length\": " + std::to_string(contentLength);
         if (cutAfter >= 0)
             json += ", \"cut_after\": " + std::to_string(cutAfter);
+        if (contentLengthText)
+            json += std::string(", \"content_length\": \"") + contentLengthText + "\", \"close\": true";
+        if (silent)
+            json += ", \"silent\": true";
         return json + "}";
     }
 };

@@ -46,6 +46,13 @@ Routes
                       (then the connection closes)
       slow_connections  [n, ...]: on these connections (numbered as below)
                       the body trickles at slow_rate bytes a second (200)
+      silent          true: the request is read and never answered; the
+                      connection stays open until the client or the server
+                      ends
+      trickle         seconds between body bytes: the head at once, then
+                      the body one byte at a time
+      trickle_head    true: with "trickle", the head goes one byte at a
+                      time too
 
     Connections are numbered 0, 1, ... in the order of their first recorded
     request (control requests do not count).
@@ -196,9 +203,27 @@ class Server:
             except OSError:
                 pass
 
+    def pause(self, seconds):
+        """Sleeps, but not past the server's end; False when it ended."""
+        end = time.monotonic() + seconds
+        while not self.stop.is_set() and time.monotonic() < min(end, self.deadline):
+            time.sleep(min(0.1, max(0.0, end - time.monotonic())))
+        return not self.stop.is_set() and time.monotonic() < self.deadline
+
+    def trickle(self, conn, data, interval):
+        for i in range(len(data)):
+            if not self.pause(interval):
+                return False
+            conn.sendall(data[i:i + 1])
+        return True
+
     def answer(self, conn, req, conn_no):
         """Sends one scripted answer; False when the connection must close."""
         spec = self.take_response(req["target"])
+        if spec.get("silent"):
+            while self.pause(1):
+                pass
+            return False
         if spec.get("delay"):
             time.sleep(float(spec["delay"]))
         if "raw_hex" in spec:
@@ -248,7 +273,12 @@ class Server:
                 reason = "Status"
         head = "HTTP/1.1 %d %s\r\n" % (status, reason)
         head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
-        conn.sendall(head.encode("latin-1"))
+        trickle = float(spec.get("trickle", 0))
+        if trickle and spec.get("trickle_head"):
+            if not self.trickle(conn, head.encode("latin-1"), trickle):
+                return False
+        else:
+            conn.sendall(head.encode("latin-1"))
         if req["method"] == "HEAD":
             return not close
         if spec.get("body_delay"):
@@ -265,7 +295,10 @@ class Server:
         if "cut_after" in spec:
             payload = payload[:int(spec["cut_after"])]
         if conn_no in spec.get("slow_connections", ()):
-            self.trickle(conn, payload, float(spec.get("slow_rate", 200)))
+            self.send_slowly(conn, payload, float(spec.get("slow_rate", 200)))
+        elif trickle:
+            if not self.trickle(conn, payload, trickle):
+                return False
         else:
             conn.sendall(payload)
         if close:
@@ -276,7 +309,7 @@ class Server:
             return False
         return True
 
-    def trickle(self, conn, payload, rate):
+    def send_slowly(self, conn, payload, rate):
         """Sends payload at about rate bytes a second, in tenths of a second."""
         step = max(1, int(rate / 10))
         for i in range(0, len(payload), step):
