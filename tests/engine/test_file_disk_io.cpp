@@ -222,6 +222,18 @@ protected:
         return pending == 0 && std::all_of(hashes.begin(), hashes.end(), [](hash_result const& h) { return h.done; });
     }
 
+    // Writes every piece of the layout and asks for its hash; whether every
+    // answer came.
+    bool write_and_hash_all(layout const& l, lt::storage_index_t st, std::vector<hash_result>& hashes)
+    {
+        hashes.assign(std::size_t(l.fs.num_pieces()), hash_result{});
+        for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
+            write_piece(l, st, p);
+            hash_piece(l, st, p, false, hashes[std::size_t(static_cast<int>(p))]);
+        }
+        return run_until([&] { return written_and_hashed(hashes); });
+    }
+
     std::vector<char> read(lt::storage_index_t st, lt::piece_index_t p, int start, int len, lt::storage_error* error = nullptr)
     {
         std::vector<char> out;
@@ -560,12 +572,8 @@ TEST_F(FileDiskIo, FilesNamedLikeDevicesAreFiles)
     {
         lt::storage_holder st = add(l);
         ASSERT_EQ(check(st), lt::status_t::no_error);
-        std::vector<hash_result> hashes(std::size_t(l.fs.num_pieces()));
-        for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
-            write_piece(l, st, p);
-            hash_piece(l, st, p, false, hashes[std::size_t(static_cast<int>(p))]);
-        }
-        ASSERT_TRUE(run_until([&] { return written_and_hashed(hashes); }));
+        std::vector<hash_result> hashes;
+        ASSERT_TRUE(write_and_hash_all(l, st, hashes));
         expect_writes_succeeded();
         bool stopped = false;
         disk->async_stop_torrent(st, [&] { stopped = true; });
@@ -645,12 +653,8 @@ TEST_F(FileDiskIoOnSmallDrive, FullFileSystemFailsTheWriteAndItsHash)
     lt::storage_holder st = add(l);
     ASSERT_EQ(check(st), lt::status_t::no_error);
 
-    std::vector<hash_result> hashes(std::size_t(l.fs.num_pieces()));
-    for (lt::piece_index_t p(0); p < l.fs.end_piece(); ++p) {
-        write_piece(l, st, p);
-        hash_piece(l, st, p, false, hashes[std::size_t(static_cast<int>(p))]);
-    }
-    ASSERT_TRUE(run_until([&] { return written_and_hashed(hashes); }));
+    std::vector<hash_result> hashes;
+    ASSERT_TRUE(write_and_hash_all(l, st, hashes));
     int failed = 0;
     for (auto const& e : errors) {
         if (!e)
