@@ -410,8 +410,8 @@ def expect_result_texts(args, work, pub, headline, install_files=None, **setting
 
 def scenario_bad_torrent(args, work):
     """A .torrent that does not parse ends the attempt with 8 ("Lỗi") and the
-    EXCEPTION report; one over the 15 MiB cap the same; a 404 fails the fetch
-    (16) and sends no report at all."""
+    EXCEPTION report; one over the engine's 15 MiB cap fails the fetch (16),
+    as a 404 does, and sends no report at all."""
     pub = publisher.Publisher(work, [("data/a.pak", 1 << 20), ("game.exe", 4000)], seeder=False).start()
     try:
         pub.http.route("/torrents/demo.torrent", body="this is not bencoding")
@@ -422,7 +422,8 @@ def scenario_bad_torrent(args, work):
         pub.http._post("reset", {})
         pub.http.route(publisher.REPORT_PATH, body="OK")
         pub.http.route("/torrents/demo.torrent", body_size=15 * 1024 * 1024 + 1)
-        expect_result_texts(args, work, pub, "Lỗi")
+        expect_result_texts(args, work, pub, "Tải tập tin torrent [demo.torrent] thất bại.")
+        assert report_targets(pub) == [], report_targets(pub)
 
         pub.http._post("reset", {})
         pub.http.route(publisher.REPORT_PATH, body="OK")
