@@ -29,6 +29,7 @@
 
 #include "engine/disk/block_store.hpp"
 #include "engine/disk/errors.hpp"
+#include "engine/disk/fences.hpp"
 #include "engine/disk/job.hpp"
 #include "engine/disk/open_file_set.hpp"
 #include "engine/disk/positional_file.hpp"
@@ -92,11 +93,9 @@ struct storage_state
     // Guarded by the disk I/O's mutex from here on.
     // Set by the network thread, copied by the check (a fence).
     lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
-    // Jobs queued or running (fences included) and those parked below.
-    int in_flight = 0;
-    bool fence_active = false;
-    // Jobs that arrived behind a fence, in order.
-    std::deque<std::unique_ptr<disk_job>> blocked;
+    // Its jobs in flight (those parked below included) and those that
+    // came behind a fence.
+    fence_state fences;
     // Blocks accepted by async_write and not yet written.
     store_buffer store;
     std::map<lt::piece_index_t, piece_writes> writes;
@@ -526,13 +525,9 @@ private:
     // Under m_mutex.
     void add_job_locked(std::unique_ptr<disk_job> j)
     {
-        auto& st = *j->storage;
         ++m_outstanding;
-        if (st.fence_active || !st.blocked.empty() || (j->is_fence() && st.in_flight > 0)) {
-            st.blocked.push_back(std::move(j));
-            return;
-        }
-        dispatch(std::move(j));
+        if (!hold_back(j->storage->fences, j))
+            dispatch(std::move(j));
     }
 
     // Under m_mutex: a job no fence holds back. A hash of a piece with
@@ -544,7 +539,7 @@ private:
         if (auto const* h = j->hash()) {
             auto it = st.writes.find(h->piece);
             if (it != st.writes.end() && it->second.pending > 0) {
-                ++st.in_flight;
+                started(st.fences, false);
                 it->second.waiting.push_back(std::move(j));
                 return;
             }
@@ -555,9 +550,7 @@ private:
     // Under m_mutex.
     void enqueue(std::unique_ptr<disk_job> j)
     {
-        ++j->storage->in_flight;
-        if (j->is_fence())
-            j->storage->fence_active = true;
+        started(j->storage->fences, j->is_fence());
         m_queue.push_back(std::move(j));
         // One wake per burst: busy threads come back for more by themselves,
         // and each woken thread wakes the next while work is left for it.
@@ -583,17 +576,10 @@ private:
     // Under m_mutex: a job of `st` is over.
     void job_done(storage_state& st, bool fence)
     {
-        --st.in_flight;
+        finished(st.fences, fence);
         --m_outstanding;
-        if (fence)
-            st.fence_active = false;
-        while (!st.blocked.empty() && !st.fence_active) {
-            if (st.blocked.front()->is_fence() && st.in_flight > 0)
-                break;
-            auto j = std::move(st.blocked.front());
-            st.blocked.pop_front();
+        while (auto j = next_released(st.fences))
             dispatch(std::move(j));
-        }
         if (m_abort && m_outstanding == 0)
             m_work.notify_all();
     }
@@ -782,7 +768,7 @@ private:
                     waiter->hash()->from_blocks = whole;
                     // In flight since it was parked, so older than any
                     // fence: it goes to the queue at once.
-                    --st.in_flight;
+                    finished(st.fences, false);
                     enqueue(std::move(waiter));
                 }
             }
