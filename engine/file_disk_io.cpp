@@ -32,6 +32,7 @@
 #include "engine/disk/fences.hpp"
 #include "engine/disk/job.hpp"
 #include "engine/disk/open_file_set.hpp"
+#include "engine/disk/piece_writer.hpp"
 #include "engine/disk/positional_file.hpp"
 #include "engine/disk/torrent_files.hpp"
 
@@ -54,29 +55,6 @@
 
 namespace tg {
 
-struct piece_writes
-{
-    int pending = 0;
-    // A hash waits here until the piece's writes are on disk, so that a
-    // piece is never reported good while its data could still fail to land.
-    std::vector<std::unique_ptr<disk_job>> waiting;
-    lt::storage_error failure;
-    // SHA-1 of the piece's blocks written in order from its start, taken
-    // from the block on its way to disk, so that a piece that comes in order
-    // (the HTTP sources deliver whole pieces) needs no read-back to hash.
-    // One thread at a time extends it (`hashing`); a block written out of
-    // turn leaves it short, and a block written again spoils it.
-    lt::hasher hasher;
-    int hashed = 0;
-    bool hashing = false;
-    bool spoilt = false;
-    std::vector<bool> seen;
-    // A thread is writing this piece; writes for it that other threads take
-    // from the queue wait here for that thread.
-    bool writer_busy = false;
-    std::vector<std::unique_ptr<disk_job>> deferred;
-};
-
 // One torrent's files and what the disk I/O keeps for them.
 struct storage_state
 {
@@ -98,10 +76,8 @@ struct storage_state
     fence_state fences;
     // Blocks accepted by async_write and not yet written.
     store_buffer store;
-    std::map<lt::piece_index_t, piece_writes> writes;
-    // Whole-piece hashes made from the blocks, for a hash asked for after
-    // the piece's writes are done; a few, newest last.
-    std::deque<std::pair<lt::piece_index_t, lt::sha1_hash>> written_hashes;
+    // Its pieces being written (piece_writer.hpp).
+    torrent_writes writes;
 };
 
 class file_disk_io final : public lt::disk_interface, public lt::buffer_allocator_interface
@@ -215,24 +191,7 @@ public:
         w.buffer = m_blocks.take();
         std::memcpy(w.buffer, data, std::size_t(r.length));
         st->store.put({r.piece, r.start}, w.buffer, r.length);
-        auto& pw = st->writes[r.piece];
-        if (pw.pending == 0 && pw.failure) {
-            // The piece comes again after its failure: a fresh start, but a
-            // thread still finishing with it keeps it.
-            bool const busy = pw.writer_busy;
-            pw = piece_writes();
-            pw.writer_busy = busy;
-        }
-        ++pw.pending;
-        // A block that comes again before the piece is done may differ from
-        // its first copy: the blocks' hash cannot tell which one landed.
-        std::size_t const nth = std::size_t(r.start / block_size);
-        if (pw.seen.size() <= nth)
-            pw.seen.resize(nth + 1);
-        if (pw.seen[nth])
-            pw.spoilt = true;
-        pw.seen[nth] = true;
-        forget_written_hash(*st, r.piece);
+        write_accepted(st->writes, r);
         bool const full = m_blocks.accepted(r.length, std::move(o));
         add_job_locked(std::move(j));
         return full;
@@ -393,10 +352,7 @@ public:
         // writes.
         auto st = storage(idx);
         std::lock_guard<std::mutex> l(m_mutex);
-        forget_written_hash(*st, index);
-        auto const w = st->writes.find(index);
-        if (w != st->writes.end() && w->second.pending == 0)
-            st->writes.erase(w);
+        clear_piece(st->writes, index);
         complete([index, h = std::move(handler)] { h(index); });
     }
 
@@ -501,25 +457,8 @@ private:
         hj.piece = piece;
         hj.work = std::move(work);
         std::lock_guard<std::mutex> l(m_mutex);
-        auto& st = *j->storage;
-        auto const w = st.writes.find(piece);
-        if (w != st.writes.end() && w->second.pending == 0 && w->second.failure)
-            hj.prior = w->second.failure;
-        else if (w == st.writes.end() || w->second.pending == 0) {
-            auto it = std::find_if(st.written_hashes.begin(), st.written_hashes.end(),
-                [&](auto const& h) { return h.first == piece; });
-            if (it != st.written_hashes.end())
-                hj.from_blocks = it->second;
-        }
+        hash_asked(j->storage->writes, hj);
         add_job_locked(std::move(j));
-    }
-
-    // Under m_mutex.
-    static void forget_written_hash(storage_state& st, lt::piece_index_t piece)
-    {
-        st.written_hashes.erase(std::remove_if(st.written_hashes.begin(), st.written_hashes.end(),
-                                    [&](auto const& h) { return h.first == piece; }),
-            st.written_hashes.end());
     }
 
     // Under m_mutex.
@@ -536,13 +475,9 @@ private:
     void dispatch(std::unique_ptr<disk_job> j)
     {
         auto& st = *j->storage;
-        if (auto const* h = j->hash()) {
-            auto it = st.writes.find(h->piece);
-            if (it != st.writes.end() && it->second.pending > 0) {
-                started(st.fences, false);
-                it->second.waiting.push_back(std::move(j));
-                return;
-            }
+        if (j->hash() && park_hash(st.writes, j)) {
+            started(st.fences, false);
+            return;
         }
         enqueue(std::move(j));
     }
@@ -569,8 +504,7 @@ private:
         auto const* w = j.write();
         if (!w)
             return false;
-        auto const it = j.storage->writes.find(w->request.piece);
-        return it != j.storage->writes.end() && it->second.writer_busy;
+        return writer_busy(j.storage->writes, w->request.piece);
     }
 
     // Under m_mutex: a job of `st` is over.
@@ -614,12 +548,8 @@ private:
             // for a piece another thread is on goes to that thread.
             storage_state& st = *batch.front()->storage;
             lt::piece_index_t const piece = batch.front()->write()->request.piece;
-            auto& pw = st.writes[piece];
-            if (pw.writer_busy) {
-                pw.deferred.push_back(std::move(batch.front()));
+            if (!claim_writer(st.writes, batch.front()))
                 continue;
-            }
-            pw.writer_busy = true;
             // The rest of the piece's queued writes go with it.
             while (!m_queue.empty() && batch.size() < 64) {
                 auto const& next = *m_queue.front();
@@ -631,21 +561,11 @@ private:
             wake_another();
             // The storage stays alive through the last job's reference.
             auto const keep = batch.front()->storage;
-            for (;;) {
+            while (!batch.empty()) {
                 l.unlock();
                 run_writes(batch, staging);
-                batch.clear();
                 l.lock();
-                // Pending writes keep the entry; none pending, none deferred.
-                auto it = st.writes.find(piece);
-                if (it == st.writes.end())
-                    break;
-                if (it->second.deferred.empty()) {
-                    it->second.writer_busy = false;
-                    break;
-                }
-                batch = std::move(it->second.deferred);
-                it->second.deferred.clear();
+                batch = next_for_writer(st.writes, piece);
             }
         }
     }
@@ -677,45 +597,12 @@ private:
         job_done(*j->storage, j->is_fence());
     }
 
-    // A batch of writes to one piece, in the order they came. Contiguous
-    // blocks go to each file in one call (`staging` joins them where the
-    // system has no gathering write): under Wine every write call costs a
-    // server round trip. The bookkeeping after the writes takes the lock
-    // once for the whole batch.
+    // A batch of writes to one piece, in the order they came. The
+    // bookkeeping after the writes takes the lock once for the whole batch.
     void run_writes(std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging)
     {
         storage_state& st = *batch.front()->storage;
-        lt::piece_index_t const piece = batch.front()->write()->request.piece;
-        std::vector<lt::storage_error> errors(batch.size());
-        for (std::size_t i = 0; i < batch.size();) {
-            write_job const& first = *batch[i]->write();
-            std::vector<positional_file::part> parts{{first.buffer, first.request.length}};
-            int length = first.request.length;
-            std::size_t k = i + 1;
-            while (k < batch.size() && batch[k]->write()->flags == first.flags
-                && batch[k]->write()->request.start
-                    == batch[k - 1]->write()->request.start + batch[k - 1]->write()->request.length) {
-                parts.push_back({batch[k]->write()->buffer, batch[k]->write()->request.length});
-                length += batch[k]->write()->request.length;
-                ++k;
-            }
-            lt::storage_error e;
-            st.files.write_blocks(piece, first.request.start, parts, length, first.flags, staging, e);
-            for (std::size_t b = i; b < k; ++b)
-                errors[b] = e;
-            if (!e)
-                hash_in_order(st, batch, i, k);
-            i = k;
-        }
-        // A flush or close that failed since (a file evicted from the set, or
-        // closed by a release) is reported with the torrent's next write:
-        // that is the written data it may have lost.
-        for (std::size_t b = 0; b < batch.size(); ++b) {
-            if (!errors[b]) {
-                st.files.report_close_failure(errors[b]);
-                break;
-            }
-        }
+        std::vector<lt::storage_error> const errors = write_batch(st.files, st.writes, m_mutex, batch, staging);
 
         std::lock_guard<std::mutex> l(m_mutex);
         for (std::size_t b = 0; b < batch.size(); ++b)
@@ -739,78 +626,16 @@ private:
         m_blocks.release(w.buffer);
         m_blocks.written(w.request.length);
 
-        auto wit = st.writes.find(w.request.piece);
-        if (wit != st.writes.end()) {
-            auto& pw = wit->second;
-            if (e && !pw.failure)
-                pw.failure = e;
-            if (--pw.pending == 0) {
-                auto waiting = std::move(pw.waiting);
-                lt::storage_error const failure = pw.failure;
-                int const piece_size = st.files.files().piece_size(w.request.piece);
-                std::optional<lt::sha1_hash> whole;
-                if (!failure && !pw.spoilt && pw.hashed == piece_size)
-                    whole = pw.hasher.final();
-                // A piece whose blocks come one at a time keeps its partial
-                // hash between them, until it is whole or hashed.
-                bool const partial = waiting.empty() && !failure && !pw.spoilt && pw.hashed > 0 && pw.hashed < piece_size;
-                // A failure stays with the piece for a hash asked for later,
-                // until the piece is cleared or comes again.
-                if (!partial && !failure)
-                    st.writes.erase(wit);
-                if (whole && waiting.empty()) {
-                    st.written_hashes.emplace_back(w.request.piece, *whole);
-                    if (st.written_hashes.size() > 64)
-                        st.written_hashes.pop_front();
-                }
-                for (auto& waiter : waiting) {
-                    waiter->hash()->prior = failure;
-                    waiter->hash()->from_blocks = whole;
-                    // In flight since it was parked, so older than any
-                    // fence: it goes to the queue at once.
-                    finished(st.fences, false);
-                    enqueue(std::move(waiter));
-                }
-            }
+        int const piece_size = st.files.files().piece_size(w.request.piece);
+        for (auto& waiter : write_finished(st.writes, w.request.piece, piece_size, e)) {
+            // In flight since it was parked, so older than any fence: it
+            // goes to the queue at once.
+            finished(st.fences, false);
+            enqueue(std::move(waiter));
         }
 
         complete([e, h = std::move(w.handler)] { h(e); });
         job_done(st, false);
-    }
-
-    // Extends the piece's hash by the written blocks [i, k) of `batch` that
-    // continue it in order.
-    void hash_in_order(storage_state& st, std::vector<std::unique_ptr<disk_job>> const& batch, std::size_t i,
-        std::size_t k)
-    {
-        piece_writes* pw;
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            auto it = st.writes.find(batch[i]->write()->request.piece);
-            if (it == st.writes.end())
-                return;
-            pw = &it->second;
-            if (pw->spoilt || pw->hashing)
-                return;
-            // Blocks before the hash's end were hashed already (written
-            // again, they spoil it elsewhere); a gap stops it.
-            while (i < k && batch[i]->write()->request.start < pw->hashed)
-                ++i;
-            if (i == k || pw->hashed != batch[i]->write()->request.start)
-                return;
-            pw->hashing = true;
-        }
-        // The entry stays while these writes are pending; only this thread
-        // touches the hasher while `hashing` is set.
-        int added = 0;
-        for (std::size_t b = i; b < k; ++b) {
-            write_job const& w = *batch[b]->write();
-            pw->hasher.update(w.buffer, w.request.length);
-            added += w.request.length;
-        }
-        std::lock_guard<std::mutex> l(m_mutex);
-        pw->hashed += added;
-        pw->hashing = false;
     }
 
     lt::io_context& m_ios;
