@@ -13,8 +13,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include <boost/asio/post.hpp>
-
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/disk_observer.hpp>
@@ -28,6 +26,7 @@
 #include <libtorrent/torrent_handle.hpp>
 
 #include "engine/disk/block_store.hpp"
+#include "engine/disk/completions.hpp"
 #include "engine/disk/errors.hpp"
 #include "engine/disk/fences.hpp"
 #include "engine/disk/job.hpp"
@@ -44,8 +43,8 @@
 // before it):
 //   1. m_mutex: the queue, the pool's wake state, every storage_state field
 //      below its "guarded" line, the piece writes and the block store.
-//   2. m_done_mutex: the completions not yet handed to the network thread
-//      (complete() is called with or without m_mutex).
+//   2. the completions' own: those not yet handed to the network thread
+//      (added with or without m_mutex).
 // The open file set's mutex and its failure sink's mutex are leaves: never
 // taken under m_mutex or each other (the set closes its handles after
 // letting its lock go). A disk thread lets m_mutex go while it reads,
@@ -84,7 +83,7 @@ class file_disk_io final : public lt::disk_interface, public lt::buffer_allocato
 {
 public:
     file_disk_io(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
-        : m_ios(ios), m_settings(settings), m_counters(counters), m_files(40)
+        : m_settings(settings), m_counters(counters), m_files(40), m_completions(ios)
     {
         settings_updated();
         int const threads = std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4);
@@ -150,7 +149,7 @@ public:
             // A block still in the store buffer is read from memory.
             if (char const* held = st->store.find({r.piece, r.start}, r.length)) {
                 std::memcpy(buf, held, std::size_t(r.length));
-                complete([this, buf, len = r.length, h = std::move(handler)] {
+                m_completions.add([this, buf, len = r.length, h = std::move(handler)] {
                     h(lt::disk_buffer_holder(*this, buf, len), lt::storage_error());
                 });
                 return;
@@ -341,7 +340,7 @@ public:
         {
             std::lock_guard<std::mutex> l(m_mutex);
             st->priorities = prio;
-            complete([p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
+            m_completions.add([p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
         }
     }
 
@@ -353,7 +352,7 @@ public:
         auto st = storage(idx);
         std::lock_guard<std::mutex> l(m_mutex);
         clear_piece(st->writes, index);
-        complete([index, h = std::move(handler)] { h(index); });
+        m_completions.add([index, h = std::move(handler)] { h(index); });
     }
 
     // --- the rest ----------------------------------------------------------------
@@ -406,32 +405,6 @@ private:
     {
         std::lock_guard<std::mutex> l(m_mutex);
         return m_storages[static_cast<std::uint32_t>(idx)];
-    }
-
-    // Completions gather in one list; the network thread is woken once per
-    // batch, not once per job (under Wine each wake costs a server call).
-    // Under m_mutex or not: it takes its own lock.
-    void complete(std::function<void()> f)
-    {
-        bool first;
-        {
-            std::lock_guard<std::mutex> l(m_done_mutex);
-            first = m_done.empty();
-            m_done.push_back(std::move(f));
-        }
-        if (first)
-            boost::asio::post(m_ios, [this] { run_completions(); });
-    }
-
-    void run_completions()
-    {
-        std::vector<std::function<void()>> batch;
-        {
-            std::lock_guard<std::mutex> l(m_done_mutex);
-            batch.swap(m_done);
-        }
-        for (auto& f : batch)
-            f();
     }
 
     void add_job(std::unique_ptr<disk_job> j)
@@ -593,7 +566,7 @@ private:
             },
             j->what);
         std::lock_guard<std::mutex> l(m_mutex);
-        complete(std::move(done));
+        m_completions.add(std::move(done));
         job_done(*j->storage, j->is_fence());
     }
 
@@ -610,7 +583,7 @@ private:
         m_blocks.wake_writers();
         auto observers = m_blocks.drained();
         if (!observers.empty())
-            complete([obs = std::move(observers)] {
+            m_completions.add([obs = std::move(observers)] {
                 for (auto const& o : obs)
                     o->on_disk();
             });
@@ -634,11 +607,10 @@ private:
             enqueue(std::move(waiter));
         }
 
-        complete([e, h = std::move(w.handler)] { h(e); });
+        m_completions.add([e, h = std::move(w.handler)] { h(e); });
         job_done(st, false);
     }
 
-    lt::io_context& m_ios;
     lt::settings_interface const& m_settings;
     lt::counters& m_counters;
     open_file_set m_files;
@@ -656,8 +628,7 @@ private:
 
     block_store m_blocks;
 
-    std::mutex m_done_mutex;
-    std::vector<std::function<void()>> m_done;
+    completions m_completions;
 
     std::vector<std::thread> m_threads;
 };
