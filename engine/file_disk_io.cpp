@@ -1,16 +1,9 @@
 #include "engine/file_disk_io.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
-#include <optional>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include <libtorrent/add_torrent_params.hpp>
@@ -33,6 +26,8 @@
 #include "engine/disk/open_file_set.hpp"
 #include "engine/disk/piece_writer.hpp"
 #include "engine/disk/positional_file.hpp"
+#include "engine/disk/storage_state.hpp"
+#include "engine/disk/thread_pool.hpp"
 #include "engine/disk/torrent_files.hpp"
 
 // Threads: the network thread calls the disk interface; `aio_threads`
@@ -41,8 +36,10 @@
 //
 // Locks, in this order (a lock is only ever taken while holding those
 // before it):
-//   1. m_mutex: the queue, the pool's wake state, every storage_state field
-//      below its "guarded" line, the piece writes and the block store.
+//   1. m_mutex: the storages, the pool's queue and wake state
+//      (thread_pool.hpp), every storage_state field below its "guarded"
+//      line (storage_state.hpp: the fences, the store buffer, the piece
+//      writes) and the block store.
 //   2. the completions' own: those not yet handed to the network thread
 //      (added with or without m_mutex).
 // The open file set's mutex and its failure sink's mutex are leaves: never
@@ -54,41 +51,18 @@
 
 namespace tg {
 
-// One torrent's files and what the disk I/O keeps for them.
-struct storage_state
-{
-    storage_state(lt::storage_params const& p, lt::storage_index_t index, open_file_set& open, lt::counters& counters)
-        : files(p, index, open, counters), priorities(p.priorities)
-    {}
-
-    // Used by the torrent's jobs on the disk threads without the mutex.
-    // Its layout and save path are written by fences under the mutex and
-    // read without it: safe only because a fence runs alone for its
-    // torrent (torrent_files.hpp).
-    torrent_files files;
-
-    // Guarded by the disk I/O's mutex from here on.
-    // Set by the network thread, copied by the check (a fence).
-    lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
-    // Its jobs in flight (those parked below included) and those that
-    // came behind a fence.
-    fence_state fences;
-    // Blocks accepted by async_write and not yet written.
-    store_buffer store;
-    // Its pieces being written (piece_writer.hpp).
-    torrent_writes writes;
-};
-
 class file_disk_io final : public lt::disk_interface, public lt::buffer_allocator_interface
 {
 public:
     file_disk_io(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
-        : m_settings(settings), m_counters(counters), m_files(40), m_completions(ios)
+        : m_settings(settings), m_counters(counters), m_files(40), m_completions(ios),
+          m_pool(m_mutex, {[this](std::unique_ptr<disk_job> j) { run_other(std::move(j)); },
+                              [this](std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging) {
+                                  run_writes(batch, staging);
+                              }})
     {
         settings_updated();
-        int const threads = std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4);
-        for (int i = 0; i < threads; ++i)
-            m_threads.emplace_back([this] { thread_loop(); });
+        m_pool.start(std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4));
     }
 
     ~file_disk_io() override
@@ -186,7 +160,7 @@ public:
         // passes no observer) is held here, briefly, rather than let the
         // buffer grow without bound: the disk threads drain it without the
         // network thread's help.
-        m_blocks.wait_for_room(l, m_abort);
+        m_blocks.wait_for_room(l, m_pool.aborting());
         w.buffer = m_blocks.take();
         std::memcpy(w.buffer, data, std::size_t(r.length));
         st->store.put({r.piece, r.start}, w.buffer, r.length);
@@ -371,25 +345,18 @@ public:
 
     void abort(bool wait) override
     {
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            m_abort = true;
-        }
-        m_work.notify_all();
+        m_pool.stop();
         m_blocks.wake_writers();
         if (!wait)
             return;
-        for (auto& t : m_threads)
-            if (t.joinable())
-                t.join();
-        m_threads.clear();
+        m_pool.join();
         m_files.close_all();
     }
 
     void submit_jobs() override
     {
         std::lock_guard<std::mutex> l(m_mutex);
-        wake_another();
+        m_pool.wake_another();
     }
 
     void settings_updated() override
@@ -437,7 +404,7 @@ private:
     // Under m_mutex.
     void add_job_locked(std::unique_ptr<disk_job> j)
     {
-        ++m_outstanding;
+        m_pool.added();
         if (!hold_back(j->storage->fences, j))
             dispatch(std::move(j));
     }
@@ -459,97 +426,16 @@ private:
     void enqueue(std::unique_ptr<disk_job> j)
     {
         started(j->storage->fences, j->is_fence());
-        m_queue.push_back(std::move(j));
-        // One wake per burst: busy threads come back for more by themselves,
-        // and each woken thread wakes the next while work is left for it.
-        if (m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.back())) {
-            m_wake_pending = true;
-            m_work.notify_one();
-        }
-    }
-
-    // Under m_mutex: a write for a piece that a thread is writing now. That
-    // thread takes it when it comes back to the queue; another thread woken
-    // for it would only hand it over (under Wine each wake costs a server
-    // call or two).
-    static bool for_busy_writer(disk_job const& j)
-    {
-        auto const* w = j.write();
-        if (!w)
-            return false;
-        return writer_busy(j.storage->writes, w->request.piece);
+        m_pool.push(std::move(j));
     }
 
     // Under m_mutex: a job of `st` is over.
     void job_done(storage_state& st, bool fence)
     {
         finished(st.fences, fence);
-        --m_outstanding;
         while (auto j = next_released(st.fences))
             dispatch(std::move(j));
-        if (m_abort && m_outstanding == 0)
-            m_work.notify_all();
-    }
-
-    void thread_loop()
-    {
-        // This thread's buffer for joining a batch's blocks into one write.
-        std::vector<char> staging;
-        std::unique_lock<std::mutex> l(m_mutex);
-        for (;;) {
-            if (m_queue.empty()) {
-                if (m_abort && m_outstanding == 0)
-                    return;
-                ++m_idle;
-                m_work.wait(l);
-                --m_idle;
-                m_wake_pending = false;
-                continue;
-            }
-            std::vector<std::unique_ptr<disk_job>> batch;
-            batch.push_back(std::move(m_queue.front()));
-            m_queue.pop_front();
-            if (!batch.front()->write()) {
-                wake_another();
-                l.unlock();
-                run_other(std::move(batch.front()));
-                l.lock();
-                continue;
-            }
-            // One thread at a time writes a piece, in the order the blocks
-            // came, so that the piece's hash can follow its blocks. A write
-            // for a piece another thread is on goes to that thread.
-            storage_state& st = *batch.front()->storage;
-            lt::piece_index_t const piece = batch.front()->write()->request.piece;
-            if (!claim_writer(st.writes, batch.front()))
-                continue;
-            // The rest of the piece's queued writes go with it.
-            while (!m_queue.empty() && batch.size() < 64) {
-                auto const& next = *m_queue.front();
-                if (!next.write() || next.storage.get() != &st || next.write()->request.piece != piece)
-                    break;
-                batch.push_back(std::move(m_queue.front()));
-                m_queue.pop_front();
-            }
-            wake_another();
-            // The storage stays alive through the last job's reference.
-            auto const keep = batch.front()->storage;
-            while (!batch.empty()) {
-                l.unlock();
-                run_writes(batch, staging);
-                l.lock();
-                batch = next_for_writer(st.writes, piece);
-            }
-        }
-    }
-
-    // Under m_mutex: another thread may take what is left in the queue.
-    void wake_another()
-    {
-        if (!m_queue.empty() && m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.front())) {
-            m_wake_pending = true;
-            m_work.notify_one();
-        }
+        m_pool.finished();
     }
 
     void run_other(std::unique_ptr<disk_job> j)
@@ -616,21 +502,14 @@ private:
     open_file_set m_files;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_work;
     std::vector<std::shared_ptr<storage_state>> m_storages;
     std::vector<std::uint32_t> m_free_slots;
-    std::deque<std::unique_ptr<disk_job>> m_queue;
-    // Jobs added and not finished, parked and blocked ones included.
-    int m_outstanding = 0;
-    int m_idle = 0;
-    bool m_wake_pending = false;
-    bool m_abort = false;
 
     block_store m_blocks;
 
     completions m_completions;
-
-    std::vector<std::thread> m_threads;
+    // Last: its threads run the jobs with every other member.
+    thread_pool m_pool;
 };
 
 
