@@ -56,19 +56,17 @@ class file_disk_io final : public lt::disk_interface, public lt::buffer_allocato
 public:
     file_disk_io(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
         : m_settings(settings), m_counters(counters), m_files(40), m_completions(ios),
-          m_pool(m_mutex, {[this](std::unique_ptr<disk_job> j) { run_other(std::move(j)); },
-                              [this](std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging) {
-                                  run_writes(batch, staging);
-                              }})
+          m_pool(m_mutex,
+                 {[this](std::unique_ptr<disk_job> j) { run_other(std::move(j)); },
+                  [this](std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging) {
+                      run_writes(batch, staging);
+                  }})
     {
         settings_updated();
         m_pool.start(std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4));
     }
 
-    ~file_disk_io() override
-    {
-        abort(true);
-    }
+    ~file_disk_io() override { abort(true); }
 
     // --- buffers -----------------------------------------------------------
 
@@ -112,8 +110,8 @@ public:
     // --- reads and writes ----------------------------------------------------
 
     void async_read(lt::storage_index_t idx, lt::peer_request const& r,
-        std::function<void(lt::disk_buffer_holder, lt::storage_error const&)> handler,
-        lt::disk_job_flags_t) override
+                    std::function<void(lt::disk_buffer_holder, lt::storage_error const&)> handler,
+                    lt::disk_job_flags_t) override
     {
         auto st = storage(idx);
         char* buf;
@@ -136,16 +134,15 @@ public:
             st->files.report_close_failure(e, false);
             if (!e)
                 st->files.read_block(r.piece, r.start, buf, r.length, e);
-            return completion([this, buf, len = r.length, e, h = std::move(h)] {
-                h(lt::disk_buffer_holder(*this, buf, len), e);
-            });
+            return completion(
+                [this, buf, len = r.length, e, h = std::move(h)] { h(lt::disk_buffer_holder(*this, buf, len), e); });
         }};
         add_job(std::move(j));
     }
 
     bool async_write(lt::storage_index_t idx, lt::peer_request const& r, char const* data,
-        std::shared_ptr<lt::disk_observer> o, std::function<void(lt::storage_error const&)> handler,
-        lt::disk_job_flags_t flags) override
+                     std::shared_ptr<lt::disk_observer> o, std::function<void(lt::storage_error const&)> handler,
+                     lt::disk_job_flags_t flags) override
     {
         auto st = storage(idx);
         auto j = std::make_unique<disk_job>();
@@ -172,9 +169,10 @@ public:
 
     // --- hashes --------------------------------------------------------------
 
-    void async_hash(lt::storage_index_t idx, lt::piece_index_t piece, lt::span<lt::sha256_hash> v2,
-        lt::disk_job_flags_t flags,
-        std::function<void(lt::piece_index_t, lt::sha1_hash const&, lt::storage_error const&)> handler) override
+    void
+    async_hash(lt::storage_index_t idx, lt::piece_index_t piece, lt::span<lt::sha256_hash> v2,
+               lt::disk_job_flags_t flags,
+               std::function<void(lt::piece_index_t, lt::sha1_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         bool const v1 = bool(flags & lt::disk_interface::v1_hash);
@@ -190,7 +188,8 @@ public:
         add_hash_job(st, piece, std::move(work));
     }
 
-    void async_hash2(lt::storage_index_t idx, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
+    void async_hash2(
+        lt::storage_index_t idx, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
         std::function<void(lt::piece_index_t, lt::sha256_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
@@ -210,8 +209,9 @@ public:
 
     // --- fences ----------------------------------------------------------------
 
-    void async_move_storage(lt::storage_index_t idx, std::string p, lt::move_flags_t flags,
-        std::function<void(lt::status_t, std::string const&, lt::storage_error const&)> handler) override
+    void
+    async_move_storage(lt::storage_index_t idx, std::string p, lt::move_flags_t flags,
+                       std::function<void(lt::status_t, std::string const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         add_fence(st, [this, st, p = std::move(p), flags, h = std::move(handler)]() mutable {
@@ -221,8 +221,7 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_save_path(p);
             }
-            return completion(
-                [s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
+            return completion([s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
         });
     }
 
@@ -248,8 +247,8 @@ public:
     }
 
     void async_check_files(lt::storage_index_t idx, lt::add_torrent_params const* resume_data,
-        lt::aux::vector<std::string, lt::file_index_t>,
-        std::function<void(lt::status_t, lt::storage_error const&)> handler) override
+                           lt::aux::vector<std::string, lt::file_index_t>,
+                           std::function<void(lt::status_t, lt::storage_error const&)> handler) override
     {
         // Linked files (mutable torrents) are not used by this program; the
         // links are ignored.
@@ -270,7 +269,8 @@ public:
         });
     }
 
-    void async_rename_file(lt::storage_index_t idx, lt::file_index_t index, std::string name,
+    void async_rename_file(
+        lt::storage_index_t idx, lt::file_index_t index, std::string name,
         std::function<void(std::string const&, lt::file_index_t, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
@@ -280,13 +280,12 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_layout(std::move(renamed));
             }
-            return completion(
-                [index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
+            return completion([index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
         });
     }
 
     void async_delete_files(lt::storage_index_t idx, lt::remove_flags_t options,
-        std::function<void(lt::storage_error const&)> handler) override
+                            std::function<void(lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         add_fence(st, [this, st, options, h = std::move(handler)]() mutable {
@@ -301,9 +300,10 @@ public:
 
     // --- instant jobs --------------------------------------------------------
 
-    void async_set_file_priority(lt::storage_index_t idx, lt::aux::vector<lt::download_priority_t, lt::file_index_t> prio,
-        std::function<void(lt::storage_error const&, lt::aux::vector<lt::download_priority_t, lt::file_index_t>)> handler)
-        override
+    void async_set_file_priority(
+        lt::storage_index_t idx, lt::aux::vector<lt::download_priority_t, lt::file_index_t> prio,
+        std::function<void(lt::storage_error const&, lt::aux::vector<lt::download_priority_t, lt::file_index_t>)>
+            handler) override
     {
         // Files of priority 0 need no part file in this program: every block
         // the engine writes goes to its file's own place, which is created
@@ -314,11 +314,13 @@ public:
         {
             std::lock_guard<std::mutex> l(m_mutex);
             st->priorities = prio;
-            m_completions.add([p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
+            m_completions.add(
+                [p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
         }
     }
 
-    void async_clear_piece(lt::storage_index_t idx, lt::piece_index_t index, std::function<void(lt::piece_index_t)> handler) override
+    void async_clear_piece(lt::storage_index_t idx, lt::piece_index_t index,
+                           std::function<void(lt::piece_index_t)> handler) override
     {
         // Nothing else of a piece stays behind once its hash ran: hashes wait
         // for the piece's writes, and the store buffer holds only pending
@@ -338,8 +340,7 @@ public:
         std::vector<lt::open_file_state> out;
         auto const now = lt::clock_type::now();
         for (auto const& f : m_files.files_of(idx))
-            out.push_back({f.first,
-                f.second ? lt::file_open_mode::read_write : lt::file_open_mode::read_only, now});
+            out.push_back({f.first, f.second ? lt::file_open_mode::read_write : lt::file_open_mode::read_only, now});
         return out;
     }
 
@@ -389,7 +390,7 @@ private:
     }
 
     void add_hash_job(std::shared_ptr<storage_state> const& storage, lt::piece_index_t piece,
-        std::function<completion(hash_job const&)> work)
+                      std::function<completion(hash_job const&)> work)
     {
         auto j = std::make_unique<disk_job>();
         j->storage = storage;
@@ -512,15 +513,14 @@ private:
     thread_pool m_pool;
 };
 
-
-std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
-    lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
+std::unique_ptr<lt::disk_interface>
+file_disk_io_constructor(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
 {
     return std::make_unique<file_disk_io>(ios, settings, counters);
 }
 
 error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit,
-    std::function<void(lt::alert const*)> const& other)
+                           std::function<void(lt::alert const*)> const& other)
 {
     if (!torrent.is_valid())
         return lt::errors::make_error_code(lt::errors::invalid_torrent_handle);
@@ -543,7 +543,8 @@ error_code release_failure(lt::session& session, lt::torrent_handle const& torre
                 other(a);
             }
         }
-        if (answered) return answer;
+        if (answered)
+            return answer;
     }
 }
 
