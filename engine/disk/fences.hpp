@@ -7,8 +7,9 @@
 // Invariants: `in_flight` counts the torrent's jobs queued, running, or
 // parked behind their piece's writes, the fence among them; `active` is set
 // from the fence's start to its end, and then it is the one job in flight;
-// `blocked` keeps the jobs that came behind a fence in the order they came,
-// a fence at its front waiting for `in_flight` to reach zero.
+// `blocked` keeps the jobs that came behind a fence in the order they came;
+// while no fence runs, its front is a fence waiting for `in_flight` to
+// reach zero.
 #pragma once
 
 #include <deque>
