@@ -1,19 +1,10 @@
 #include "engine/file_disk_io.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
-#include <optional>
-#include <thread>
-#include <unordered_map>
 #include <vector>
-
-#include <boost/asio/post.hpp>
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
@@ -28,10 +19,15 @@
 #include <libtorrent/torrent_handle.hpp>
 
 #include "engine/disk/block_store.hpp"
+#include "engine/disk/completions.hpp"
 #include "engine/disk/errors.hpp"
+#include "engine/disk/fences.hpp"
 #include "engine/disk/job.hpp"
 #include "engine/disk/open_file_set.hpp"
+#include "engine/disk/piece_writer.hpp"
 #include "engine/disk/positional_file.hpp"
+#include "engine/disk/storage_state.hpp"
+#include "engine/disk/thread_pool.hpp"
 #include "engine/disk/torrent_files.hpp"
 
 // Threads: the network thread calls the disk interface; `aio_threads`
@@ -40,10 +36,12 @@
 //
 // Locks, in this order (a lock is only ever taken while holding those
 // before it):
-//   1. m_mutex: the queue, the pool's wake state, every storage_state field
-//      below its "guarded" line, the piece writes and the block store.
-//   2. m_done_mutex: the completions not yet handed to the network thread
-//      (complete() is called with or without m_mutex).
+//   1. m_mutex: the storages, the pool's queue and wake state
+//      (thread_pool.hpp), every storage_state field below its "guarded"
+//      line (storage_state.hpp: the fences, the store buffer, the piece
+//      writes) and the block store.
+//   2. the completions' own: those not yet handed to the network thread
+//      (added with or without m_mutex).
 // The open file set's mutex and its failure sink's mutex are leaves: never
 // taken under m_mutex or each other (the set closes its handles after
 // letting its lock go). A disk thread lets m_mutex go while it reads,
@@ -53,74 +51,22 @@
 
 namespace tg {
 
-struct piece_writes
-{
-    int pending = 0;
-    // A hash waits here until the piece's writes are on disk, so that a
-    // piece is never reported good while its data could still fail to land.
-    std::vector<std::unique_ptr<disk_job>> waiting;
-    lt::storage_error failure;
-    // SHA-1 of the piece's blocks written in order from its start, taken
-    // from the block on its way to disk, so that a piece that comes in order
-    // (the HTTP sources deliver whole pieces) needs no read-back to hash.
-    // One thread at a time extends it (`hashing`); a block written out of
-    // turn leaves it short, and a block written again spoils it.
-    lt::hasher hasher;
-    int hashed = 0;
-    bool hashing = false;
-    bool spoilt = false;
-    std::vector<bool> seen;
-    // A thread is writing this piece; writes for it that other threads take
-    // from the queue wait here for that thread.
-    bool writer_busy = false;
-    std::vector<std::unique_ptr<disk_job>> deferred;
-};
-
-// One torrent's files and what the disk I/O keeps for them.
-struct storage_state
-{
-    storage_state(lt::storage_params const& p, lt::storage_index_t index, open_file_set& open, lt::counters& counters)
-        : files(p, index, open, counters), priorities(p.priorities)
-    {}
-
-    // Used by the torrent's jobs on the disk threads without the mutex.
-    // Its layout and save path are written by fences under the mutex and
-    // read without it: safe only because a fence runs alone for its
-    // torrent (torrent_files.hpp).
-    torrent_files files;
-
-    // Guarded by the disk I/O's mutex from here on.
-    // Set by the network thread, copied by the check (a fence).
-    lt::aux::vector<lt::download_priority_t, lt::file_index_t> priorities;
-    // Jobs queued or running (fences included) and those parked below.
-    int in_flight = 0;
-    bool fence_active = false;
-    // Jobs that arrived behind a fence, in order.
-    std::deque<std::unique_ptr<disk_job>> blocked;
-    // Blocks accepted by async_write and not yet written.
-    store_buffer store;
-    std::map<lt::piece_index_t, piece_writes> writes;
-    // Whole-piece hashes made from the blocks, for a hash asked for after
-    // the piece's writes are done; a few, newest last.
-    std::deque<std::pair<lt::piece_index_t, lt::sha1_hash>> written_hashes;
-};
-
 class file_disk_io final : public lt::disk_interface, public lt::buffer_allocator_interface
 {
 public:
     file_disk_io(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
-        : m_ios(ios), m_settings(settings), m_counters(counters), m_files(40)
+        : m_settings(settings), m_counters(counters), m_files(40), m_completions(ios),
+          m_pool(m_mutex,
+                 {[this](std::unique_ptr<disk_job> j) { run_other(std::move(j)); },
+                  [this](std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging) {
+                      run_writes(batch, staging);
+                  }})
     {
         settings_updated();
-        int const threads = std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4);
-        for (int i = 0; i < threads; ++i)
-            m_threads.emplace_back([this] { thread_loop(); });
+        m_pool.start(std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4));
     }
 
-    ~file_disk_io() override
-    {
-        abort(true);
-    }
+    ~file_disk_io() override { abort(true); }
 
     // --- buffers -----------------------------------------------------------
 
@@ -164,8 +110,8 @@ public:
     // --- reads and writes ----------------------------------------------------
 
     void async_read(lt::storage_index_t idx, lt::peer_request const& r,
-        std::function<void(lt::disk_buffer_holder, lt::storage_error const&)> handler,
-        lt::disk_job_flags_t) override
+                    std::function<void(lt::disk_buffer_holder, lt::storage_error const&)> handler,
+                    lt::disk_job_flags_t) override
     {
         auto st = storage(idx);
         char* buf;
@@ -175,7 +121,7 @@ public:
             // A block still in the store buffer is read from memory.
             if (char const* held = st->store.find({r.piece, r.start}, r.length)) {
                 std::memcpy(buf, held, std::size_t(r.length));
-                complete([this, buf, len = r.length, h = std::move(handler)] {
+                m_completions.add([this, buf, len = r.length, h = std::move(handler)] {
                     h(lt::disk_buffer_holder(*this, buf, len), lt::storage_error());
                 });
                 return;
@@ -188,16 +134,15 @@ public:
             st->files.report_close_failure(e, false);
             if (!e)
                 st->files.read_block(r.piece, r.start, buf, r.length, e);
-            return completion([this, buf, len = r.length, e, h = std::move(h)] {
-                h(lt::disk_buffer_holder(*this, buf, len), e);
-            });
+            return completion(
+                [this, buf, len = r.length, e, h = std::move(h)] { h(lt::disk_buffer_holder(*this, buf, len), e); });
         }};
         add_job(std::move(j));
     }
 
     bool async_write(lt::storage_index_t idx, lt::peer_request const& r, char const* data,
-        std::shared_ptr<lt::disk_observer> o, std::function<void(lt::storage_error const&)> handler,
-        lt::disk_job_flags_t flags) override
+                     std::shared_ptr<lt::disk_observer> o, std::function<void(lt::storage_error const&)> handler,
+                     lt::disk_job_flags_t flags) override
     {
         auto st = storage(idx);
         auto j = std::make_unique<disk_job>();
@@ -212,28 +157,11 @@ public:
         // passes no observer) is held here, briefly, rather than let the
         // buffer grow without bound: the disk threads drain it without the
         // network thread's help.
-        m_blocks.wait_for_room(l, m_abort);
+        m_blocks.wait_for_room(l, m_pool.aborting());
         w.buffer = m_blocks.take();
         std::memcpy(w.buffer, data, std::size_t(r.length));
         st->store.put({r.piece, r.start}, w.buffer, r.length);
-        auto& pw = st->writes[r.piece];
-        if (pw.pending == 0 && pw.failure) {
-            // The piece comes again after its failure: a fresh start, but a
-            // thread still finishing with it keeps it.
-            bool const busy = pw.writer_busy;
-            pw = piece_writes();
-            pw.writer_busy = busy;
-        }
-        ++pw.pending;
-        // A block that comes again before the piece is done may differ from
-        // its first copy: the blocks' hash cannot tell which one landed.
-        std::size_t const nth = std::size_t(r.start / block_size);
-        if (pw.seen.size() <= nth)
-            pw.seen.resize(nth + 1);
-        if (pw.seen[nth])
-            pw.spoilt = true;
-        pw.seen[nth] = true;
-        forget_written_hash(*st, r.piece);
+        write_accepted(st->writes, r);
         bool const full = m_blocks.accepted(r.length, std::move(o));
         add_job_locked(std::move(j));
         return full;
@@ -241,9 +169,10 @@ public:
 
     // --- hashes --------------------------------------------------------------
 
-    void async_hash(lt::storage_index_t idx, lt::piece_index_t piece, lt::span<lt::sha256_hash> v2,
-        lt::disk_job_flags_t flags,
-        std::function<void(lt::piece_index_t, lt::sha1_hash const&, lt::storage_error const&)> handler) override
+    void
+    async_hash(lt::storage_index_t idx, lt::piece_index_t piece, lt::span<lt::sha256_hash> v2,
+               lt::disk_job_flags_t flags,
+               std::function<void(lt::piece_index_t, lt::sha1_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         bool const v1 = bool(flags & lt::disk_interface::v1_hash);
@@ -259,7 +188,8 @@ public:
         add_hash_job(st, piece, std::move(work));
     }
 
-    void async_hash2(lt::storage_index_t idx, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
+    void async_hash2(
+        lt::storage_index_t idx, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
         std::function<void(lt::piece_index_t, lt::sha256_hash const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
@@ -279,8 +209,9 @@ public:
 
     // --- fences ----------------------------------------------------------------
 
-    void async_move_storage(lt::storage_index_t idx, std::string p, lt::move_flags_t flags,
-        std::function<void(lt::status_t, std::string const&, lt::storage_error const&)> handler) override
+    void
+    async_move_storage(lt::storage_index_t idx, std::string p, lt::move_flags_t flags,
+                       std::function<void(lt::status_t, std::string const&, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         add_fence(st, [this, st, p = std::move(p), flags, h = std::move(handler)]() mutable {
@@ -290,8 +221,7 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_save_path(p);
             }
-            return completion(
-                [s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
+            return completion([s, e, path = st->files.save_path(), h = std::move(h)] { h(s, path, e); });
         });
     }
 
@@ -317,8 +247,8 @@ public:
     }
 
     void async_check_files(lt::storage_index_t idx, lt::add_torrent_params const* resume_data,
-        lt::aux::vector<std::string, lt::file_index_t>,
-        std::function<void(lt::status_t, lt::storage_error const&)> handler) override
+                           lt::aux::vector<std::string, lt::file_index_t>,
+                           std::function<void(lt::status_t, lt::storage_error const&)> handler) override
     {
         // Linked files (mutable torrents) are not used by this program; the
         // links are ignored.
@@ -339,7 +269,8 @@ public:
         });
     }
 
-    void async_rename_file(lt::storage_index_t idx, lt::file_index_t index, std::string name,
+    void async_rename_file(
+        lt::storage_index_t idx, lt::file_index_t index, std::string name,
         std::function<void(std::string const&, lt::file_index_t, lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
@@ -349,13 +280,12 @@ public:
                 std::lock_guard<std::mutex> l(m_mutex);
                 st->files.set_layout(std::move(renamed));
             }
-            return completion(
-                [index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
+            return completion([index, e, name = std::move(name), h = std::move(h)] { h(name, index, e); });
         });
     }
 
     void async_delete_files(lt::storage_index_t idx, lt::remove_flags_t options,
-        std::function<void(lt::storage_error const&)> handler) override
+                            std::function<void(lt::storage_error const&)> handler) override
     {
         auto st = storage(idx);
         add_fence(st, [this, st, options, h = std::move(handler)]() mutable {
@@ -370,9 +300,10 @@ public:
 
     // --- instant jobs --------------------------------------------------------
 
-    void async_set_file_priority(lt::storage_index_t idx, lt::aux::vector<lt::download_priority_t, lt::file_index_t> prio,
-        std::function<void(lt::storage_error const&, lt::aux::vector<lt::download_priority_t, lt::file_index_t>)> handler)
-        override
+    void async_set_file_priority(
+        lt::storage_index_t idx, lt::aux::vector<lt::download_priority_t, lt::file_index_t> prio,
+        std::function<void(lt::storage_error const&, lt::aux::vector<lt::download_priority_t, lt::file_index_t>)>
+            handler) override
     {
         // Files of priority 0 need no part file in this program: every block
         // the engine writes goes to its file's own place, which is created
@@ -383,22 +314,21 @@ public:
         {
             std::lock_guard<std::mutex> l(m_mutex);
             st->priorities = prio;
-            complete([p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
+            m_completions.add(
+                [p = std::move(prio), h = std::move(handler)]() mutable { h(lt::storage_error(), std::move(p)); });
         }
     }
 
-    void async_clear_piece(lt::storage_index_t idx, lt::piece_index_t index, std::function<void(lt::piece_index_t)> handler) override
+    void async_clear_piece(lt::storage_index_t idx, lt::piece_index_t index,
+                           std::function<void(lt::piece_index_t)> handler) override
     {
         // Nothing else of a piece stays behind once its hash ran: hashes wait
         // for the piece's writes, and the store buffer holds only pending
         // writes.
         auto st = storage(idx);
         std::lock_guard<std::mutex> l(m_mutex);
-        forget_written_hash(*st, index);
-        auto const w = st->writes.find(index);
-        if (w != st->writes.end() && w->second.pending == 0)
-            st->writes.erase(w);
-        complete([index, h = std::move(handler)] { h(index); });
+        clear_piece(st->writes, index);
+        m_completions.add([index, h = std::move(handler)] { h(index); });
     }
 
     // --- the rest ----------------------------------------------------------------
@@ -410,32 +340,24 @@ public:
         std::vector<lt::open_file_state> out;
         auto const now = lt::clock_type::now();
         for (auto const& f : m_files.files_of(idx))
-            out.push_back({f.first,
-                f.second ? lt::file_open_mode::read_write : lt::file_open_mode::read_only, now});
+            out.push_back({f.first, f.second ? lt::file_open_mode::read_write : lt::file_open_mode::read_only, now});
         return out;
     }
 
     void abort(bool wait) override
     {
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            m_abort = true;
-        }
-        m_work.notify_all();
+        m_pool.stop();
         m_blocks.wake_writers();
         if (!wait)
             return;
-        for (auto& t : m_threads)
-            if (t.joinable())
-                t.join();
-        m_threads.clear();
+        m_pool.join();
         m_files.close_all();
     }
 
     void submit_jobs() override
     {
         std::lock_guard<std::mutex> l(m_mutex);
-        wake_another();
+        m_pool.wake_another();
     }
 
     void settings_updated() override
@@ -453,32 +375,6 @@ private:
         return m_storages[static_cast<std::uint32_t>(idx)];
     }
 
-    // Completions gather in one list; the network thread is woken once per
-    // batch, not once per job (under Wine each wake costs a server call).
-    // Under m_mutex or not: it takes its own lock.
-    void complete(std::function<void()> f)
-    {
-        bool first;
-        {
-            std::lock_guard<std::mutex> l(m_done_mutex);
-            first = m_done.empty();
-            m_done.push_back(std::move(f));
-        }
-        if (first)
-            boost::asio::post(m_ios, [this] { run_completions(); });
-    }
-
-    void run_completions()
-    {
-        std::vector<std::function<void()>> batch;
-        {
-            std::lock_guard<std::mutex> l(m_done_mutex);
-            batch.swap(m_done);
-        }
-        for (auto& f : batch)
-            f();
-    }
-
     void add_job(std::unique_ptr<disk_job> j)
     {
         std::lock_guard<std::mutex> l(m_mutex);
@@ -494,7 +390,7 @@ private:
     }
 
     void add_hash_job(std::shared_ptr<storage_state> const& storage, lt::piece_index_t piece,
-        std::function<completion(hash_job const&)> work)
+                      std::function<completion(hash_job const&)> work)
     {
         auto j = std::make_unique<disk_job>();
         j->storage = storage;
@@ -502,37 +398,16 @@ private:
         hj.piece = piece;
         hj.work = std::move(work);
         std::lock_guard<std::mutex> l(m_mutex);
-        auto& st = *j->storage;
-        auto const w = st.writes.find(piece);
-        if (w != st.writes.end() && w->second.pending == 0 && w->second.failure)
-            hj.prior = w->second.failure;
-        else if (w == st.writes.end() || w->second.pending == 0) {
-            auto it = std::find_if(st.written_hashes.begin(), st.written_hashes.end(),
-                [&](auto const& h) { return h.first == piece; });
-            if (it != st.written_hashes.end())
-                hj.from_blocks = it->second;
-        }
+        hash_asked(j->storage->writes, hj);
         add_job_locked(std::move(j));
-    }
-
-    // Under m_mutex.
-    static void forget_written_hash(storage_state& st, lt::piece_index_t piece)
-    {
-        st.written_hashes.erase(std::remove_if(st.written_hashes.begin(), st.written_hashes.end(),
-                                    [&](auto const& h) { return h.first == piece; }),
-            st.written_hashes.end());
     }
 
     // Under m_mutex.
     void add_job_locked(std::unique_ptr<disk_job> j)
     {
-        auto& st = *j->storage;
-        ++m_outstanding;
-        if (st.fence_active || !st.blocked.empty() || (j->is_fence() && st.in_flight > 0)) {
-            st.blocked.push_back(std::move(j));
-            return;
-        }
-        dispatch(std::move(j));
+        m_pool.added();
+        if (!hold_back(j->storage->fences, j))
+            dispatch(std::move(j));
     }
 
     // Under m_mutex: a job no fence holds back. A hash of a piece with
@@ -541,13 +416,9 @@ private:
     void dispatch(std::unique_ptr<disk_job> j)
     {
         auto& st = *j->storage;
-        if (auto const* h = j->hash()) {
-            auto it = st.writes.find(h->piece);
-            if (it != st.writes.end() && it->second.pending > 0) {
-                ++st.in_flight;
-                it->second.waiting.push_back(std::move(j));
-                return;
-            }
+        if (j->hash() && park_hash(st.writes, j)) {
+            started(st.fences, false);
+            return;
         }
         enqueue(std::move(j));
     }
@@ -555,122 +426,17 @@ private:
     // Under m_mutex.
     void enqueue(std::unique_ptr<disk_job> j)
     {
-        ++j->storage->in_flight;
-        if (j->is_fence())
-            j->storage->fence_active = true;
-        m_queue.push_back(std::move(j));
-        // One wake per burst: busy threads come back for more by themselves,
-        // and each woken thread wakes the next while work is left for it.
-        if (m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.back())) {
-            m_wake_pending = true;
-            m_work.notify_one();
-        }
-    }
-
-    // Under m_mutex: a write for a piece that a thread is writing now. That
-    // thread takes it when it comes back to the queue; another thread woken
-    // for it would only hand it over (under Wine each wake costs a server
-    // call or two).
-    static bool for_busy_writer(disk_job const& j)
-    {
-        auto const* w = j.write();
-        if (!w)
-            return false;
-        auto const it = j.storage->writes.find(w->request.piece);
-        return it != j.storage->writes.end() && it->second.writer_busy;
+        started(j->storage->fences, j->is_fence());
+        m_pool.push(std::move(j));
     }
 
     // Under m_mutex: a job of `st` is over.
     void job_done(storage_state& st, bool fence)
     {
-        --st.in_flight;
-        --m_outstanding;
-        if (fence)
-            st.fence_active = false;
-        while (!st.blocked.empty() && !st.fence_active) {
-            if (st.blocked.front()->is_fence() && st.in_flight > 0)
-                break;
-            auto j = std::move(st.blocked.front());
-            st.blocked.pop_front();
+        finished(st.fences, fence);
+        while (auto j = next_released(st.fences))
             dispatch(std::move(j));
-        }
-        if (m_abort && m_outstanding == 0)
-            m_work.notify_all();
-    }
-
-    void thread_loop()
-    {
-        // This thread's buffer for joining a batch's blocks into one write.
-        std::vector<char> staging;
-        std::unique_lock<std::mutex> l(m_mutex);
-        for (;;) {
-            if (m_queue.empty()) {
-                if (m_abort && m_outstanding == 0)
-                    return;
-                ++m_idle;
-                m_work.wait(l);
-                --m_idle;
-                m_wake_pending = false;
-                continue;
-            }
-            std::vector<std::unique_ptr<disk_job>> batch;
-            batch.push_back(std::move(m_queue.front()));
-            m_queue.pop_front();
-            if (!batch.front()->write()) {
-                wake_another();
-                l.unlock();
-                run_other(std::move(batch.front()));
-                l.lock();
-                continue;
-            }
-            // One thread at a time writes a piece, in the order the blocks
-            // came, so that the piece's hash can follow its blocks. A write
-            // for a piece another thread is on goes to that thread.
-            storage_state& st = *batch.front()->storage;
-            lt::piece_index_t const piece = batch.front()->write()->request.piece;
-            auto& pw = st.writes[piece];
-            if (pw.writer_busy) {
-                pw.deferred.push_back(std::move(batch.front()));
-                continue;
-            }
-            pw.writer_busy = true;
-            // The rest of the piece's queued writes go with it.
-            while (!m_queue.empty() && batch.size() < 64) {
-                auto const& next = *m_queue.front();
-                if (!next.write() || next.storage.get() != &st || next.write()->request.piece != piece)
-                    break;
-                batch.push_back(std::move(m_queue.front()));
-                m_queue.pop_front();
-            }
-            wake_another();
-            // The storage stays alive through the last job's reference.
-            auto const keep = batch.front()->storage;
-            for (;;) {
-                l.unlock();
-                run_writes(batch, staging);
-                batch.clear();
-                l.lock();
-                // Pending writes keep the entry; none pending, none deferred.
-                auto it = st.writes.find(piece);
-                if (it == st.writes.end())
-                    break;
-                if (it->second.deferred.empty()) {
-                    it->second.writer_busy = false;
-                    break;
-                }
-                batch = std::move(it->second.deferred);
-                it->second.deferred.clear();
-            }
-        }
-    }
-
-    // Under m_mutex: another thread may take what is left in the queue.
-    void wake_another()
-    {
-        if (!m_queue.empty() && m_idle > 0 && !m_wake_pending && !for_busy_writer(*m_queue.front())) {
-            m_wake_pending = true;
-            m_work.notify_one();
-        }
+        m_pool.finished();
     }
 
     void run_other(std::unique_ptr<disk_job> j)
@@ -687,49 +453,16 @@ private:
             },
             j->what);
         std::lock_guard<std::mutex> l(m_mutex);
-        complete(std::move(done));
+        m_completions.add(std::move(done));
         job_done(*j->storage, j->is_fence());
     }
 
-    // A batch of writes to one piece, in the order they came. Contiguous
-    // blocks go to each file in one call (`staging` joins them where the
-    // system has no gathering write): under Wine every write call costs a
-    // server round trip. The bookkeeping after the writes takes the lock
-    // once for the whole batch.
+    // A batch of writes to one piece, in the order they came. The
+    // bookkeeping after the writes takes the lock once for the whole batch.
     void run_writes(std::vector<std::unique_ptr<disk_job>>& batch, std::vector<char>& staging)
     {
         storage_state& st = *batch.front()->storage;
-        lt::piece_index_t const piece = batch.front()->write()->request.piece;
-        std::vector<lt::storage_error> errors(batch.size());
-        for (std::size_t i = 0; i < batch.size();) {
-            write_job const& first = *batch[i]->write();
-            std::vector<positional_file::part> parts{{first.buffer, first.request.length}};
-            int length = first.request.length;
-            std::size_t k = i + 1;
-            while (k < batch.size() && batch[k]->write()->flags == first.flags
-                && batch[k]->write()->request.start
-                    == batch[k - 1]->write()->request.start + batch[k - 1]->write()->request.length) {
-                parts.push_back({batch[k]->write()->buffer, batch[k]->write()->request.length});
-                length += batch[k]->write()->request.length;
-                ++k;
-            }
-            lt::storage_error e;
-            st.files.write_blocks(piece, first.request.start, parts, length, first.flags, staging, e);
-            for (std::size_t b = i; b < k; ++b)
-                errors[b] = e;
-            if (!e)
-                hash_in_order(st, batch, i, k);
-            i = k;
-        }
-        // A flush or close that failed since (a file evicted from the set, or
-        // closed by a release) is reported with the torrent's next write:
-        // that is the written data it may have lost.
-        for (std::size_t b = 0; b < batch.size(); ++b) {
-            if (!errors[b]) {
-                st.files.report_close_failure(errors[b]);
-                break;
-            }
-        }
+        std::vector<lt::storage_error> const errors = write_batch(st.files, st.writes, m_mutex, batch, staging);
 
         std::lock_guard<std::mutex> l(m_mutex);
         for (std::size_t b = 0; b < batch.size(); ++b)
@@ -737,7 +470,7 @@ private:
         m_blocks.wake_writers();
         auto observers = m_blocks.drained();
         if (!observers.empty())
-            complete([obs = std::move(observers)] {
+            m_completions.add([obs = std::move(observers)] {
                 for (auto const& o : obs)
                     o->on_disk();
             });
@@ -753,113 +486,41 @@ private:
         m_blocks.release(w.buffer);
         m_blocks.written(w.request.length);
 
-        auto wit = st.writes.find(w.request.piece);
-        if (wit != st.writes.end()) {
-            auto& pw = wit->second;
-            if (e && !pw.failure)
-                pw.failure = e;
-            if (--pw.pending == 0) {
-                auto waiting = std::move(pw.waiting);
-                lt::storage_error const failure = pw.failure;
-                int const piece_size = st.files.files().piece_size(w.request.piece);
-                std::optional<lt::sha1_hash> whole;
-                if (!failure && !pw.spoilt && pw.hashed == piece_size)
-                    whole = pw.hasher.final();
-                // A piece whose blocks come one at a time keeps its partial
-                // hash between them, until it is whole or hashed.
-                bool const partial = waiting.empty() && !failure && !pw.spoilt && pw.hashed > 0 && pw.hashed < piece_size;
-                // A failure stays with the piece for a hash asked for later,
-                // until the piece is cleared or comes again.
-                if (!partial && !failure)
-                    st.writes.erase(wit);
-                if (whole && waiting.empty()) {
-                    st.written_hashes.emplace_back(w.request.piece, *whole);
-                    if (st.written_hashes.size() > 64)
-                        st.written_hashes.pop_front();
-                }
-                for (auto& waiter : waiting) {
-                    waiter->hash()->prior = failure;
-                    waiter->hash()->from_blocks = whole;
-                    // In flight since it was parked, so older than any
-                    // fence: it goes to the queue at once.
-                    --st.in_flight;
-                    enqueue(std::move(waiter));
-                }
-            }
+        int const piece_size = st.files.files().piece_size(w.request.piece);
+        for (auto& waiter : write_finished(st.writes, w.request.piece, piece_size, e)) {
+            // In flight since it was parked, so older than any fence: it
+            // goes to the queue at once.
+            finished(st.fences, false);
+            enqueue(std::move(waiter));
         }
 
-        complete([e, h = std::move(w.handler)] { h(e); });
+        m_completions.add([e, h = std::move(w.handler)] { h(e); });
         job_done(st, false);
     }
 
-    // Extends the piece's hash by the written blocks [i, k) of `batch` that
-    // continue it in order.
-    void hash_in_order(storage_state& st, std::vector<std::unique_ptr<disk_job>> const& batch, std::size_t i,
-        std::size_t k)
-    {
-        piece_writes* pw;
-        {
-            std::lock_guard<std::mutex> l(m_mutex);
-            auto it = st.writes.find(batch[i]->write()->request.piece);
-            if (it == st.writes.end())
-                return;
-            pw = &it->second;
-            if (pw->spoilt || pw->hashing)
-                return;
-            // Blocks before the hash's end were hashed already (written
-            // again, they spoil it elsewhere); a gap stops it.
-            while (i < k && batch[i]->write()->request.start < pw->hashed)
-                ++i;
-            if (i == k || pw->hashed != batch[i]->write()->request.start)
-                return;
-            pw->hashing = true;
-        }
-        // The entry stays while these writes are pending; only this thread
-        // touches the hasher while `hashing` is set.
-        int added = 0;
-        for (std::size_t b = i; b < k; ++b) {
-            write_job const& w = *batch[b]->write();
-            pw->hasher.update(w.buffer, w.request.length);
-            added += w.request.length;
-        }
-        std::lock_guard<std::mutex> l(m_mutex);
-        pw->hashed += added;
-        pw->hashing = false;
-    }
-
-    lt::io_context& m_ios;
     lt::settings_interface const& m_settings;
     lt::counters& m_counters;
     open_file_set m_files;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_work;
     std::vector<std::shared_ptr<storage_state>> m_storages;
     std::vector<std::uint32_t> m_free_slots;
-    std::deque<std::unique_ptr<disk_job>> m_queue;
-    // Jobs added and not finished, parked and blocked ones included.
-    int m_outstanding = 0;
-    int m_idle = 0;
-    bool m_wake_pending = false;
-    bool m_abort = false;
 
     block_store m_blocks;
 
-    std::mutex m_done_mutex;
-    std::vector<std::function<void()>> m_done;
-
-    std::vector<std::thread> m_threads;
+    completions m_completions;
+    // Last: its threads run the jobs with every other member.
+    thread_pool m_pool;
 };
 
-
-std::unique_ptr<lt::disk_interface> file_disk_io_constructor(
-    lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
+std::unique_ptr<lt::disk_interface>
+file_disk_io_constructor(lt::io_context& ios, lt::settings_interface const& settings, lt::counters& counters)
 {
     return std::make_unique<file_disk_io>(ios, settings, counters);
 }
 
 error_code release_failure(lt::session& session, lt::torrent_handle const& torrent, lt::time_duration limit,
-    std::function<void(lt::alert const*)> const& other)
+                           std::function<void(lt::alert const*)> const& other)
 {
     if (!torrent.is_valid())
         return lt::errors::make_error_code(lt::errors::invalid_torrent_handle);
@@ -882,7 +543,8 @@ error_code release_failure(lt::session& session, lt::torrent_handle const& torre
                 other(a);
             }
         }
-        if (answered) return answer;
+        if (answered)
+            return answer;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <variant>
 
 #include <libtorrent/disk_interface.hpp>
+#include <libtorrent/error_code.hpp>
 #include <libtorrent/peer_request.hpp>
 #include <libtorrent/sha1_hash.hpp>
 
