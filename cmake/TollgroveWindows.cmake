@@ -4,9 +4,12 @@ if(NOT TOLLGROVE_DEPS)
   message(FATAL_ERROR "Set TOLLGROVE_DEPS to the prefix printed by tools/setup.sh")
 endif()
 list(APPEND CMAKE_FIND_ROOT_PATH ${TOLLGROVE_DEPS})
-# Only a link to boost, never /usr/include as a whole.
-get_filename_component(_tg_cache ${TOLLGROVE_DEPS} DIRECTORY)
-set(Boost_INCLUDE_DIR ${_tg_cache}/boost-include CACHE PATH "")
+# The boost headers the engine was built with (a folder holding only
+# "boost", never /usr/include as a whole), linked into the prefix.
+if(NOT EXISTS ${TOLLGROVE_DEPS}/boost-include/boost/version.hpp)
+  message(FATAL_ERROR "${TOLLGROVE_DEPS} has no boost-include; run tools/setup.sh again")
+endif()
+set(Boost_INCLUDE_DIR ${TOLLGROVE_DEPS}/boost-include CACHE PATH "" FORCE)
 set(OPENSSL_ROOT_DIR ${TOLLGROVE_DEPS})
 set(OPENSSL_INCLUDE_DIR ${TOLLGROVE_DEPS}/include)
 set(LIB_EAY ${TOLLGROVE_DEPS}/lib/libcrypto.a)

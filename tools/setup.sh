@@ -101,11 +101,32 @@ target_cxx_flags="-include stddef.h -fno-ipa-ra"
 # kind cannot: every i386 ELF fails with "Exec format error").
 host_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
-# A folder holding only a link to the system's boost headers, so the cross
-# build never sees the rest of /usr/include.
-boost_link_dir() {
-  local d=$cache/boost-include
-  if [ ! -e "$d/boost" ]; then mkdir -p "$d"; ln -sfn /usr/include/boost "$d/boost"; fi
+# The Boost headers for the cross build: a folder holding only "boost", so
+# the cross build never sees the rest of /usr/include. It is the system's
+# headers, linked file by file, with one file changed: the thread of Asio's
+# select reactor, which the engine's UDP socket starts beside the completion
+# port, calls run(true, ops) on a parameter that is now "long usec", so it
+# polls select() with a 1 us time-out for as long as the session lives (a
+# wineserver round trip each under Wine). Asio 1.26 (Boost 1.81) changed
+# that call to run(-1, ops), a wait that the reactor's interrupter ends; the
+# same one-line change is made here. Boost 1.81 itself is not taken: the
+# x86-64 engine built with it crashed now and then in torrent_info's copy.
+# The folder is named by the Boost version and the change, which the
+# libraries' cache key takes too.
+boost_fix=asio-reactor-wait
+boost_headers() {
+  local ver; ver=$(sed -n 's/^#define BOOST_LIB_VERSION "\(.*\)"$/\1/p' /usr/include/boost/version.hpp)
+  [ -n "$ver" ] || { log "no boost headers in /usr/include/boost"; exit 1; }
+  local d=$cache/boost$ver-$boost_fix-include
+  if [ ! -f "$d/.done" ]; then
+    local rel=asio/detail/impl/select_reactor.ipp
+    rm -rf "$d"; mkdir -p "$d"
+    cp -rs /usr/include/boost "$d/boost"
+    rm "$d/boost/$rel"
+    sed 's/^\(    run(\)true\(, ops);\)$/\1-1\2/' "/usr/include/boost/$rel" >"$d/boost/$rel"
+    grep -q '^    run(-1, ops);$' "$d/boost/$rel" || { log "boost $ver: the select reactor's wait could not be changed"; exit 1; }
+    touch "$d/.done"
+  fi
   echo "$d"
 }
 
@@ -181,13 +202,13 @@ deps_for() {
   local cc_ver; cc_ver=$("$triple-g++-posix" -dumpfullversion) || { log "no $triple compiler"; exit 1; }
   local flags_key
   flags_key=$(printf '%s|%s' "$target_cxx_flags" "$(openssl_options "$triple")" | md5sum | cut -c1-8)
-  local suffix=gcc$cc_ver-f$flags_key
+  local suffix=${boostdir##*/}; suffix=${suffix%-include}-gcc$cc_ver-f$flags_key
   local resolved=$cache/resolved-${triple%%-*}-lt$lt_ver-ssl$ssl_ver-$suffix
   resolved=${resolved//[:~+]/_}
   local prefix
   if [ -f "$resolved" ]; then
     prefix=$(cat "$resolved")
-    if [ -f "$prefix/.openssl-done" ] && [ -f "$prefix/.libtorrent-done" ]; then
+    if [ -f "$prefix/.openssl-done" ] && [ -f "$prefix/.libtorrent-done" ] && [ -e "$prefix/boost-include/boost/version.hpp" ]; then
       log "$triple libraries ready in $prefix"
       echo "$prefix"
       return
@@ -202,6 +223,9 @@ deps_for() {
   prefix=${prefix//[:~+]/_}
   build_openssl "$prefix" "$triple" "$work/openssl" "$ssl_built"
   build_libtorrent "$prefix" "$boostdir" "$triple" "$work/libtorrent" "$lt_built"
+  # The headers the libraries were built with, for the build of our code
+  # (cmake/TollgroveWindows.cmake).
+  ln -sfn "$boostdir" "$prefix/boost-include"
   rm -rf "$work"
   echo "$prefix" >"$resolved"
   log "$triple libraries ready in $prefix"
@@ -224,7 +248,7 @@ main() {
   fi
   lt_ver=$(src_versions libtorrent-rasterbar | head -n1)
   ssl_ver=$(src_versions openssl | head -n1)
-  boostdir=$(boost_link_dir)
+  boostdir=$(boost_headers)
   local deps deps64
   deps=$(deps_for i686-w64-mingw32)
   deps64=$(deps_for x86_64-w64-mingw32)

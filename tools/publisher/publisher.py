@@ -20,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TEST_SERVER = os.path.join(HERE, "..", "testserver", "http_server.py")
 UPDATE_PATH = "/update/tgupdate/tollgrove.exe"
 REPORT_PATH = "/report.php"
+TORRENT_PATH = "/torrents/demo.torrent"
 
 
 def windows_path(host_path):
@@ -114,7 +115,7 @@ class Publisher:
             url_seeds=url_seeds if self.with_url_list else (), v1_only=self.seeder_client == "aria2c")
         self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
         with open(self.torrent_file, "rb") as f:
-            self.http.route("/torrents/demo.torrent", body_hex=f.read().hex())
+            self.http.route(TORRENT_PATH, body_hex=f.read().hex())
         self.http.route(REPORT_PATH, body="OK")
         self.served = served
         self.seeder = None
@@ -144,7 +145,7 @@ class Publisher:
         settings = {
             "GameName": self.game_name,
             "GameCode": self.game_code,
-            "LinkTorrent": self.http.url("/torrents/demo.torrent"),
+            "LinkTorrent": self.http.url(TORRENT_PATH),
             "LinkHttp": self.link_http,
             "MinSpeed": 2048,
             "MaxSpeed": 4096,
