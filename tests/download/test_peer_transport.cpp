@@ -42,8 +42,11 @@ void Look(lt::torrent_handle const& h, PeersSeen& seen)
     std::vector<lt::peer_info> peers;
     h.get_peer_info(peers);
     for (auto const& p : peers) {
-        // An attempt still connecting is no connection yet.
-        if (p.flags & lt::peer_info::connecting) continue;
+        // An attempt still connecting, or a socket whose BitTorrent
+        // handshake has not come through, is no connection yet: a uTP
+        // attempt at a session that takes none gets its transport answered
+        // (the UDP socket is there for the DHT) before the session closes it.
+        if (p.flags & (lt::peer_info::connecting | lt::peer_info::handshake)) continue;
         if (p.flags & lt::peer_info::utp_socket)
             seen.utp.push_back(p.ip.address().to_string() + ":" + std::to_string(p.ip.port()));
         else
