@@ -104,7 +104,7 @@ protected:
         return log;
     }
 
-    ScratchFolder m_root{CurrentTestFolderName("selfupdate-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("selfupdate-")};
     TestHttpServer m_server;
     std::wstring m_host;
     std::wstring m_previousDirectory;

@@ -159,7 +159,7 @@ protected:
         return Log();
     }
 
-    ScratchFolder m_root{CurrentTestFolderName("e2e-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("e2e-")};
     TestHttpServer m_server;
     RefusingPort m_nowhere;
     ProcessJob m_job; // ends whatever the run left behind with the test

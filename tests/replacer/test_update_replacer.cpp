@@ -41,7 +41,7 @@ protected:
     // The new program's starts, one line each (Run has waited for them to end).
     std::string StartLog() { return ReadWholeFile(m_root / L"started.txt"); }
 
-    ScratchFolder m_root{CurrentTestFolderName("replacer-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("replacer-")};
     ProcessJob m_job;
     std::string m_newProgram;
 };

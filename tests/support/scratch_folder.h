@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 
+#include "host_path.h"
 #include "temp_dir.hpp"
 
 class ScratchFolder
@@ -25,7 +26,7 @@ public:
         : ScratchFolder(std::filesystem::temp_directory_path().wstring(), tag)
     {
     }
-    // Under base, a folder that exists (the build folder over Z:, a drive's root).
+    // Under base (made if missing): the build folder over Z:, a drive's root.
     ScratchFolder(const std::wstring& base, const std::string& tag) : m_dir(base, tag), m_path(m_dir.path().wstring())
     {
     }
@@ -52,6 +53,13 @@ private:
     tg::test::temp_dir m_dir;
     std::wstring m_path;
 };
+
+// The build folder's own scratch folder, over Z:, where the self-update's
+// tests run the programs they start.
+inline std::wstring BuildScratchBase()
+{
+    return HostPath(TG_BINARY_DIR) + L"\\scratch";
+}
 
 // The running test's name as a folder name ("Case/Param" becomes "Case-Param").
 inline std::string CurrentTestFolderName(const std::string& prefix)
