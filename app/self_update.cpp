@@ -23,8 +23,8 @@ namespace {
 // The time is asked with no flags; the size and the file always come from
 // the server, never from a cache.
 const DWORD kTimeRequestFlags = 0;
-const DWORD kFreshRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
+const DWORD kFreshRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(kFreshRequestFlags == 0x84400100, "the size and file requests' flags");
 const DWORD kDownloadChunk = 65536;
 // The head of an image read for its headers: they lie in its first page,
@@ -51,7 +51,8 @@ bool IsEmpty(const wchar_t* text)
 // deadline: a server that never answers, or trickles, fails like one that
 // cannot be reached (ERROR_INTERNET_TIMEOUT). The last error of a failed
 // open is stored.
-class UpdateRequest {
+class UpdateRequest
+{
 public:
     UpdateRequest(DWORD flags, int32_t* error) : m_request(kUpdateRequestDeadlineMs)
     {
@@ -101,7 +102,7 @@ bool RunningImageKind(ProgramImageKind& kind)
 bool FileImageKind(const std::wstring& path, ProgramImageKind& kind)
 {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-        FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     std::vector<unsigned char> head(kImageHeadSize);
@@ -222,7 +223,7 @@ bool GetLocalFileStamp(const wchar_t* fileName, std::wstring& stamp, uint64_t& s
     if (!GetFileAttributesExW(fileName, GetFileExInfoStandard, &data))
         return false;
     stamp = FormatFileStamp((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-        data.ftLastWriteTime.dwLowDateTime);
+                            data.ftLastWriteTime.dwLowDateTime);
     size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
 }
@@ -332,12 +333,7 @@ bool StartHiddenProcess(const wchar_t* programPath, const wchar_t* arguments)
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof(process));
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-            &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    ProcessHandles process; // the replacer runs on alone: its handles are not kept
+    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, process.Receive()) != FALSE;
 }

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "bench/process_cpu.hpp"
+#include "tests/support/torrent_maker.hpp"
 
 using tg::bench::cpu_seconds;
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv)
     bool const swarm = argc >= 5 && std::string(argv[1]) == "--swarm";
     if (!swarm && argc != 5) {
         std::fprintf(stderr, "usage: %s FILE URL CONNECTIONS WORKDIR\n       %s --swarm TORRENT WORKDIR PORT...\n",
-            argv[0], argv[0]);
+                     argv[0], argv[0]);
         return 2;
     }
     std::filesystem::path const work = swarm ? argv[3] : argv[4];
@@ -47,9 +48,7 @@ int main(int argc, char** argv)
         std::filesystem::path const file = argv[1];
         lt::file_storage fs;
         lt::add_files(fs, file.string());
-        lt::create_torrent ct(fs, 1024 * 1024, lt::create_torrent::v1_only);
-        lt::set_piece_hashes(ct, file.parent_path().string());
-        lt::bencode(std::back_inserter(buf), ct.generate());
+        buf = tg::test::bencoded_torrent(fs, file.parent_path(), 1024 * 1024);
     }
 
     // The program's session (loopback only, the options' defaults), so that
@@ -75,7 +74,8 @@ int main(int argc, char** argv)
             h.native_handle().connect_peer(
                 lt::tcp::endpoint(lt::make_address_v4("127.0.0.1"), static_cast<unsigned short>(std::atoi(argv[i]))));
     } else {
-        for (int i = 0; i < std::atoi(argv[3]); ++i) h.add_url_seed(argv[2]);
+        for (int i = 0; i < std::atoi(argv[3]); ++i)
+            h.add_url_seed(argv[2]);
     }
     auto const deadline = t0 + std::chrono::minutes(10);
     std::chrono::steady_clock::time_point first{};
@@ -83,7 +83,8 @@ int main(int argc, char** argv)
         lt::torrent_status const st = h.status();
         if (first == std::chrono::steady_clock::time_point{} && st.total_payload_download > 0)
             first = std::chrono::steady_clock::now();
-        if (st.is_seeding) break;
+        if (st.is_seeding)
+            break;
         if (std::chrono::steady_clock::now() > deadline) {
             std::fprintf(stderr, "timed out\n");
             return 1;

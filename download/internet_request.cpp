@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support_formats.h"
+#include "win_handles.h"
 
 namespace {
 
@@ -27,9 +28,8 @@ constexpr DWORD kHandleGraceMs = 2000;
 // read back 0, which waits for ever).
 void SetTimeouts(HINTERNET handle, DWORD ms)
 {
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-             INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-             INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                         INTERNET_OPTION_DATA_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
         InternetSetOptionW(handle, option, &ms, sizeof ms);
 }
 
@@ -50,24 +50,15 @@ struct InternetRequest::Shared
     std::vector<unsigned char> buffer; // the helper reads here, never into the caller's memory
     std::wstring headers;
 
-    HINTERNET session = nullptr;
-    HINTERNET connection = nullptr;
+    // Declared in the order opened, so closed in reverse: the request
+    // (closed in the destructor's body), the connection, the session.
+    InternetHandle session;
+    InternetHandle connection;
     std::atomic<HINTERNET> request{nullptr}; // taken by whoever closes it
 
-    ~Shared()
-    {
-        CloseRequest();
-        if (connection)
-            InternetCloseHandle(connection);
-        if (session)
-            InternetCloseHandle(session);
-    }
+    ~Shared() { CloseRequest(); }
 
-    void CloseRequest()
-    {
-        if (HINTERNET h = request.exchange(nullptr))
-            InternetCloseHandle(h);
-    }
+    void CloseRequest() { const InternetHandle taken(request.exchange(nullptr)); }
 
     static DWORD WINAPI Start(LPVOID param)
     {
@@ -93,7 +84,7 @@ struct InternetRequest::Shared
             switch (call) {
             case CALL_SEND:
                 result = HttpSendRequestW(request, self->headers.empty() ? nullptr : self->headers.c_str(),
-                    static_cast<DWORD>(self->headers.size()), nullptr, 0);
+                                          static_cast<DWORD>(self->headers.size()), nullptr, 0);
                 break;
             case CALL_AVAILABLE:
                 result = InternetQueryDataAvailable(request, &got, 0, 0);
@@ -167,20 +158,20 @@ bool InternetRequest::Open(const std::wstring& url, const std::wstring& headers,
 
     auto shared = std::make_shared<Shared>();
     shared->headers = headers;
-    shared->session = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (!shared->session) {
+    shared->session = InternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!shared->session.IsValid()) {
         m_sessionFailed = true;
         return GiveUp(GetLastError());
     }
-    SetTimeouts(shared->session, m_deadlineMs + kHandleGraceMs);
-    shared->connection = InternetConnectW(shared->session, host.c_str(), parts.nPort,
-        user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(),
-        INTERNET_SERVICE_HTTP, 0, 0);
-    if (!shared->connection)
+    SetTimeouts(shared->session.Get(), m_deadlineMs + kHandleGraceMs);
+    shared->connection = InternetHandle(
+        InternetConnectW(shared->session.Get(), host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+                         password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+    if (!shared->connection.IsValid())
         return GiveUp(GetLastError());
-    SetTimeouts(shared->connection, m_deadlineMs + kHandleGraceMs);
-    HINTERNET request = HttpOpenRequestW(shared->connection, nullptr, object.c_str(), nullptr, nullptr, nullptr,
-        flags, 0);
+    SetTimeouts(shared->connection.Get(), m_deadlineMs + kHandleGraceMs);
+    HINTERNET request =
+        HttpOpenRequestW(shared->connection.Get(), nullptr, object.c_str(), nullptr, nullptr, nullptr, flags, 0);
     if (!request)
         return GiveUp(GetLastError());
     shared->request = request;
@@ -207,8 +198,8 @@ bool InternetRequest::QueryStatus(DWORD& status) const
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    return HttpQueryInfoW(m_shared->request.load(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-               &size, nullptr) != FALSE;
+    return HttpQueryInfoW(m_shared->request.load(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                          nullptr) != FALSE;
 }
 
 bool InternetRequest::QueryText(DWORD info, std::wstring& text, size_t maxChars) const
@@ -264,7 +255,7 @@ bool InternetRequest::Run(int call, DWORD size, DWORD* got)
     shared.changed.notify_all();
     for (;;) {
         if (shared.changed.wait_for(hold, std::chrono::milliseconds(kPollMs),
-                [&] { return shared.call == CALL_NONE; })) {
+                                    [&] { return shared.call == CALL_NONE; })) {
             if (got)
                 *got = shared.got;
             if (!shared.result)

@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "win_handles.h"
 #else
 #include <cerrno>
 #include <cstdio>
@@ -30,19 +32,22 @@ namespace {
 // only in the cache.
 bool WriteDurably(const std::filesystem::path& tmp, const std::vector<char>& bytes)
 {
-    HANDLE h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    FileHandle file(
+        ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
         return false;
     bool ok = true;
     std::size_t done = 0;
     while (ok && done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
         DWORD written = 0;
-        ok = ::WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+        ok = ::WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
         done += written;
     }
-    ok = ok && ::FlushFileBuffers(h);
-    ok = ::CloseHandle(h) && ok;
+    ok = ok && ::FlushFileBuffers(file.Get());
+    // Closed here rather than by the owner: a failed close can be the
+    // write's failure, reported late.
+    ok = ::CloseHandle(file.Detach()) && ok;
     return ok;
 }
 

@@ -2,12 +2,10 @@
 
 #include "saved_state.h"
 
-#include <libtorrent/alert_types.hpp>
-
 namespace tollgrove {
 
 bool ResumeSaveDue(bool downloading, bool requestPending, std::uint32_t nowTick, std::uint32_t lastRequestTick,
-    std::uint32_t intervalMs)
+                   std::uint32_t intervalMs)
 {
     return downloading && !requestPending && nowTick - lastRequestTick >= intervalMs;
 }
@@ -35,18 +33,12 @@ void PeriodicResumeSaver::OnAlert(const lt::alert* a, const lt::torrent_handle& 
 
 void PeriodicResumeSaver::OnAlertUnwritten(const lt::alert* a, const lt::torrent_handle& torrent)
 {
-    if (!m_pending)
-        return;
-    if (const auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
-        if (done->handle == torrent)
-            m_pending = false;
-    } else if (const auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a)) {
-        if (failed->handle == torrent)
-            m_pending = false;
-    }
+    if (m_pending && IsResumeAnswerFor(a, torrent))
+        m_pending = false;
 }
 
-void PeriodicResumeSaver::Tick(const lt::torrent_handle& torrent, const lt::torrent_status& status, std::uint32_t nowTick)
+void PeriodicResumeSaver::Tick(const lt::torrent_handle& torrent, const lt::torrent_status& status,
+                               std::uint32_t nowTick)
 {
     // While the files are checked the engine knows only part of what is on
     // disk: a save then would make the next start fetch the rest again.

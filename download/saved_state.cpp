@@ -36,7 +36,7 @@ lt::session_params ReadDhtState(const std::filesystem::path& path)
 }
 
 lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt::torrent_info& torrent,
-    std::string& dropped)
+                                       std::string& dropped)
 {
     dropped.clear();
     if (bytes.empty())
@@ -64,29 +64,35 @@ bool WriteDhtState(const lt::session& session, const std::filesystem::path& path
     return ReplaceFileContents(path, lt::write_session_params_buf(state, lt::session_handle::save_dht_state));
 }
 
-ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent, const std::filesystem::path& path)
+bool IsResumeAnswerFor(const lt::alert* a, const lt::torrent_handle& torrent)
 {
-    if (auto* done = lt::alert_cast<lt::save_resume_data_alert>(a)) {
-        if (done->handle != torrent)
-            return ResumeAnswer::none;
-        // Sources are never carried over in the resume file.
-        return ReplaceFileContents(path, tg::write_resume_data_buf(done->params)) ? ResumeAnswer::written
-                                                                                  : ResumeAnswer::failed;
-    }
+    if (const auto* done = lt::alert_cast<lt::save_resume_data_alert>(a))
+        return done->handle == torrent;
     // The engine reports a failed save as an alert of its own; waiting on
     // would only run into the time limit.
-    if (auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a))
-        if (failed->handle == torrent)
-            return ResumeAnswer::failed;
-    return ResumeAnswer::none;
+    if (const auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(a))
+        return failed->handle == torrent;
+    return false;
+}
+
+ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent, const std::filesystem::path& path)
+{
+    if (!IsResumeAnswerFor(a, torrent))
+        return ResumeAnswer::none;
+    const auto* done = lt::alert_cast<lt::save_resume_data_alert>(a);
+    if (!done)
+        return ResumeAnswer::failed;
+    // Sources are never carried over in the resume file.
+    return ReplaceFileContents(path, tg::write_resume_data_buf(done->params)) ? ResumeAnswer::written
+                                                                              : ResumeAnswer::failed;
 }
 
 namespace {
 
 // Pops alerts until `answers` answers for the torrent came, each wait up
 // to `waitLimit`. The last answer's kind, or none when the waits ran out.
-ResumeAnswer WaitForAnswers(lt::session& session, const lt::torrent_handle& torrent,
-    const std::filesystem::path& path, lt::time_duration waitLimit, int answers)
+ResumeAnswer WaitForAnswers(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
+                            lt::time_duration waitLimit, int answers)
 {
     ResumeAnswer last = ResumeAnswer::none;
     while (answers > 0) {
@@ -110,7 +116,7 @@ ResumeAnswer WaitForAnswers(lt::session& session, const lt::torrent_handle& torr
 } // namespace
 
 bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
-    lt::time_duration waitLimit, int earlierRequests)
+                    lt::time_duration waitLimit, int earlierRequests)
 {
     if (earlierRequests > 0 && torrent.is_valid())
         WaitForAnswers(session, torrent, path, waitLimit, earlierRequests);

@@ -29,7 +29,7 @@ bool WriteDhtState(const lt::session& session, const std::filesystem::path& path
 // is always this request's and no answer is left behind in the queue.
 // Returns true when this request's file was written.
 bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, const std::filesystem::path& path,
-    lt::time_duration waitLimit = lt::seconds(30), int earlierRequests = 0);
+                    lt::time_duration waitLimit = lt::seconds(30), int earlierRequests = 0);
 
 // The add parameters an attempt starts from: the resume file's `bytes` as
 // the engine reads them, when they are resume data of `torrent`. Damaged
@@ -38,7 +38,7 @@ bool SaveResumeData(lt::session& session, const lt::torrent_handle& torrent, con
 // checks the files on disk instead; the engine would refuse the other
 // torrent's info-hash on every attempt. `dropped` tells why, for the log.
 lt::add_torrent_params ResumeParamsFor(const std::vector<char>& bytes, const lt::torrent_info& torrent,
-    std::string& dropped);
+                                       std::string& dropped);
 
 // What one alert means to a resume request of `torrent`.
 enum class ResumeAnswer {
@@ -46,6 +46,10 @@ enum class ResumeAnswer {
     written, // its resume data, written to the file
     failed,  // its data did not come, or the file could not be written
 };
-ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent, const std::filesystem::path& path);
+// Whether an alert answers a resume request of `torrent`: its data, or
+// the engine's word that the data did not come.
+bool IsResumeAnswerFor(const lt::alert* a, const lt::torrent_handle& torrent);
+ResumeAnswer HandleResumeAlert(const lt::alert* a, const lt::torrent_handle& torrent,
+                               const std::filesystem::path& path);
 
 } // namespace tollgrove

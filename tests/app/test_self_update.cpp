@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/child_process.h"
+#include "../support/host_path.h"
 #include "../support/scratch_folder.h"
 #include "../support/test_http_server.h"
 #include "../support/update_server.h"
@@ -56,7 +57,8 @@ DWORD WaitForReplacer(const std::vector<DWORD>& ids)
     return code;
 }
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -102,7 +104,7 @@ protected:
         return log;
     }
 
-    ScratchFolder m_root{CurrentTestFolderName(L"selfupdate-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("selfupdate-")};
     TestHttpServer m_server;
     std::wstring m_host;
     std::wstring m_previousDirectory;
@@ -148,7 +150,8 @@ TEST_F(SelfUpdateTest, DifferentMinuteDownloadsWithoutAskingTheSizeAndStartsTheR
     Serve({{200, HttpDate(published), m_newProgram}});
 
     // Held like a running program, so the replacer waits while we look.
-    HANDLE running = CreateFileW((m_root / L"tollgrove.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE running =
+        CreateFileW((m_root / L"tollgrove.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(running, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(CreateDirectoryW(kUpdateFolder, nullptr)); // as start-up does first
     int32_t step = -1, error = -1;
@@ -212,11 +215,12 @@ TEST_F(SelfUpdateTest, LocalNameWithABlankIsReplacedAndStartedUnderThatName)
 
 // A failing self-update: one log line with its step and error value, the
 // update folder removed, the program left as it was.
-struct FailureCase {
+struct FailureCase
+{
     const char* name;
-    bool sameMinute;               // else the local time is an hour older
-    std::vector<Answer> answers;   // what the server answers, in order
-    size_t requests;               // how many it then received
+    bool sameMinute;             // else the local time is an hour older
+    std::vector<Answer> answers; // what the server answers, in order
+    size_t requests;             // how many it then received
     const char* logLine;
 };
 
@@ -234,7 +238,9 @@ std::string Program(size_t size)
 
 const std::string kNow = HttpDate(Utc(10, 0, 30));
 
-class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParamInterface<FailureCase> {};
+class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParamInterface<FailureCase>
+{
+};
 
 TEST_P(SelfUpdateFailureTest, LogsStepAndErrorAndRemovesTheUpdateFolder)
 {
@@ -252,42 +258,81 @@ TEST_P(SelfUpdateFailureTest, LogsStepAndErrorAndRemovesTheUpdateFolder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
-    ::testing::Values(
-        FailureCase{"SizeRequestAnswered404", true, {{200, kNow, ""}, {404, "", "gone"}}, 2,
-            "Tollgrove selfupdate failed. Step: 3, system error: 404"},
-        FailureCase{"ContentLengthZero", true, {{200, kNow, ""}, {200, "", ""}}, 2,
-            "Tollgrove selfupdate failed. Step: 3, system error: 0"},
-        FailureCase{"BodyShorterThanItsLength", false, {{200, kNow, ""}, {200, kNow, Program(5000), -1, 1000}}, 2,
-            "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-        // WinINet's number conversion read "12abc" as 12, a size like any
-        // other: a Content-Length that is no count is no size.
-        FailureCase{"ContentLengthNotANumber", true, {{200, kNow, ""}, {200, "", Program(100), -1, -1, "12abc"}}, 2,
-            "Tollgrove selfupdate failed. Step: 3, system error: 0"},
-        FailureCase{"DownloadContentLengthNotANumber", false,
-            {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}}, 2,
-            "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-        FailureCase{"DownloadAnswered404", false, {{200, kNow, ""}, {404, "", Program(100)}}, 2,
-            "Tollgrove selfupdate failed. Step: 4, system error: 404"},
-        // Nothing to install, or not a program (an error page sent as 200):
-        // the program must not be replaced by it.
-        FailureCase{"DownloadEmpty", false, {{200, kNow, ""}, {200, kNow, ""}}, 2,
-            "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-        FailureCase{"DownloadNotAProgram", false, {{200, kNow, ""}, {200, kNow, "<html>portal</html>"}}, 2,
-            "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-        FailureCase{"NoLastModified", true, {{200, "", Program(100)}}, 1,
-            "Tollgrove selfupdate failed. Step: 2, system error: 12150"},
-        // A Last-Modified that is no date, or a date before file times
-        // begin: step 8, never a crash (WinINet's own conversion died on
-        // some dates under 32-bit Wine).
-        FailureCase{"LastModifiedNotADate", true, {{200, "yesterday", Program(100)}}, 1,
-            "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-        FailureCase{"LastModifiedWithoutItsZone", true, {{200, "Tue, 03 Nov 2026 10:00:30", Program(100)}}, 1,
-            "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-        FailureCase{"LastModifiedBeforeFileTimesBegin", true, {{200, "Sat, 01 Jan 1600 00:00:00 GMT", Program(100)}},
-            1, "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-        FailureCase{"LastModifiedLongerThanADate", true, {{200, std::string(300, 'x'), Program(100)}}, 1,
-            "Tollgrove selfupdate failed. Step: 8, system error: 0"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+                         ::testing::Values(FailureCase{"SizeRequestAnswered404",
+                                                       true,
+                                                       {{200, kNow, ""}, {404, "", "gone"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 404"},
+                                           FailureCase{"ContentLengthZero",
+                                                       true,
+                                                       {{200, kNow, ""}, {200, "", ""}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 0"},
+                                           FailureCase{"BodyShorterThanItsLength",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(5000), -1, 1000}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           // WinINet's number conversion read "12abc" as 12, a size like any
+                                           // other: a Content-Length that is no count is no size.
+                                           FailureCase{"ContentLengthNotANumber",
+                                                       true,
+                                                       {{200, kNow, ""}, {200, "", Program(100), -1, -1, "12abc"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 0"},
+                                           FailureCase{"DownloadContentLengthNotANumber",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"DownloadAnswered404",
+                                                       false,
+                                                       {{200, kNow, ""}, {404, "", Program(100)}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 404"},
+                                           // Nothing to install, or not a program (an error page sent as 200):
+                                           // the program must not be replaced by it.
+                                           FailureCase{"DownloadEmpty",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, ""}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"DownloadNotAProgram",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, "<html>portal</html>"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"NoLastModified",
+                                                       true,
+                                                       {{200, "", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 2, system error: 12150"},
+                                           // A Last-Modified that is no date, or a date before file times
+                                           // begin: step 8, never a crash (WinINet's own conversion died on
+                                           // some dates under 32-bit Wine).
+                                           FailureCase{"LastModifiedNotADate",
+                                                       true,
+                                                       {{200, "yesterday", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedWithoutItsZone",
+                                                       true,
+                                                       {{200, "Tue, 03 Nov 2026 10:00:30", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedBeforeFileTimesBegin",
+                                                       true,
+                                                       {{200, "Sat, 01 Jan 1600 00:00:00 GMT", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedLongerThanADate",
+                                                       true,
+                                                       {{200, std::string(300, 'x'), Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"}),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
 {
@@ -298,8 +343,9 @@ TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
     SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", host.c_str());
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
-        std::to_string(ERROR_INTERNET_CANNOT_CONNECT)});
+    EXPECT_EQ(LogLines(),
+              std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
+                                       std::to_string(ERROR_INTERNET_CANNOT_CONNECT)});
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
 }
 
@@ -315,8 +361,9 @@ TEST_F(SelfUpdateTest, SilentServerFailsAtStepTwoAfterTheDeadline)
     const DWORD start = GetTickCount();
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
     EXPECT_LT(GetTickCount() - start, 45000u);
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
-        std::to_string(ERROR_INTERNET_TIMEOUT)});
+    EXPECT_EQ(LogLines(),
+              std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
+                                       std::to_string(ERROR_INTERNET_TIMEOUT)});
     EXPECT_EQ(m_server.Requests().size(), 1u);
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
 }
@@ -366,9 +413,10 @@ TEST_F(SelfUpdateTest, NameOutsideTheAnsiCodePageIsReplacedAndStartedUnderThatNa
 // A copy of another kind than the running program (here a console test
 // program, the copy the marker program with one header field changed) is
 // not put in place: step 4, logged, the program left as it was.
-struct ImageFieldCase {
+struct ImageFieldCase
+{
     const char* name;
-    size_t offset; // from the "PE\0\0" signature
+    size_t offset;                   // from the "PE\0\0" signature
     uint16_t (*value)(uint16_t was); // the new value from the copy's own
 };
 
@@ -377,7 +425,9 @@ void PrintTo(const ImageFieldCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class SelfUpdateImageTest : public SelfUpdateTest, public ::testing::WithParamInterface<ImageFieldCase> {};
+class SelfUpdateImageTest : public SelfUpdateTest, public ::testing::WithParamInterface<ImageFieldCase>
+{
+};
 
 TEST_P(SelfUpdateImageTest, CopyOfAnotherKindIsNotPutInPlace)
 {
@@ -387,7 +437,7 @@ TEST_P(SelfUpdateImageTest, CopyOfAnotherKindIsNotPutInPlace)
     const uint32_t nt = static_cast<unsigned char>(copy[0x3C]) | static_cast<unsigned char>(copy[0x3D]) << 8;
     ASSERT_LT(nt + c.offset + 2, copy.size());
     const uint16_t was = static_cast<uint16_t>(static_cast<unsigned char>(copy[nt + c.offset]) |
-        static_cast<unsigned char>(copy[nt + c.offset + 1]) << 8);
+                                               static_cast<unsigned char>(copy[nt + c.offset + 1]) << 8);
     const uint16_t now = c.value(was);
     copy[nt + c.offset] = static_cast<char>(now & 0xFF);
     copy[nt + c.offset + 1] = static_cast<char>(now >> 8);
@@ -396,15 +446,18 @@ TEST_P(SelfUpdateImageTest, CopyOfAnotherKindIsNotPutInPlace)
     Serve({{200, kNow, copy}});
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-        "Tollgrove selfupdate: the new copy is not a program image for this machine and subsystem, not replaced",
-        "Tollgrove selfupdate failed. Step: 4, system error: " + std::to_string(ERROR_BAD_EXE_FORMAT)}));
+    EXPECT_EQ(
+        LogLines(),
+        (std::vector<std::string>{
+            "Tollgrove selfupdate: the new copy is not a program image for this machine and subsystem, not replaced",
+            "Tollgrove selfupdate failed. Step: 4, system error: " + std::to_string(ERROR_BAD_EXE_FORMAT)}));
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
     EXPECT_EQ(ReadWholeFile(m_root / L"tollgrove.exe"), local);
     EXPECT_TRUE(ReplacerChildren().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, SelfUpdateImageTest,
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SelfUpdateImageTest,
     ::testing::Values(
         // The other build's machine: AMD64 for i386 and i386 for AMD64.
         ImageFieldCase{"OtherMachine", 4, [](uint16_t m) -> uint16_t { return m == 0x14C ? 0x8664 : 0x14C; }},
@@ -438,7 +491,7 @@ TEST(FormatFileTimeStamp, IsTheFileTimeHalvesOrEmpty)
     SYSTEMTIME t = Utc(10, 1, 0);
     const uint64_t f = FileTimeOf(t);
     EXPECT_EQ(FormatFileTimeStamp(t),
-        std::to_wstring(static_cast<uint32_t>(f >> 32)) + L":" + std::to_wstring(static_cast<uint32_t>(f)));
+              std::to_wstring(static_cast<uint32_t>(f >> 32)) + L":" + std::to_wstring(static_cast<uint32_t>(f)));
     SYSTEMTIME invalid = {};
     EXPECT_EQ(FormatFileTimeStamp(invalid), L"");
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../support/host_path.h"
+#include "../support/scratch_folder.h"
 #include "resource.h"
 
 namespace {
@@ -53,10 +54,6 @@ public:
     // at once (there is no configuration).
     Program()
     {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        m_dir = std::wstring(temp) + L"tg-startup-" + std::to_wstring(::GetCurrentProcessId());
-        ::CreateDirectoryW(m_dir.c_str(), nullptr);
         std::wstring exe = m_dir + L"\\tollgrove.exe";
         if (!::CopyFileW(HostPath(TG_EXE_PATH).c_str(), exe.c_str(), FALSE))
             return;
@@ -64,7 +61,8 @@ public:
         std::wstring cmd = L"\"" + exe + L"\"";
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
-        m_started = ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, m_dir.c_str(), &si, &m_pi);
+        m_started =
+            ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, m_dir.c_str(), &si, &m_pi);
     }
     ~Program()
     {
@@ -75,9 +73,6 @@ public:
             ::CloseHandle(m_pi.hThread);
             ::CloseHandle(m_pi.hProcess);
         }
-        ::DeleteFileW((m_dir + L"\\tollgrove.exe").c_str());
-        ::DeleteFileW((m_dir + L"\\tollgrove.cache").c_str());
-        ::RemoveDirectoryW(m_dir.c_str());
     }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -102,7 +97,8 @@ public:
     }
 
 private:
-    std::wstring m_dir;
+    ScratchFolder m_folder{"startup"};
+    const std::wstring m_dir = m_folder.Path();
     PROCESS_INFORMATION m_pi = {};
     BOOL m_started = FALSE;
 };

@@ -1,4 +1,4 @@
-// Scratch folders and file helpers for the Windows tests of download/.
+// File helpers for the Windows tests of download/, and the shared scratch folder.
 #pragma once
 #include <windows.h>
 
@@ -6,33 +6,7 @@
 #include <fstream>
 #include <string>
 
-// A fresh folder under the prefix's temp folder, removed with everything
-// in it when the test ends.
-class ScratchFolder
-{
-public:
-    ScratchFolder()
-    {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        static int counter = 0;
-        m_path = std::wstring(temp) + L"tgdl-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(++counter) + L"-" + std::to_wstring(GetTickCount());
-        std::filesystem::create_directories(m_path);
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ec;
-        for (auto& e : std::filesystem::recursive_directory_iterator(m_path, ec))
-            SetFileAttributesW(e.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::wstring& Path() const { return m_path; }
-    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    std::wstring m_path;
-};
+#include "../support/scratch_folder.h"
 
 inline bool FileExists(const std::wstring& path)
 {

@@ -84,6 +84,21 @@ class Program:
         except subprocess.TimeoutExpired:
             raise AssertionError("the program did not end")
 
+    def stop_download(self, install):
+        """Exit during the download asks for a stop: waits for the stopped
+        headline; the resume file must be written. Returns its path."""
+        self.click(IDC_BTN_EXIT)
+        self.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        resume = os.path.join(install, "demo.resume")
+        assert os.path.exists(resume) and os.path.getsize(resume) > 0, "no resume file in " + install
+        return resume
+
+    def retry_until_installed(self, pub, install):
+        """Retry after a stop, until the game is installed whole."""
+        self.click(IDC_BTN_ACTION)
+        self.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+
     def kill(self):
         if self.proc and self.proc.poll() is None:
             try:
@@ -198,10 +213,8 @@ def scenario_stop_resume(args, work):
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
         time.sleep(3)
-        prog.click(IDC_BTN_EXIT)  # asks for a stop
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
-        for name in ("demo.resume", "demo.dhtstate"):
-            assert os.path.getsize(os.path.join(install, name)) > 0, name + " not written"
+        prog.stop_download(install)
+        assert os.path.getsize(os.path.join(install, "demo.dhtstate")) > 0, "demo.dhtstate not written"
         ini = read_ini(os.path.join(work, "app", "tollgrove.dat"))
         stopped_bytes, stopped_secs = int(ini["TotalSizeDL"]), int(ini["TotalTimeDL"])
         log("stopped after", stopped_secs, "s and", stopped_bytes, "bytes")
@@ -210,9 +223,7 @@ def scenario_stop_resume(args, work):
         assert cancel and report_value(cancel[0], "ts") == stopped_bytes, cancel
 
         pub.start_seeder()
-        prog.click(IDC_BTN_ACTION)  # Retry
-        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
-        assert pub.installed_matches(install), "installed files differ from the originals"
+        prog.retry_until_installed(pub, install)
         ok = [t for t in report_targets(pub) if "rs=<OK;TG>" in t]
         assert ok, "no OK report"
         total = report_value(ok[0], "ts")
@@ -261,15 +272,11 @@ def scenario_stale_resume(args, work):
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
         time.sleep(2)
-        prog.click(IDC_BTN_EXIT)  # asks for a stop
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
-        written = resume_info_hash(os.path.join(install, "demo.resume"))
+        written = resume_info_hash(prog.stop_download(install))
         log("resume file now for", written)
         assert written == pub.info_hash, "the resume file was not written for this torrent"
         pub.start_seeder()
-        prog.click(IDC_BTN_ACTION)  # Retry
-        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
-        assert pub.installed_matches(install), "installed files differ from the originals"
+        prog.retry_until_installed(pub, install)
         prog.click(IDC_BTN_EXIT)
         assert prog.wait_exit() == 0
     finally:
@@ -296,15 +303,10 @@ def scenario_relative_folder(args, work):
         prog.probe_run("in", INSTALL_CAPTION, "click", 1)
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
         time.sleep(2)
-        prog.click(IDC_BTN_EXIT)  # asks for a stop
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
-        resume = os.path.join(install, "demo.resume")
-        assert os.path.exists(resume) and os.path.getsize(resume) > 0, "no resume file in the typed folder"
+        prog.stop_download(install)  # in the typed folder
         pub.start_seeder()
-        prog.click(IDC_BTN_ACTION)  # Retry
-        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
+        prog.retry_until_installed(pub, install)
         assert not os.path.exists(os.path.join(install, "Games")), "Retry went one folder deeper"
-        assert pub.installed_matches(install), "installed files differ from the originals"
         prog.click(IDC_BTN_EXIT)
         assert prog.wait_exit() == 0
         remembered = read_ini(os.path.join(app, "tollgrove.cache"))["InstallPath"]
@@ -335,10 +337,7 @@ def scenario_vietnamese_folder(args, work):
         prog.start()
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
         time.sleep(2)
-        prog.click(IDC_BTN_EXIT)  # asks for a stop
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
-        resume = os.path.join(install, "demo.resume")
-        assert os.path.exists(resume) and os.path.getsize(resume) > 0, "no resume file in the Vietnamese folder"
+        prog.stop_download(install)  # in the Vietnamese folder
         assert glob.glob(os.path.join(install, "*.torrent")), "no .torrent in the Vietnamese folder"
         with open(pub.nginx.access_log) as f:
             targets = {line.split('"')[1].split(" ")[1] for line in f if '"' in line}
@@ -349,9 +348,7 @@ def scenario_vietnamese_folder(args, work):
         # The next attempt: a fast server now, so it ends soon.
         pub.nginx.stop()
         pub.nginx = publisher.services.start_nginx(pub.served, port=pub.nginx.port)
-        prog.click(IDC_BTN_ACTION)  # Retry
-        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 240)
-        assert pub.installed_matches(install), "installed files differ from the originals"
+        prog.retry_until_installed(pub, install)
         second = nginx_bytes(pub)
         log("fetched", first, "bytes before the stop and", second, "after")
         assert second < size - first // 2, "the resumed attempt fetched what the first had completed"
@@ -730,12 +727,10 @@ def scenario_kill_after_resume(args, work):
     pub = publisher.Publisher(work, [("data/big.pak", size), ("game.exe", 40000)], seeder=False,
                               rate_limit=96 << 10).start()
     prog, install = start_program(args, pub, work)
-    resume = os.path.join(install, "demo.resume")
     try:
         prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
         wait_until(lambda: nginx_bytes(pub) >= size // 5, 120, "a fifth of the game")
-        prog.click(IDC_BTN_EXIT)  # asks for a stop
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy quá trình tải dữ liệu", 120)
+        resume = prog.stop_download(install)
         at_stop = resume_pieces(resume)
         log(len(at_stop), "pieces in the resume file at the stop")
         prog.click(IDC_BTN_ACTION)  # Retry

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../support/child_process.h"
+#include "../support/host_path.h"
 #include "../support/process_job.h"
 #include "../support/scratch_folder.h"
 #include "../support/test_http_server.h"
@@ -65,7 +66,8 @@ std::wstring ImageOf(DWORD processId)
     return ok ? std::wstring(path, length) : std::wstring();
 }
 
-struct WindowSearch {
+struct WindowSearch
+{
     std::wstring image;
     std::vector<DWORD> owners;
 };
@@ -109,7 +111,8 @@ bool ProcessRuns(DWORD processId)
     return runs;
 }
 
-class ProgramRunTest : public ::testing::Test {
+class ProgramRunTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -122,12 +125,13 @@ protected:
         // where nothing answers.
         const std::string nowhere = "127.0.0.1:" + std::to_string(m_nowhere.Port());
         ASSERT_TRUE(WriteWholeFile(m_root / L"tollgrove.dat",
-            "[Setting]\r\nGameName=Demo\r\nLinkTorrent=http://" + nowhere + "/demo.torrent\r\nLinkHttp=http://" +
-                nowhere + "/files/\r\nLinkReport=" + nowhere + "/report\r\n"));
+                                   "[Setting]\r\nGameName=Demo\r\nLinkTorrent=http://" + nowhere +
+                                       "/demo.torrent\r\nLinkHttp=http://" + nowhere +
+                                       "/files/\r\nLinkReport=" + nowhere + "/report\r\n"));
         CreateDirectoryW((m_root / L"game").c_str(), nullptr);
         const std::wstring game = m_root / L"game";
         ASSERT_TRUE(WriteWholeFile(m_root / L"tollgrove.cache",
-            "[Setup]\r\nInstallPath=" + std::string(game.begin(), game.end()) + "\r\n"));
+                                   "[Setup]\r\nInstallPath=" + std::string(game.begin(), game.end()) + "\r\n"));
     }
 
     void TearDown() override
@@ -155,7 +159,7 @@ protected:
         return Log();
     }
 
-    ScratchFolder m_root{CurrentTestFolderName(L"e2e-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("e2e-")};
     TestHttpServer m_server;
     RefusingPort m_nowhere;
     ProcessJob m_job; // ends whatever the run left behind with the test
@@ -166,7 +170,9 @@ protected:
 
 // The program under its own name, and under a name Windows gives a copy in
 // Vietnamese (blanks, and a letter outside every Western ANSI code page).
-class ProgramRunCycleTest : public ProgramRunTest, public ::testing::WithParamInterface<const wchar_t*> {};
+class ProgramRunCycleTest : public ProgramRunTest, public ::testing::WithParamInterface<const wchar_t*>
+{
+};
 
 TEST_P(ProgramRunCycleTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToDate)
 {
@@ -188,7 +194,7 @@ TEST_P(ProgramRunCycleTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToD
     const DWORD newProgram = WaitForWindowOf(Exe(), kLimitMs);
     ASSERT_NE(newProgram, 0u);
     EXPECT_EQ(WaitForLogLines(2, kLimitMs),
-        (std::vector<std::string>{"Tollgrove exit to selfupdate", "Tollgrove selfupdate => success"}));
+              (std::vector<std::string>{"Tollgrove exit to selfupdate", "Tollgrove selfupdate => success"}));
     EXPECT_EQ(BuildNumberOf(Exe()), 3u);
     EXPECT_TRUE(ReadWholeFile(Exe()) == newBuild);
     EXPECT_EQ(LastWriteOf(Exe()), FileTimeOf(published)); // kept by the move
@@ -203,10 +209,10 @@ TEST_P(ProgramRunCycleTest, OldBuildReplacesItselfAndTheNewBuildFindsItselfUpToD
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, ProgramRunCycleTest,
-    ::testing::Values(L"tollgrove.exe", L"tollgrove - B\u1ea3n sao.exe"),
-    [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-        return std::string(info.index == 0 ? "OwnName" : "VietnameseCopyName");
-    });
+                         ::testing::Values(L"tollgrove.exe", L"tollgrove - B\u1ea3n sao.exe"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                             return std::string(info.index == 0 ? "OwnName" : "VietnameseCopyName");
+                         });
 
 // A server time that the downloaded copy cannot keep, as on a volume that
 // rounds times or while a scanner holds the file. The copy is not put in
@@ -228,9 +234,10 @@ TEST_F(ProgramRunTest, CopyThatDoesNotKeepTheServersTimeIsNotPutInPlace)
     ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
     const DWORD program = WaitForWindowOf(Exe(), kLimitMs);
     ASSERT_NE(program, 0u) << "no window: " << ::testing::PrintToString(Log());
-    EXPECT_EQ(WaitForLogLines(2, kLimitMs),
+    EXPECT_EQ(
+        WaitForLogLines(2, kLimitMs),
         (std::vector<std::string>{"Tollgrove selfupdate: the new copy did not keep the server's time, not replaced",
-            "Tollgrove selfupdate failed. Step: 4, system error: 0"}));
+                                  "Tollgrove selfupdate failed. Step: 4, system error: 0"}));
     EXPECT_EQ(BuildNumberOf(Exe()), oldBuild);
     EXPECT_EQ(m_server.Requests().size(), 2u); // the time, then the file; once
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
@@ -251,7 +258,7 @@ TEST_F(ProgramRunTest, LateServerTimeStillOpensAWindow)
     const auto log = WaitForLogLines(1, kLimitMs);
     ASSERT_FALSE(log.empty());
     EXPECT_TRUE(log.front() == "Tollgrove selfupdate: the new copy did not keep the server's time, not replaced" ||
-        log.front() == "Tollgrove exit to selfupdate")
+                log.front() == "Tollgrove exit to selfupdate")
         << log.front();
 }
 
@@ -287,13 +294,13 @@ TEST_F(ProgramRunTest, UpToDateProgramOpensItsWindowAndASecondStartLeavesSilentl
 TEST_F(ProgramRunTest, UnreachableServerIsLoggedAndTheWindowStillOpens)
 {
     ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
-    SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST",
-        (L"127.0.0.1:" + std::to_wstring(m_nowhere.Port())).c_str());
+    SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", (L"127.0.0.1:" + std::to_wstring(m_nowhere.Port())).c_str());
 
     ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
     ASSERT_NE(WaitForWindowOf(Exe(), kLimitMs), 0u);
-    EXPECT_EQ(WaitForLogLines(1, kLimitMs), std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
-        std::to_string(12029)}); // ERROR_INTERNET_CANNOT_CONNECT
+    EXPECT_EQ(WaitForLogLines(1, kLimitMs),
+              std::vector<std::string>{"Tollgrove selfupdate failed. Step: 2, system error: " +
+                                       std::to_string(12029)}); // ERROR_INTERNET_CANNOT_CONNECT
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../support/temp_dir.hpp"
+#include "../support/torrent_maker.hpp"
 #include "../support/wait_until.hpp"
 
 #include "engine/file_disk_io.hpp"
@@ -63,13 +64,12 @@ inline char content_byte(std::uint32_t file_index, std::int64_t offset)
 }
 
 // Writes the files under dir/<name>/... (multi-file) or dir/<name>
-// (single-file) and builds the .torrent's bencoded entry. `edit` may change
-// the entry (url-list and httpseeds forms) before it is encoded. Version-1
-// torrents without pad files, as publishers make them, unless `flags` say
-// otherwise (no flags: the engine's default hybrid torrent with pad files).
+// (single-file) and makes their .torrent (`edit` and `flags` as
+// bencoded_torrent takes them).
 inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::string const& name,
-    std::vector<test_file> const& files, int piece_length,
-    std::function<void(lt::entry&)> const& edit = {}, lt::create_flags_t flags = lt::create_torrent::v1_only)
+                                      std::vector<test_file> const& files, int piece_length,
+                                      std::function<void(lt::entry&)> const& edit = {},
+                                      lt::create_flags_t flags = lt::create_torrent::v1_only)
 {
     lt::file_storage fs;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -77,17 +77,12 @@ inline std::vector<char> make_torrent(std::filesystem::path const& dir, std::str
         std::filesystem::path p = dir / std::filesystem::u8path(rel);
         std::filesystem::create_directories(p.parent_path());
         std::vector<char> data(std::size_t(files[i].size));
-        for (std::size_t k = 0; k < data.size(); ++k) data[k] = content_byte(std::uint32_t(i), std::int64_t(k));
+        for (std::size_t k = 0; k < data.size(); ++k)
+            data[k] = content_byte(std::uint32_t(i), std::int64_t(k));
         write_file(p, data);
         fs.add_file(rel, files[i].size);
     }
-    lt::create_torrent ct(fs, piece_length, flags);
-    lt::set_piece_hashes(ct, dir.u8string());
-    lt::entry e = ct.generate();
-    if (edit) edit(e);
-    std::vector<char> buf;
-    lt::bencode(std::back_inserter(buf), e);
-    return buf;
+    return bencoded_torrent(fs, dir, piece_length, edit, flags);
 }
 
 } // namespace tg::test

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../support/child_process.h"
+#include "../support/host_path.h"
 #include "../support/process_job.h"
 #include "../support/scratch_folder.h"
 
@@ -14,7 +15,8 @@ namespace {
 
 const DWORD kRunLimitMs = 20000;
 
-class ReplacerTest : public ::testing::Test {
+class ReplacerTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -39,7 +41,7 @@ protected:
     // The new program's starts, one line each (Run has waited for them to end).
     std::string StartLog() { return ReadWholeFile(m_root / L"started.txt"); }
 
-    ScratchFolder m_root{CurrentTestFolderName(L"replacer-")};
+    ScratchFolder m_root{BuildScratchBase(), CurrentTestFolderName("replacer-")};
     ProcessJob m_job;
     std::string m_newProgram;
 };
@@ -51,7 +53,8 @@ TEST_F(ReplacerTest, NoArgumentEndsWithOneAtOnce)
 }
 
 // The destination before the move: absent, an ordinary file, a read-only one.
-struct DestinationCase {
+struct DestinationCase
+{
     const char* name;
     bool exists;
     DWORD attributes;
@@ -62,7 +65,9 @@ void PrintTo(const DestinationCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class ReplacerDestinationTest : public ReplacerTest, public ::testing::WithParamInterface<DestinationCase> {};
+class ReplacerDestinationTest : public ReplacerTest, public ::testing::WithParamInterface<DestinationCase>
+{
+};
 
 TEST_P(ReplacerDestinationTest, MovesTheFileOverItAndStartsItOnce)
 {
@@ -83,9 +88,12 @@ TEST_P(ReplacerDestinationTest, MovesTheFileOverItAndStartsItOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(Destinations, ReplacerDestinationTest,
-    ::testing::Values(DestinationCase{"Absent", false, 0}, DestinationCase{"Ordinary", true, FILE_ATTRIBUTE_NORMAL},
-        DestinationCase{"ReadOnly", true, FILE_ATTRIBUTE_READONLY}),
-    [](const ::testing::TestParamInfo<DestinationCase>& info) { return std::string(info.param.name); });
+                         ::testing::Values(DestinationCase{"Absent", false, 0},
+                                           DestinationCase{"Ordinary", true, FILE_ATTRIBUTE_NORMAL},
+                                           DestinationCase{"ReadOnly", true, FILE_ATTRIBUTE_READONLY}),
+                         [](const ::testing::TestParamInfo<DestinationCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The destinations below are runnable programs, so a wrong start would show.
 TEST_F(ReplacerTest, MissingSourceFailsAfterItsTriesAndStartsNothing)

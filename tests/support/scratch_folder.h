@@ -1,30 +1,44 @@
-// A fresh folder for one test under the build folder, reached through
-// Wine's Z: drive, removed with everything in it at the end.
+// A fresh folder for one Win32 test, named by wide paths as the Win32 API
+// takes them, removed with everything in it at the end.
+//
+// Built on the portable temp_dir, which gives the name and makes the
+// folder; what the Win32 side adds is the removal: read-only files are made
+// writable first (DeleteFileW refuses them), and a program the test started
+// may still be ending and hold a file open, so removal is tried again for a
+// bounded time.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "host_path.h"
+#include "temp_dir.hpp"
 
-class ScratchFolder {
+class ScratchFolder
+{
 public:
-    explicit ScratchFolder(const std::wstring& name)
-        : m_path(HostPath(TG_BINARY_DIR) + L"\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()))
+    // Under the prefix's temporary folder.
+    explicit ScratchFolder(const std::string& tag = "scratch")
+        : ScratchFolder(std::filesystem::temp_directory_path().wstring(), tag)
     {
-        CreateDirectoryW((HostPath(TG_BINARY_DIR) + L"\\scratch").c_str(), nullptr);
-        Remove(m_path);
-        CreateDirectoryW(m_path.c_str(), nullptr);
     }
-    // A program a test started may still be ending and hold its file.
+    // Under base (made if missing): the build folder over Z:, a drive's root.
+    ScratchFolder(const std::wstring& base, const std::string& tag) : m_dir(base, tag), m_path(m_dir.path().wstring())
+    {
+    }
     ~ScratchFolder()
     {
-        for (int i = 0; i < 100 && GetFileAttributesW(m_path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+        for (int i = 0; i < kRemoveTries && GetFileAttributesW(m_path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
             if (i)
                 Sleep(50);
-            Remove(m_path);
+            std::error_code ec;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ec))
+                SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::filesystem::remove_all(m_path, ec);
         }
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -33,38 +47,25 @@ public:
     const std::wstring& Path() const { return m_path; }
     std::wstring operator/(const std::wstring& relative) const { return m_path + L"\\" + relative; }
 
-    static void Remove(const std::wstring& path)
-    {
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = entry.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                std::wstring child = path + L"\\" + name;
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    Remove(child);
-                } else {
-                    SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(child.c_str());
-                }
-            } while (FindNextFileW(search, &entry));
-            FindClose(search);
-        }
-        RemoveDirectoryW(path.c_str());
-    }
-
 private:
+    static constexpr int kRemoveTries = 100; // 5 s in all
+
+    tg::test::temp_dir m_dir;
     std::wstring m_path;
 };
 
-// The running test's name as a folder name ("Case/Param" becomes "Case-Param").
-inline std::wstring CurrentTestFolderName(const std::wstring& prefix)
+// The build folder's own scratch folder, over Z:, where the self-update's
+// tests run the programs they start.
+inline std::wstring BuildScratchBase()
 {
-    std::wstring name = prefix;
+    return HostPath(TG_BINARY_DIR) + L"\\scratch";
+}
+
+// The running test's name as a folder name ("Case/Param" becomes "Case-Param").
+inline std::string CurrentTestFolderName(const std::string& prefix)
+{
+    std::string name = prefix;
     for (const char* p = ::testing::UnitTest::GetInstance()->current_test_info()->name(); *p; ++p)
-        name += (*p == '/') ? L'-' : static_cast<wchar_t>(*p);
+        name += (*p == '/') ? '-' : *p;
     return name;
 }

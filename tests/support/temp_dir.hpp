@@ -1,4 +1,5 @@
-// A folder under the system's temporary folder, removed at the end.
+// A folder under the system's temporary folder (or a base given), removed
+// at the end.
 #pragma once
 
 #include <filesystem>
@@ -13,11 +14,11 @@ namespace tg::test {
 class temp_dir
 {
 public:
-    explicit temp_dir(char const* tag)
+    explicit temp_dir(char const* tag) : temp_dir(std::filesystem::temp_directory_path(), tag) {}
+    temp_dir(std::filesystem::path const& base, std::string const& tag)
     {
         std::random_device rd;
-        m_path = std::filesystem::temp_directory_path()
-            / (std::string("tg-") + tag + "-" + std::to_string(rd()) + std::to_string(rd()));
+        m_path = base / ("tg-" + tag + "-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(m_path);
     }
     ~temp_dir()

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "../support/scratch_folder.h"
 #include "ui/tollgrove_dlg.h"
 
 namespace {
@@ -64,7 +65,7 @@ LinkFields ReadLink(const std::wstring& link)
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IShellLinkW* sl = nullptr;
     if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-            reinterpret_cast<void**>(&sl)))) {
+                                     reinterpret_cast<void**>(&sl)))) {
         IPersistFile* pf = nullptr;
         if (SUCCEEDED(sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pf)))) {
             f.loaded = pf->Load(link.c_str(), STGM_READ);
@@ -95,10 +96,6 @@ protected:
         m_desktop = Desktop();
         ASSERT_FALSE(m_desktop.empty());
         ASSERT_TRUE(DesktopInsidePrefix(m_desktop)) << "the desktop is not the test prefix's own folder";
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        m_install = std::wstring(temp) + L"tg-finish-" + std::to_wstring(::GetCurrentProcessId());
-        ::CreateDirectoryW(m_install.c_str(), nullptr);
         Touch(m_install + L"\\launcher.exe");
         m_dlg.m_strInstallPath = m_install;
     }
@@ -106,8 +103,6 @@ protected:
     {
         for (const std::wstring& link : m_links)
             ::DeleteFileW(link.c_str());
-        ::DeleteFileW((m_install + L"\\launcher.exe").c_str());
-        ::RemoveDirectoryW(m_install.c_str());
     }
     std::wstring Link(const std::wstring& name)
     {
@@ -116,7 +111,9 @@ protected:
     }
 
     FinishingDlg m_dlg;
-    std::wstring m_desktop, m_install;
+    ScratchFolder m_installFolder{"finish"};
+    const std::wstring m_install = m_installFolder.Path();
+    std::wstring m_desktop;
     std::vector<std::wstring> m_links;
 };
 
@@ -161,7 +158,8 @@ TEST_F(Finishing, NamesTooLongForAPathMakeNoShortcut)
     m_dlg.m_strShortcutDelete = L"TG Test Never";
     EXPECT_TRUE(m_dlg.CreateGameShortcut());
     EXPECT_EQ(m_dlg.m_strRunFile, m_install + L"\\game.exe");
-    EXPECT_EQ(CreateShellLink(m_install + L"\\" + std::wstring(300, L'x'), Link(L"TG Test Long"), m_install), E_INVALIDARG);
+    EXPECT_EQ(CreateShellLink(m_install + L"\\" + std::wstring(300, L'x'), Link(L"TG Test Long"), m_install),
+              E_INVALIDARG);
     EXPECT_FALSE(Exists(m_links.back()));
 }
 

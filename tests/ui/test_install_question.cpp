@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/scratch_folder.h"
 #include "dialog_driver.h"
 #include "scripted_main_dlg.h"
 
@@ -94,8 +95,9 @@ TEST_F(InstallQuestion, ChosenFolderIsMadeAndBecomesTheInstallFolder)
 {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
+    const ScratchFolder attempt{"attempt"};
     static std::wstring s_chosen;
-    s_chosen = std::wstring(temp) + L"tg-attempt-" + std::to_wstring(::GetCurrentProcessId()) + L"\\Games\\Demo";
+    s_chosen = attempt / L"Games\\Demo";
     g_seen = PromptSeen();
     ScriptedMainDlg dlg(false);
     dlg.script = [](ScriptedMainDlg& d) {
@@ -126,8 +128,6 @@ TEST_F(InstallQuestion, ChosenFolderIsMadeAndBecomesTheInstallFolder)
     EXPECT_EQ(dlg.m_strInstallPath, s_chosen);
     EXPECT_TRUE(::PathFileExistsW(s_chosen.c_str()));
     EXPECT_EQ(dlg.workerFinished, 1);
-    for (std::wstring p = s_chosen; p.size() > wcslen(temp); p = p.substr(0, p.rfind(L'\\')))
-        ::RemoveDirectoryW(p.c_str());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "../support/scratch_folder.h"
 #include "dialog_driver.h"
 #include "ui/directory_tree.h"
 #include "ui/folder_dlg.h"
@@ -21,38 +22,6 @@ using namespace dialog_driver;
 
 const wchar_t kCaption[] = L"Chọn đường dẫn làm nơi chứa source game";
 const wchar_t kErrorCaption[] = L"Lỗi chọn thư mục";
-
-// A fresh folder under the prefix's temporary folder (or the base given),
-// removed afterwards.
-class TempFolder
-{
-public:
-    explicit TempFolder(std::wstring base = {})
-    {
-        if (base.empty()) {
-            wchar_t temp[MAX_PATH] = {};
-            ::GetTempPathW(MAX_PATH, temp);
-            base = temp;
-        }
-        m_path = base + L"tg-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(s_counter++);
-        ::CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    ~TempFolder()
-    {
-        std::wstring from = m_path + L'\0';
-        SHFILEOPSTRUCTW op = {};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NO_UI;
-        ::SHFileOperationW(&op);
-    }
-    const std::wstring& Path() const { return m_path; }
-
-private:
-    static inline int s_counter = 0;
-    std::wstring m_path;
-};
 
 // A drive letter that Wine does not map.
 std::wstring MissingDrive()
@@ -101,7 +70,8 @@ TEST(PathInstallDlg, TemplateAndFirstTextThenCancel)
         HWND h = WaitForDialog(kCaption);
         ASSERT_NE(h, nullptr);
         const DWORD style = static_cast<DWORD>(::GetWindowLongW(h, GWL_STYLE));
-        EXPECT_EQ(style & (WS_POPUP | WS_CAPTION | DS_MODALFRAME), static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME));
+        EXPECT_EQ(style & (WS_POPUP | WS_CAPTION | DS_MODALFRAME),
+                  static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME));
         EXPECT_EQ(style & WS_SYSMENU, 0u) << "no close box";
         struct Expected
         {
@@ -214,7 +184,7 @@ void PrintTo(const OkCase& c, std::ostream* os)
 TEST_P(PathInstallOk, AcceptsOrShowsTheErrorBox)
 {
     const OkCase& c = GetParam();
-    TempFolder temp;
+    ScratchFolder temp{"install"};
     const CurrentDirectory inTemp(temp.Path());
     const std::wstring typed = c.text(temp.Path());
     CPathInstallDlg dlg(nullptr, L"MyGame");
@@ -268,24 +238,25 @@ const OkCase kOkCases[] = {
     // No folder can be made of it: it would put the work files at the root
     // of the current drive.
     {"EmptyTextIsRefused", [](const std::wstring&) { return std::wstring(); }, false, nullptr, nullptr},
-    {"RelativeFolderIsMadeAbsoluteAgainstTheCurrentFolder", [](const std::wstring&) { return std::wstring(L"Games\\X"); },
-     true, [](const std::wstring& t) { return t + L"\\Games\\X"; }, [](const std::wstring& t) { return t + L"\\Games\\X"; }},
+    {"RelativeFolderIsMadeAbsoluteAgainstTheCurrentFolder",
+     [](const std::wstring&) { return std::wstring(L"Games\\X"); }, true,
+     [](const std::wstring& t) { return t + L"\\Games\\X"; }, [](const std::wstring& t) { return t + L"\\Games\\X"; }},
     {"ParentPartsAreResolved", [](const std::wstring& t) { return t + L"\\a\\..\\b"; }, true,
      [](const std::wstring& t) { return t + L"\\b"; }, [](const std::wstring& t) { return t + L"\\b"; }},
-    {"DriveThatDoesNotExist", [](const std::wstring&) { return MissingDrive() + L"\\Games\\MyGame"; }, false, nullptr, nullptr},
-    {"LevelThatCannotBeMadeKeepsTheLevelsBefore",
-     [](const std::wstring& t) { return t + L"\\made\\bad|name\\x"; }, false,
-     [](const std::wstring& t) { return t + L"\\made"; }, nullptr},
-    {"PathTooLongForTheWalkIsRefused", [](const std::wstring& t) { return t + L"\\" + std::wstring(300, L'x'); },
-     false, nullptr, nullptr},
+    {"DriveThatDoesNotExist", [](const std::wstring&) { return MissingDrive() + L"\\Games\\MyGame"; }, false, nullptr,
+     nullptr},
+    {"LevelThatCannotBeMadeKeepsTheLevelsBefore", [](const std::wstring& t) { return t + L"\\made\\bad|name\\x"; },
+     false, [](const std::wstring& t) { return t + L"\\made"; }, nullptr},
+    {"PathTooLongForTheWalkIsRefused", [](const std::wstring& t) { return t + L"\\" + std::wstring(300, L'x'); }, false,
+     nullptr, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PathInstallOk, testing::ValuesIn(kOkCases),
-    [](const testing::TestParamInfo<OkCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<OkCase>& info) { return std::string(info.param.name); });
 
 TEST(CreateDirectoryTree, WalksEveryLevel)
 {
-    TempFolder temp;
+    ScratchFolder temp{"install"};
     EXPECT_EQ(CreateDirectoryTree(nullptr), 1);
     EXPECT_EQ(CreateDirectoryTree(L""), 1);
     EXPECT_EQ(CreateDirectoryTree((temp.Path() + L"\\x\\y\\").c_str()), 1); // a trailing backslash ends the walk
@@ -307,7 +278,7 @@ TEST(PathInstallDlg, BrowseStartsInTheCurrentFolderAndAppendsTheGameName)
 {
     // Under the drive's root: Wine's browser does not always walk its tree
     // down into the profile's folders, and would stop at the user's folder.
-    TempFolder temp(L"C:\\");
+    ScratchFolder temp(L"C:\\", "install");
     wchar_t before[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, before);
     ASSERT_TRUE(::SetCurrentDirectoryW(temp.Path().c_str()));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/scratch_folder.h"
 #include "dialog_driver.h"
 #include "download/support_routines.h"
 #include "scripted_main_dlg.h"
@@ -234,8 +235,8 @@ TEST(MainDialogShell, EnterIsIgnoredCloseAndMinimiseHideIntoTheTray)
 // The one field both threads use while an attempt runs, without a message
 // between them: the GUI writes the stop request, the worker polls it.
 static_assert(std::is_same_v<decltype(DownloadState::m_bStopRequested), std::atomic<BOOL>> &&
-        std::atomic<BOOL>::is_always_lock_free,
-    "the stop request is an atomic flag");
+                  std::atomic<BOOL>::is_always_lock_free,
+              "the stop request is an atomic flag");
 
 // Explorer's restart loses the notification-area icons and announces
 // itself with the registered "TaskbarCreated": the hidden window adds its
@@ -338,33 +339,37 @@ TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
 
         // Everything: a queued source with speed, a peer with bytes and
         // speed, a peer without bytes (no row), a peer with bytes but no speed.
-        g_peerInfoList = {SourceRecord(1, "127.0.0.1", 0, 4096, true), Record("127.0.0.2", 1536, 2048, "\xC2\xB5Torrent 3.5"),
-                          Record("127.0.0.3", 0, 100, "nobytes"),
-                          Record("127.0.0.4", 100, 0, "Tr\xC3\xB2 ch\xC6\xA1i")};
+        g_peerInfoList = {
+            SourceRecord(1, "127.0.0.1", 0, 4096, true), Record("127.0.0.2", 1536, 2048, "\xC2\xB5Torrent 3.5"),
+            Record("127.0.0.3", 0, 100, "nobytes"), Record("127.0.0.4", 100, 0, "Tr\xC3\xB2 ch\xC6\xA1i")};
         EXPECT_EQ(d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_ALL), 0);
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(bar.GetPaneText(i), L"pane " + std::to_wstring(i));
         ASSERT_EQ(list.GetItemCount(), 3);
-        EXPECT_EQ(RowTexts(list, 0), (std::vector<std::wstring>{L"127.0.0.1", ByteSize(4096) + L"/s", ByteSize(0),
-                                                                L"nginx/1.22.1", L"Đang kết nối"}));
-        EXPECT_EQ(RowTexts(list, 1), (std::vector<std::wstring>{L"127.0.0.2", ByteSize(2048) + L"/s", ByteSize(1536),
-                                                                L"µTorrent 3.5", L"Hiện đang tải"}));
-        EXPECT_EQ(RowTexts(list, 2), (std::vector<std::wstring>{L"127.0.0.4", ByteSize(0) + L"/s", ByteSize(100),
-                                                                L"Trò chơi", L"Đang kết nối"}));
+        EXPECT_EQ(RowTexts(list, 0),
+                  (std::vector<std::wstring>{L"127.0.0.1", ByteSize(4096) + L"/s", ByteSize(0), L"nginx/1.22.1",
+                                             L"Đang kết nối"}));
+        EXPECT_EQ(RowTexts(list, 1),
+                  (std::vector<std::wstring>{L"127.0.0.2", ByteSize(2048) + L"/s", ByteSize(1536), L"µTorrent 3.5",
+                                             L"Hiện đang tải"}));
+        EXPECT_EQ(RowTexts(list, 2),
+                  (std::vector<std::wstring>{L"127.0.0.4", ByteSize(0) + L"/s", ByteSize(100), L"Trò chơi",
+                                             L"Đang kết nối"}));
         EXPECT_EQ(list.GetItemData(0), 1u);
         EXPECT_EQ(list.GetItemData(1), 0u);
 
         // The next second: the source moved to another address of its host
         // and now loads; a new source comes in at the top; the peer at
         // 127.0.0.4 is gone; a negative speed is shown as the unsigned value.
-        g_peerInfoList = {Record("127.0.0.2", 4096, -1, "\xC2\xB5Torrent 3.5"), SourceRecord(2, "127.0.0.1", 0, 0, true),
-                          SourceRecord(1, "127.0.0.5", 8192, 1024, false)};
+        g_peerInfoList = {Record("127.0.0.2", 4096, -1, "\xC2\xB5Torrent 3.5"),
+                          SourceRecord(2, "127.0.0.1", 0, 0, true), SourceRecord(1, "127.0.0.5", 8192, 1024, false)};
         d.SendMessage(WM_REFRESH_STATUS, 0, REFRESH_PEER_LIST);
         ASSERT_EQ(list.GetItemCount(), 3);
         EXPECT_EQ(list.GetItemData(0), 2u);
         EXPECT_EQ(list.GetItemData(1), 1u);
-        EXPECT_EQ(RowTexts(list, 1), (std::vector<std::wstring>{L"127.0.0.5", ByteSize(1024) + L"/s", ByteSize(8192),
-                                                                L"nginx/1.22.1", L"Hiện đang tải"}));
+        EXPECT_EQ(RowTexts(list, 1),
+                  (std::vector<std::wstring>{L"127.0.0.5", ByteSize(1024) + L"/s", ByteSize(8192), L"nginx/1.22.1",
+                                             L"Hiện đang tải"}));
         EXPECT_EQ(RowTexts(list, 2)[0], L"127.0.0.2");
         EXPECT_EQ(RowTexts(list, 2)[1], ByteSize(0xFFFFFFFFLL) + L"/s");
         EXPECT_EQ(g_peerInfoList.size(), 1u) << "only the record that got a new row stays";
@@ -380,10 +385,8 @@ TEST(MainDialogStatus, RefreshMaskSetsPanesInOrderAndReconcilesTheList)
 TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
 {
     // The log in a folder of its own, as start-up names the program's.
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring logRoot = std::wstring(temp) + L"tg-play-log-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(logRoot.c_str(), nullptr);
+    const ScratchFolder logFolder{"play-log"};
+    const std::wstring& logRoot = logFolder.Path();
     ::CreateDirectoryW((logRoot + L"\\logs").c_str(), nullptr);
     SetUpdateLogFolder(logRoot);
     ScriptedMainDlg dlg;
@@ -409,19 +412,16 @@ TEST(MainDialogPlay, RunFileWithoutExeStartsNothingAndEndsTheWindow)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             HANDLE f = ::CreateFileW((logs + entry.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                OPEN_EXISTING, 0, nullptr);
+                                     OPEN_EXISTING, 0, nullptr);
             char buffer[4096];
             DWORD got = 0;
             while (f != INVALID_HANDLE_VALUE && ::ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0)
                 logged.append(buffer, got);
             if (f != INVALID_HANDLE_VALUE)
                 ::CloseHandle(f);
-            ::DeleteFileW((logs + entry.cFileName).c_str());
         } while (::FindNextFileW(search, &entry));
         ::FindClose(search);
     }
-    ::RemoveDirectoryW((logRoot + L"\\logs").c_str());
-    ::RemoveDirectoryW(logRoot.c_str());
     EXPECT_NE(logged.find(" Play: RunFile names no .exe program, nothing started: "), std::string::npos) << logged;
     EXPECT_NE(logged.find("tg-play-missing\r\n"), std::string::npos) << logged;
 }

@@ -1,9 +1,15 @@
 """Real services on 127.0.0.1 for the demo and the whole-program tests:
 opentracker, nginx as the file server, and the seeding peer. Each start_*
-returns a Service that stop() ends (also at interpreter exit)."""
+returns a Service that stop() ends (also at interpreter exit).
+
+    python3 services.py nginx ROOT PORT_FILE [--no-access-log]
+
+serves ROOT from nginx for the shell benchmarks: the port is written to
+PORT_FILE once nginx listens, and nginx ends with this process (SIGTERM)."""
 import atexit
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -85,17 +91,17 @@ daemon off;
 worker_processes 1;
 pid {work}/nginx.pid;
 error_log {work}/error.log warn;
-events {{ worker_connections 256; }}
+events {{ worker_connections 512; }}
 http {{
     log_format conn '$connection $status $request_length $bytes_sent "$request" "$http_range"';
-    access_log {work}/access.log conn;
+    access_log {access_log};
     client_body_temp_path {work}/body;
     proxy_temp_path {work}/proxy;
     fastcgi_temp_path {work}/fastcgi;
     uwsgi_temp_path {work}/uwsgi;
     scgi_temp_path {work}/scgi;
     sendfile on;
-    keepalive_requests 100000;
+    keepalive_requests 1000000;
     keepalive_timeout 65;
     server {{
         listen 127.0.0.1:{port};
@@ -108,9 +114,11 @@ http {{
 """
 
 
-def start_nginx(root, rate_limit=None, port=None):
+def start_nginx(root, rate_limit=None, port=None, access_log=True):
     """Serves `root` with range support; rate_limit (bytes/s per connection)
-    slows each connection down, e.g. so the connection rule has work."""
+    slows each connection down, e.g. so the connection rule has work.
+    Without the access log (the benchmarks' choice) nginx writes nothing
+    per request."""
     port = port or free_port()
     work = tempfile.mkdtemp(prefix="tg-nginx-")
     limit = "limit_rate %d;" % rate_limit if rate_limit else ""
@@ -118,7 +126,9 @@ def start_nginx(root, rate_limit=None, port=None):
     with open(conf, "w") as f:
         # As root, nginx's workers would run as nobody and not read private temp folders.
         user = "user root;" if os.geteuid() == 0 else ""
-        f.write(NGINX_CONF.format(user=user, work=work, port=port, root=os.path.abspath(root), limit=limit))
+        log = os.path.join(work, "access.log") + " conn" if access_log else "off"
+        f.write(NGINX_CONF.format(user=user, work=work, port=port, root=os.path.abspath(root), limit=limit,
+                                  access_log=log))
     proc = subprocess.Popen(["nginx", "-c", conf, "-p", work], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     wait_port(port, proc=proc)
@@ -172,3 +182,20 @@ def write_ini(path, sections):
         lines.append("")
     with open(path, "wb") as f:
         f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+
+
+def _serve_nginx(argv):
+    root, port_file = argv[0], argv[1]
+    # SIGTERM ends the interpreter through its exit handlers, which stop nginx.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    s = start_nginx(root, access_log="--no-access-log" not in argv[2:])
+    with open(port_file + ".tmp", "w") as f:
+        f.write("%d\n" % s.port)
+    os.replace(port_file + ".tmp", port_file)
+    s.proc.wait()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 4 or sys.argv[1] != "nginx":
+        sys.exit("usage: services.py nginx ROOT PORT_FILE [--no-access-log]")
+    _serve_nginx(sys.argv[2:])
