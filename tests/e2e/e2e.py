@@ -971,6 +971,13 @@ def scenario_wrong_files(args, work):
         pub.stop()
 
 
+def first_request_time(front, seconds=120):
+    """When the first request reached the scripted file server front, as it
+    recorded it."""
+    wait_until(front.requests, seconds, "a request at the file server")
+    return front.requests()[0]["time"]
+
+
 def serve_files(front, pub, files, **response):
     for rel, _ in files:
         front.route("/Demo/" + rel, body_file=os.path.join(pub.content, rel), ranges=True, **response)
@@ -991,11 +998,7 @@ def scenario_retry_after(args, work):
         prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port,
                                       MaxHttpConn=sources)
         try:
-            deadline = time.time() + 120
-            while not front.requests():
-                assert time.time() < deadline, "no request reached the file server"
-                time.sleep(0.2)
-            first = front.requests()[0]["time"]
+            first = first_request_time(front)
             # The rounds come at 0, 20 and 40 s: the server recovers between
             # two of them, so that none races the change.
             time.sleep(max(0, first + 50 - time.time()))
@@ -1039,11 +1042,7 @@ def scenario_slow_connection(args, work):
         prog, install = start_program(args, pub, work, LinkHttp="http://127.0.0.1:%d/index" % front.port,
                                       MaxHttpConn=3)
         try:
-            deadline = time.time() + 120
-            while not front.requests():
-                assert time.time() < deadline, "no request reached the file server"
-                time.sleep(0.2)
-            first = front.requests()[0]["time"]
+            first = first_request_time(front)
             prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 50)
             took = time.time() - first
             requests = front.requests()
