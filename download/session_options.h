@@ -54,9 +54,13 @@ SessionOptions ReadSessionOptions(const OptionReader& read);
 std::vector<std::string> DhtRouterHosts();
 constexpr int kDhtRouterPort = 22000;
 
+// What each peer connection's socket may hold unread (SO_RCVBUF).
+constexpr int kPeerReceiveBuffer = 1024 * 1024;
+
 // Settings for the session: the options, the user agent "Tollgrove 3.0",
 // any outgoing port, the fingerprint LT 0.15, the storage alerts only, the
-// DHT's fixed tuning and routers, peers over TCP only (no uTP either way).
+// DHT's fixed tuning and routers, peers over TCP only (no uTP either way),
+// each peer socket's receive buffer kPeerReceiveBuffer.
 // Every session takes these: the program's, the tests' and the benchmarks'. `loopbackOnly` keeps a test session on
 // 127.0.0.1 with no UPnP, NAT-PMP, local discovery or DHT traffic.
 lt::settings_pack MakeSessionSettings(const SessionOptions& options, bool loopbackOnly);

@@ -1,9 +1,12 @@
 // A session with the program's settings downloads from a stock libtorrent
 // peer (which speaks uTP and tries it first) over TCP alone, and takes no
 // uTP connection from it: no connection of either session is a uTP one.
+// Each of the program session's peer sockets, dialled or taken, has the
+// fixed receive buffer, not one the system tunes up without bound.
 #include <gtest/gtest.h>
 
 #include "../engine/session_fixture.hpp"
+#include "../support/process_tcp_sockets.hpp"
 #include "session_options.h"
 
 #include <libtorrent/alert_types.hpp>
@@ -12,7 +15,9 @@
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -150,3 +155,76 @@ TEST(PeerTransport, ProgramSessionTakesNoIncomingUtp)
     EXPECT_TRUE(attemptEnded) << "the stock peer's uTP attempt neither ended nor connected";
     EXPECT_EQ(p.leech.status().total_payload_download, 0);
 }
+
+namespace {
+
+// SO_RCVBUF as the system reports it once `set` was asked for: Linux caps
+// the request at net.core.rmem_max and reports twice that (the other half
+// is its bookkeeping); Windows reports what was set.
+int ReportedReceiveBuffer(int set)
+{
+#ifdef _WIN32
+    return set;
+#else
+    int rmemMax = set;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+    return 2 * std::min(set, rmemMax);
+#endif
+}
+
+struct SocketCase {
+    const char* name;
+    bool programDials; // else the stock peer dials the program
+};
+
+class PeerSocketBuffer : public ::testing::TestWithParam<SocketCase> {};
+
+} // namespace
+
+TEST_P(PeerSocketBuffer, ProgramPeerSocketHasTheFixedReceiveBuffer)
+{
+    // The stock peer dials over TCP: a uTP attempt at the program would
+    // only wait out its time-out first.
+    lt::settings_pack stockSettings = StockPeerSettings();
+    stockSettings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+    Pair p(stockSettings);
+    ASSERT_TRUE(tg::test::wait_until([&] { return p.seed.status().is_seeding; }, std::chrono::seconds(60)));
+    // Held back, so the connection lasts until it has been looked at.
+    p.leech.set_download_limit(64 * 1024);
+    std::string const stock = "127.0.0.1:" + std::to_string(p.stock.listen_port());
+    std::uint16_t const programPort = p.program.listen_port();
+    auto const programSocket = [&](tg::test::tcp_socket_seen const& s) {
+        return GetParam().programDials ? s.peer == stock
+                                       : s.local_port == programPort && s.peer.rfind("127.0.0.1:", 0) == 0;
+    };
+
+    std::vector<tg::test::tcp_socket_seen> found;
+    bool const connected = tg::test::wait_until([&] {
+        if (GetParam().programDials)
+            p.leech.connect_peer(p.StockEndpoint());
+        else
+            p.seed.connect_peer(p.ProgramEndpoint());
+        PeersSeen seen;
+        Look(p.leech, seen);
+        if (seen.tcp == 0)
+            return false;
+        found.clear();
+        for (auto const& s : tg::test::process_tcp_sockets())
+            if (programSocket(s))
+                found.push_back(s);
+        return !found.empty();
+    }, std::chrono::seconds(60));
+    if (!connected) {
+        std::string all;
+        for (auto const& s : tg::test::process_tcp_sockets())
+            all += " " + std::to_string(s.local_port) + "->" + s.peer;
+        FAIL() << "no program socket among:" << all;
+    }
+    for (auto const& s : found)
+        EXPECT_EQ(s.receive_buffer, ReportedReceiveBuffer(tollgrove::kPeerReceiveBuffer))
+            << "program socket on port " << s.local_port << " to " << s.peer;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDirections, PeerSocketBuffer,
+    ::testing::Values(SocketCase{"ProgramDials", true}, SocketCase{"StockPeerDials", false}),
+    [](const ::testing::TestParamInfo<SocketCase>& i) { return std::string(i.param.name); });
