@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,14 @@ public:
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
         if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, FALSE, flags | CREATE_SUSPENDED, nullptr,
-                folder.c_str(), &startup, &info))
+                folder.c_str(), &startup, &info)) {
+            // Said here, so that a failed start says why in the test's log.
+            std::fprintf(stderr, "ProcessJob: CreateProcessW failed, error %lu\n", GetLastError());
             return false;
+        }
         bool joined = AssignProcessToJobObject(m_job, info.hProcess) != FALSE;
+        if (!joined)
+            std::fprintf(stderr, "ProcessJob: AssignProcessToJobObject failed, error %lu\n", GetLastError());
         ResumeThread(info.hThread);
         CloseHandle(info.hThread);
         m_process = info.hProcess;
