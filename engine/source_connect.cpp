@@ -185,6 +185,12 @@ void engine_core::pump_connect_queue()
     }
 }
 
+tls_client_context const& engine_core::tls_context()
+{
+    if (!tls) tls = std::make_unique<tls_client_context>();
+    return *tls;
+}
+
 void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id)
 {
     direct_http_source* s = t->registry.find_direct_http_source(id);
@@ -204,10 +210,12 @@ void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> con
     if (c.host.empty()) return refuse(lt::errors::invalid_hostname);
     int const port = c.port < 0 ? default_port(c.protocol) : c.port;
     if (port == 0) return refuse(lt::errors::invalid_port);
-    if (c.protocol == "https") {
-        // No TLS in this component: said plainly instead of sending HTTP to
-        // a TLS port.
-        return refuse(lt::errors::unsupported_url_protocol);
+    if (c.protocol == "https" && http_proxy(core.settings)) {
+        // Requests go to an HTTP proxy as they are, without a CONNECT
+        // tunnel: a TLS source would be asked in the clear, or not at all.
+        core.write_log(source_label(id, url) + ": https through an HTTP proxy is not supported");
+        erase(*t, id);
+        return;
     }
     s->state = direct_http_source::resolving;
     lookup l{&core, t, id, core.next_lookup_serial++, nullptr, std::nullopt};

@@ -129,7 +129,8 @@ void give_up_url(engine_core& core, torrent_sources& t, std::string const& url, 
         if (s.origin_url == url) ids.push_back(id);
     auto const connections = t.connections;
     for (auto const& c : connections)
-        if (std::find(ids.begin(), ids.end(), c->source_id()) != ids.end()) c->disconnect(lt::errors::http_error, 2);
+        if (std::find(ids.begin(), ids.end(), c->source_id()) != ids.end())
+            c->disconnect_quietly(lt::errors::http_error, 2);
     for (std::int32_t id : ids) t.registry.remove_direct_http_source(id);
     // Verdicts still to come on its pieces are part of what gave it up: one
     // arriving after the wait must not give it up again at once.
@@ -160,7 +161,7 @@ void append_live_connection_rows(torrent_sources& t, std::vector<peer_record>& v
         if (c->established()) p.flags |= lt::peer_info::interesting | lt::peer_info::seed;
         else p.flags |= lt::peer_info::remote_choked;
         if (c->queued()) p.flags |= peer_queued;
-        else if (c->connecting()) p.flags |= lt::peer_info::connecting;
+        else if (c->connecting() || c->handshaking()) p.flags |= lt::peer_info::connecting;
         p.client = c->client_label();
         p.connection_type = lt::peer_info::web_seed;
         p.source_id = c->source_id();

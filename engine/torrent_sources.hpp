@@ -4,6 +4,7 @@
 
 #include "engine/http_piece_picker.hpp"
 #include "engine/source_registry.hpp"
+#include "engine/tls_context.hpp"
 #include "engine/url_health.hpp"
 #include "engine/web_protocol.hpp"
 
@@ -170,6 +171,11 @@ struct engine_core
     bool tick_scheduled = true; // false once scheduling the next tick failed
     // Starts queued connections while slots are free.
     void pump_connect_queue();
+    // The TLS client context of https sources, made when the first one
+    // connects; throws when it cannot be made (the source then waits and is
+    // tried again). Network thread, component lock held.
+    tls_client_context const& tls_context();
+    std::unique_ptr<tls_client_context> tls;
 };
 
 // The once-a-second work: settings, the engine's view of each torrent,

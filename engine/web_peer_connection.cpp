@@ -3,6 +3,7 @@
 #include "engine/url_components.hpp"
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/ssl/error.hpp>
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
@@ -28,6 +29,12 @@ web_peer_connection::web_peer_connection(engine_core& core, std::shared_ptr<torr
     , m_timer(core.ioc)
     , m_read_buffer(new char[read_size])
 {
+    lt::error_code ec;
+    url_components const c = parse_url_components(url, ec);
+    if (!ec && c.protocol == "https") {
+        m_tls = std::make_unique<tls_channel>(core.tls_context(), c.host);
+        m_cipher_buffer.reset(new char[read_size]);
+    }
 }
 
 void web_peer_connection::start()
@@ -70,18 +77,40 @@ void web_peer_connection::on_connected(lt::error_code const& ec)
         return;
     }
     m_timer.cancel();
+    lt::error_code ignore;
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignore);
+    m_last_receive = std::chrono::steady_clock::now();
+    if (m_tls) {
+        // Nothing of HTTP goes out before the server has proved who it is.
+        m_handshaking = true;
+        arm_inactivity_timer();
+        lt::error_code hec;
+        m_tls->handshake(hec);
+        send_tls_output();
+        if (hec) {
+            tls_handshake_failed(hec);
+            return;
+        }
+        read_more();
+        return;
+    }
+    start_http();
+}
+
+void web_peer_connection::start_http()
+{
     m_established = true;
     if (auto t = torrent()) {
         // The label the source's rows show, also when this connection ends
         // before any collection exports it (a finished torrent ends them).
         if (direct_http_source* s = t->registry.find_direct_http_source(m_source_id)) s->client = m_client_label;
     }
-    lt::error_code ignore;
-    m_socket.set_option(asio::ip::tcp::no_delay(true), ignore);
-    m_last_receive = std::chrono::steady_clock::now();
     m_last_block = m_core.clock.now();
-    arm_inactivity_timer();
-    read_more();
+    if (!m_tls) {
+        // Over TLS the timer and the reads are already running.
+        arm_inactivity_timer();
+        read_more();
+    }
     request_pieces();
 }
 
@@ -161,7 +190,25 @@ void web_peer_connection::request_now(bool allowed)
 
 void web_peer_connection::send(std::string text)
 {
-    m_send_queue.push_back(std::move(text));
+    int const request_bytes = int(text.size());
+    if (m_tls) {
+        lt::error_code ec;
+        m_tls->write(text.data(), text.size(), ec);
+        if (ec) {
+            disconnect(ec, 1);
+            return;
+        }
+        text = m_tls->take_output();
+    }
+    m_send_queue.push_back({std::move(text), request_bytes});
+    write_more();
+}
+
+void web_peer_connection::send_tls_output()
+{
+    std::string bytes = m_tls->take_output();
+    if (bytes.empty()) return;
+    m_send_queue.push_back({std::move(bytes), 0});
     write_more();
 }
 
@@ -170,11 +217,13 @@ void web_peer_connection::write_more()
     if (m_writing || m_send_queue.empty() || m_disconnecting) return;
     m_writing = true;
     auto self = shared_from_this();
-    asio::async_write(m_socket, asio::buffer(m_send_queue.front()), [self](lt::error_code const& ec, std::size_t n) {
+    asio::async_write(m_socket, asio::buffer(m_send_queue.front().wire), [self](lt::error_code const& ec, std::size_t) {
         self->guarded([&] {
             self->m_writing = false;
             if (self->m_disconnecting) return;
-            self->m_protocol.on_sent(ec, int(n), *self);
+            // The request's bytes count once all of its wire bytes are out.
+            int const sent = self->m_send_queue.front().request_bytes;
+            if (sent > 0 || ec) self->m_protocol.on_sent(ec, sent, *self);
             if (ec) {
                 self->disconnect(ec, 1);
                 return;
@@ -188,6 +237,13 @@ void web_peer_connection::write_more()
 void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
+    if (m_tls) {
+        // The whole read is ciphertext: it is decrypted into the pieces
+        // (or the read buffer) afterwards, record by record.
+        m_socket.async_read_some(asio::buffer(m_cipher_buffer.get(), read_size),
+            [self](lt::error_code const& ec, std::size_t n) { self->guarded([&] { self->on_tls_read(ec, n); }); });
+        return;
+    }
     // One read fills the body's place in its piece first, then the buffer
     // with what follows (the next response's header): reads in place are
     // not cut short at each response's end.
@@ -228,6 +284,108 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     read_more();
 }
 
+void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
+{
+    if (m_disconnecting) return;
+    auto t = torrent();
+    if (!t) {
+        disconnect(lt::errors::invalid_torrent_handle, 0);
+        return;
+    }
+    if (n > 0) {
+        m_last_receive = std::chrono::steady_clock::now();
+        m_tls->feed(m_cipher_buffer.get(), n);
+    }
+    if (m_handshaking) {
+        lt::error_code hec;
+        bool const done = m_tls->handshake(hec);
+        send_tls_output();
+        if (!hec && ec) hec = ec == asio::error::eof ? lt::error_code(asio::ssl::error::stream_truncated) : ec;
+        if (hec) {
+            tls_handshake_failed(hec);
+            return;
+        }
+        if (done) {
+            m_handshaking = false;
+            start_http();
+            if (m_disconnecting) return;
+            // Application data may have come with the handshake's last records.
+            if (!receive_plaintext()) return;
+        }
+        read_more();
+        return;
+    }
+    if (!receive_plaintext()) return;
+    if (ec) {
+        // The socket ended without the server's close_notify: whatever the
+        // response machine still waited for was cut off, as on TCP.
+        lt::error_code const why = ec == asio::error::eof ? lt::error_code(asio::ssl::error::stream_truncated) : ec;
+        m_in_receive = true;
+        m_protocol.on_receive(why, nullptr, 0, *this);
+        m_in_receive = false;
+        if (!m_disconnecting) disconnect(why, 0);
+        return;
+    }
+    if (t->removed || !t->handle.is_valid()) {
+        disconnect(lt::errors::invalid_torrent_handle, 0);
+        return;
+    }
+    request_pieces();
+    read_more();
+}
+
+bool web_peer_connection::receive_plaintext()
+{
+    for (;;) {
+        lt::span<char> const in_place = m_protocol.read_destination(*this);
+        bool const placed = !in_place.empty();
+        char* const to = placed ? in_place.data() : m_read_buffer.get();
+        std::size_t const room = placed ? std::size_t(in_place.size()) : read_size;
+        lt::error_code ec;
+        std::size_t const got = m_tls->read(to, room, ec);
+        if (got == 0 && !ec) break; // wants more ciphertext
+        m_in_receive = true;
+        if (placed)
+            m_protocol.on_receive_in_place(ec, int(got), *this);
+        else
+            m_protocol.on_receive(ec, m_read_buffer.get(), int(got), *this);
+        m_in_receive = false;
+        if (m_disconnecting) return false;
+        if (ec) {
+            // The server's close_notify is a clean end; anything else is a
+            // failure of the TLS layer.
+            if (ec != asio::error::eof) m_core.write_log(source_label(m_source_id) + " TLS: " + m_tls->failure_reason());
+            disconnect(ec, ec == asio::error::eof ? 0 : 1);
+            return false;
+        }
+    }
+    // Alerts or a key update the read produced.
+    send_tls_output();
+    return !m_disconnecting;
+}
+
+void web_peer_connection::tls_handshake_failed(lt::error_code const& ec)
+{
+    auto t = torrent();
+    std::string const reason = m_tls->failure_reason().empty() ? ec.message() : m_tls->failure_reason();
+    if (!t || !m_tls->certificate_refused()) {
+        // The server went away during the handshake: a failed connect, tried
+        // again as one.
+        disconnect(ec, 1);
+        return;
+    }
+    // A server that cannot prove who it is gets nothing, and will not prove
+    // it a second later: its URL waits out the give-up time, one line said.
+    give_up_url(m_core, *t, m_origin_url, "TLS: " + reason);
+    disconnect_quietly(ec, 1);
+}
+
+void web_peer_connection::disconnect_quietly(lt::error_code const& ec, int severity)
+{
+    m_quiet = true;
+    disconnect(ec, severity);
+}
+
 void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
 {
     if (m_disconnecting) return;
@@ -253,7 +411,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
     int const redundant = m_protocol.block_position();
     std::string const line = "disconnected: " + ec.message() + " (severity " + std::to_string(severity)
         + (redundant ? ", " + std::to_string(redundant) + " bytes unused" : "") + ")";
-    log_failure(t.get(), ec.message(), line);
+    if (!m_quiet) log_failure(t.get(), ec.message(), line);
     m_core.pump_connect_queue();
 }
 

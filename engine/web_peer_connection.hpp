@@ -1,8 +1,11 @@
 // One Direct-HTTP connection: an HTTP/1.1 keep-alive connection to the
 // publisher's file server serving one source, which fetches whole pieces
-// with range requests and hands them to the engine.
+// with range requests and hands them to the engine. An https URL makes it a
+// TLS connection: after the handshake the same requests and responses go
+// through its tls_channel.
 #pragma once
 
+#include "engine/tls_channel.hpp"
 #include "engine/torrent_sources.hpp"
 #include "engine/web_protocol.hpp"
 
@@ -33,10 +36,15 @@ public:
     // Called by the queue when a connect slot is free.
     void connect();
     void disconnect(lt::error_code const& ec, int severity) override;
+    // Ends it without a log line of its own, where the caller's line says
+    // why (a URL given up ends all its connections for one reason).
+    void disconnect_quietly(lt::error_code const& ec, int severity);
 
     std::int32_t source_id() const { return m_source_id; }
     bool queued() const { return m_queued; }
     bool connecting() const { return m_connecting; }
+    // Connected over TCP, the TLS handshake still under way.
+    bool handshaking() const { return m_handshaking; }
     bool established() const { return m_established; }
     bool disconnecting() const { return m_disconnecting; }
     lt::tcp::endpoint const& remote() const { return m_remote; }
@@ -65,8 +73,20 @@ public:
 
 private:
     void on_connected(lt::error_code const& ec);
+    // The connection carries HTTP from here on: after the TCP connect, or
+    // after the TLS handshake.
+    void start_http();
     void read_more();
     void on_read(lt::error_code const& ec, std::size_t n);
+    // TLS: the ciphertext of one socket read, through the handshake or into
+    // the response machine; then the socket's error, if any.
+    void on_tls_read(lt::error_code const& ec, std::size_t n);
+    void tls_handshake_failed(lt::error_code const& ec);
+    // Decrypts what has arrived into the response machine, in place where
+    // it gives a destination. False once the connection ended.
+    bool receive_plaintext();
+    // Queues the TLS output (handshake records, alerts) for the socket.
+    void send_tls_output();
     void send(std::string text);
     void write_more();
     void arm_inactivity_timer();
@@ -129,7 +149,21 @@ private:
     // Piece buffers a read may still write into after the connection ended.
     std::vector<piece_buffer> m_retired_buffers;
     std::size_t m_read_placed = 0; // bytes of the read under way that go to read_destination's span
-    std::deque<std::string> m_send_queue;
+    // Bytes for the socket, each with the request bytes it carries (the
+    // plaintext it encrypts, over TLS) for the traffic counts.
+    struct outgoing
+    {
+        std::string wire;
+        int request_bytes = 0;
+    };
+    std::deque<outgoing> m_send_queue;
+    std::unique_ptr<tls_channel> m_tls; // https only
+    // TLS: the socket's bytes land here, read_size at a time, before they
+    // are decrypted.
+    std::unique_ptr<char[]> m_cipher_buffer;
+    bool m_handshaking = false;
+    // Ends without a line of its own: the line that ended it said why.
+    bool m_quiet = false;
     bool m_writing = false;
     bool m_queued = false;
     bool m_connecting = false;
