@@ -277,7 +277,12 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
         disconnect(ec, 0);
         return;
     }
-    if (t->removed || !t->handle.is_valid()) {
+    read_next(*t);
+}
+
+void web_peer_connection::read_next(torrent_sources const& t)
+{
+    if (t.removed || !t.handle.is_valid()) {
         disconnect(lt::errors::invalid_torrent_handle, 0);
         return;
     }
@@ -327,12 +332,7 @@ void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
         if (!m_disconnecting) disconnect(why, 0);
         return;
     }
-    if (t->removed || !t->handle.is_valid()) {
-        disconnect(lt::errors::invalid_torrent_handle, 0);
-        return;
-    }
-    request_pieces();
-    read_more();
+    read_next(*t);
 }
 
 bool web_peer_connection::receive_plaintext()
