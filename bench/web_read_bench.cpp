@@ -61,6 +61,7 @@ public:
     void range_ignored() override { failed = true; }
     void source_redirected(std::string const&) override { failed = true; }
     void erase_source() override { failed = true; }
+    void server_closes() override {}
     void url_seed_alert(std::string const&, std::string const& message) override
     {
         std::fprintf(stderr, "server: %s\n", message.c_str());

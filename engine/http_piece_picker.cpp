@@ -28,6 +28,14 @@ std::vector<lt::piece_index_t> http_piece_picker::refresh(lt::typed_bitfield<lt:
         m_unwanted[slot(p)] = slot(p) < priorities.size() && priorities[slot(p)] == lt::dont_download;
     }
     m_engine_queue = engine_queue;
+    for (auto it = m_parked.begin(); it != m_parked.end();) {
+        if (m_have[slot(it->first)] || m_unwanted[slot(it->first)]) {
+            m_buffers.give_back(std::move(it->second.data));
+            it = m_parked.erase(it);
+        } else {
+            ++it;
+        }
+    }
     for (auto it = m_delivered.begin(); it != m_delivered.end();) {
         lt::piece_index_t const p = it->first;
         if (m_have[slot(p)]) {
@@ -57,6 +65,15 @@ bool http_piece_picker::wanted(lt::piece_index_t p) const
 void http_piece_picker::take(lt::piece_index_t piece, int owner)
 {
     if (m_holds.insert({piece, owner}).second) ++m_holders[slot(piece)];
+    // The blocks an ended connection left go to the first that takes it.
+    auto parked = m_parked.find(piece);
+    if (parked == m_parked.end()) return;
+    auto& a = m_assembling[{piece, owner}];
+    if (!a.data)
+        a = std::move(parked->second);
+    else
+        m_buffers.give_back(std::move(parked->second.data));
+    m_parked.erase(parked);
 }
 
 lt::piece_index_t http_piece_picker::pick(int owner)
@@ -103,6 +120,37 @@ piece_buffer http_piece_picker::release_taking_buffer(lt::piece_index_t piece, i
     return b;
 }
 
+piece_buffer http_piece_picker::release_keeping_blocks(lt::piece_index_t piece, int owner)
+{
+    auto it = m_assembling.find({piece, owner});
+    if (it != m_assembling.end() && it->second.received > 0 && m_parked.count(piece) == 0) {
+        // A copy: a read of the ended connection may still be writing into
+        // the old buffer.
+        assembly kept;
+        kept.data = m_buffers.take();
+        kept.blocks = it->second.blocks;
+        kept.received = it->second.received;
+        int const size = piece_size(piece);
+        for (std::size_t b = 0; b < kept.blocks.size(); ++b) {
+            if (!kept.blocks[b]) continue;
+            std::size_t const at = b * std::size_t(m_block_size);
+            std::memcpy(kept.data.data() + at, it->second.data.data() + at,
+                std::min<std::size_t>(std::size_t(m_block_size), std::size_t(size) - at));
+        }
+        m_parked[piece] = std::move(kept);
+    }
+    return release_taking_buffer(piece, owner);
+}
+
+int http_piece_picker::first_missing_block(lt::piece_index_t piece, int owner) const
+{
+    auto it = m_assembling.find({piece, owner});
+    if (it == m_assembling.end()) return 0;
+    auto const& blocks = it->second.blocks;
+    auto const missing = std::find(blocks.begin(), blocks.end(), false);
+    return int(missing - blocks.begin()) * m_block_size;
+}
+
 bool http_piece_picker::is_block_start(lt::piece_index_t piece, int start, int owner) const
 {
     return in_range(piece) && m_holds.count({piece, owner}) != 0 && start >= 0
@@ -141,6 +189,10 @@ bool http_piece_picker::block_received(
     if (a.received != int(a.blocks.size())) return false;
     piece_data = std::move(a.data);
     m_assembling.erase({piece, owner});
+    if (auto parked = m_parked.find(piece); parked != m_parked.end()) {
+        m_buffers.give_back(std::move(parked->second.data));
+        m_parked.erase(parked);
+    }
     if (m_holds.erase({piece, owner}) != 0) --m_holders[slot(piece)];
     m_delivered[piece] = 0;
     return true;

@@ -54,6 +54,13 @@ public:
     // to the pool: a read of the ended connection may still be writing
     // into it (on Windows a read ends after its socket is closed).
     piece_buffer release_taking_buffer(lt::piece_index_t piece, int owner = 0);
+    // As release_taking_buffer, but the whole blocks the copy holds are
+    // kept (copied into a buffer of the picker's): the next owner that
+    // picks the piece takes them over and fetches only the rest.
+    piece_buffer release_keeping_blocks(lt::piece_index_t piece, int owner = 0);
+    // The offset of the first block the copy `owner` holds lacks (0 for a
+    // piece begun afresh): where its request starts.
+    int first_missing_block(lt::piece_index_t piece, int owner = 0) const;
 
     // Where the block of a piece `owner` holds at `start` belongs in that
     // copy's buffer (the blocks after it follow): a connection may read the
@@ -111,6 +118,8 @@ private:
     std::vector<bool> m_unwanted;
     std::set<lt::piece_index_t> m_engine_queue;
     std::map<std::pair<lt::piece_index_t, int>, assembly> m_assembling; // by (piece, owner)
+    // Whole blocks of pieces whose connection ended, until one picks them.
+    std::map<lt::piece_index_t, assembly> m_parked;
     std::map<lt::piece_index_t, int> m_delivered; // piece -> refreshes without a verdict
     int m_rejected = 0;
     piece_buffer_pool m_buffers;

@@ -93,6 +93,7 @@ bool http_response_parser::parse_status_line(std::string const& line)
     if (i >= line.size() || line[i] == '-' || !read_number(line, i, code) || code > 999) return false;
     if (i < line.size() && line[i] != ' ') return false;
     m_status = int(code);
+    m_http10 = line.compare(0, 8, "HTTP/1.0") == 0;
     m_message = i < line.size() ? trim(line.substr(i + 1)) : std::string();
     return true;
 }
@@ -127,6 +128,23 @@ std::string http_response_parser::header(std::string const& lower_name) const
 {
     auto it = m_fields.find(lower_name);
     return it == m_fields.end() ? std::string() : it->second;
+}
+
+bool http_response_parser::keeps_alive() const
+{
+    // The field is a comma-separated list of tokens, in any case.
+    std::string const value = lower(header("connection"));
+    auto names = [&](std::string const& token) {
+        std::size_t i = 0;
+        while (i <= value.size()) {
+            std::size_t const comma = std::min(value.find(',', i), value.size());
+            if (trim(value.substr(i, comma - i)) == token) return true;
+            i = comma + 1;
+        }
+        return false;
+    };
+    if (names("close")) return false;
+    return !m_http10 || names("keep-alive");
 }
 
 } // namespace tg

@@ -38,6 +38,10 @@ public:
     std::int64_t range_last() const { return m_range_last; }
     // Field value by lower-case name; empty when absent.
     std::string header(std::string const& lower_name) const;
+    // Whether the server keeps the connection open after this response:
+    // not when its Connection field names "close", nor for HTTP/1.0
+    // unless it names "keep-alive".
+    bool keeps_alive() const;
 
     void reset() { *this = http_response_parser(); }
 
@@ -50,6 +54,7 @@ private:
     bool m_error = false;
     bool m_finished = false;
     int m_status = -1;
+    bool m_http10 = false;
     std::string m_message;
     int m_body_start = 0;
     std::int64_t m_content_length = -1;

@@ -136,6 +136,24 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
     for (auto const& line : failures) core.write_log(line);
 }
 
+} // namespace
+
+void reconnect_now(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id)
+{
+    if (core.shutting_down || t->removed || t->paused || t->checking_or_finished) return;
+    source_registry& reg = t->registry;
+    std::lock_guard<std::recursive_mutex> l(reg.mutex());
+    direct_http_source* s = reg.find_direct_http_source(id);
+    if (!s || s->state != direct_http_source::connected || served_by_live_connection(*t, id)) return;
+    if (url_wait_end(t->health, s->origin_url) > core.clock.now()) return; // the pass puts it to wait
+    s->state = direct_http_source::connect_pending;
+    auto const failures = reg.connect_each(
+        {id}, core.settings.urlseed_wait_retry, [&](std::int32_t i) { connect_to_url_seed(core, t, i); });
+    for (auto const& line : failures) core.write_log(line);
+}
+
+namespace {
+
 // The verdicts on the pieces each URL delivered: a failed hash counts
 // against the URL, a good piece clears its count. A piece dropped for
 // staying in the engine's queue says nothing about its URL.

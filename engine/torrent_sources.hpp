@@ -193,6 +193,12 @@ void run_network_thread(engine_core& core);
 // Connects source `id` of `t` (the tick has just set it connect_pending).
 void connect_to_url_seed(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id);
 
+// Connects a source again at once, as the next pass would, when its
+// connection ended after whole answers (the server closes connections as a
+// matter of course). Does nothing when the pass would not connect it now.
+// Network thread, component lock held.
+void reconnect_now(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id);
+
 // The process-wide start point of the address choice.
 extern std::int16_t s_url_seed_address_rotation;
 

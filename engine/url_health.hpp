@@ -23,6 +23,10 @@ struct url_state
     time_point given_up_until{};
     time_point busy_until{}; // after a 503
     int busy_in_a_row = 0;   // 503 answers since the URL last served a block
+    // The most requests one connection sends, learnt from a server that
+    // closed connections after that many answers with more asked; 0 while
+    // it has not.
+    int requests_per_connection = 0;
 };
 
 using url_health = std::map<std::string, url_state>;

@@ -163,7 +163,10 @@ void web_peer_connection::request_now(bool allowed)
     int const pipeline = std::max(1, m_core.settings.urlseed_pipeline_size);
     url_state const& u = t->health[m_origin_url];
     int const untrusted = untrusted_piece_limit(t->picker.ready() ? t->geometry.num_pieces() : 1);
-    while (int(m_pieces.size()) < pipeline) {
+    // A server that closes connections after a number of requests gets no
+    // more on one: requests past its limit would be lost with the close.
+    int const cap = u.requests_per_connection;
+    while (int(m_pieces.size()) < pipeline && (cap <= 0 || m_requests_sent < cap)) {
         // A URL whose pieces failed, and none passed since, gets only a few
         // at a time until one passes: wrong files cost a few pieces, not the
         // game, however many connections it has.
@@ -178,10 +181,13 @@ void web_peer_connection::request_now(bool allowed)
         m_pieces.push_back(p);
         lt::peer_request r;
         r.piece = p;
-        r.start = 0;
-        r.length = t->picker.piece_size(p);
+        // A piece an ended connection left half received: only the rest.
+        r.start = t->picker.first_missing_block(p, m_owner);
+        r.length = t->picker.piece_size(p) - r.start;
         // One send per request text, as the engine would send it.
+        std::size_t const asked = m_protocol.http_requests().size();
         std::string text = m_protocol.write_request(r, m_core.settings.request);
+        m_requests_sent += int(m_protocol.http_requests().size() - asked);
         if (!text.empty()) send(std::move(text));
         // Pad bytes at the head of the queue are filled at once; a piece
         // of pad bytes alone completes here.
@@ -274,16 +280,53 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     m_in_receive = false;
     if (m_disconnecting) return;
     if (ec) {
-        disconnect(ec, 0);
+        socket_ended(ec);
         return;
     }
     read_next(*t);
+}
+
+void web_peer_connection::socket_ended(lt::error_code const& ec)
+{
+    if (m_protocol.answers() > 0) {
+        end_after_answers();
+        return;
+    }
+    disconnect(ec, 0);
+}
+
+void web_peer_connection::server_closes() { end_after_answers(); }
+
+void web_peer_connection::end_after_answers()
+{
+    if (m_disconnecting) return;
+    if (auto t = torrent()) {
+        int const answered = m_protocol.answers();
+        url_state& u = t->health[m_origin_url];
+        if (!m_protocol.http_requests().empty() && answered > 0
+            && (u.requests_per_connection <= 0 || answered < u.requests_per_connection)) {
+            u.requests_per_connection = answered;
+            m_core.write_log("Direct HTTP URL " + loggable_url(m_origin_url) + ": the server closes connections after "
+                + std::to_string(answered) + (answered == 1 ? " answer" : " answers")
+                + "; each connection now sends at most " + std::to_string(answered)
+                + (answered == 1 ? " request" : " requests"));
+        }
+    }
+    m_reconnect_now = true;
+    disconnect_quietly(asio::error::eof, 0);
 }
 
 void web_peer_connection::read_next(torrent_sources const& t)
 {
     if (t.removed || !t.handle.is_valid()) {
         disconnect(lt::errors::invalid_torrent_handle, 0);
+        return;
+    }
+    auto const health = t.health.find(m_origin_url);
+    int const cap = health == t.health.end() ? 0 : health->second.requests_per_connection;
+    if (cap > 0 && m_requests_sent >= cap && m_protocol.http_requests().empty()) {
+        // All this connection may ask is answered: a new one asks on.
+        end_after_answers();
         return;
     }
     request_pieces();
@@ -329,7 +372,7 @@ void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
         m_in_receive = true;
         m_protocol.on_receive(why, nullptr, 0, *this);
         m_in_receive = false;
-        if (!m_disconnecting) disconnect(why, 0);
+        if (!m_disconnecting) socket_ended(why);
         return;
     }
     read_next(*t);
@@ -342,10 +385,14 @@ bool web_peer_connection::receive_plaintext()
         [this] { return m_disconnecting; });
     m_in_receive = false;
     if (m_disconnecting) return false;
+    if (ec == asio::error::eof) {
+        // The server's close_notify: a clean end.
+        socket_ended(ec);
+        return false;
+    }
     if (ec) {
-        // The server's close_notify is a clean end; anything else is a
-        // failure of the TLS layer (its line names OpenSSL's reason).
-        disconnect(ec, ec == asio::error::eof ? 0 : 1);
+        // A failure of the TLS layer (its line names OpenSSL's reason).
+        disconnect(ec, 1);
         return false;
     }
     // Alerts or a key update the reads produced.
@@ -391,8 +438,9 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
     if (t) {
         // Their buffers stay with this connection until it is destroyed,
         // after its last read has completed.
+        // Their whole blocks stay with the pieces for the next connection.
         for (lt::piece_index_t p : m_pieces)
-            if (piece_buffer b = t->picker.release_taking_buffer(p, m_owner)) m_retired_buffers.push_back(std::move(b));
+            if (piece_buffer b = t->picker.release_keeping_blocks(p, m_owner)) m_retired_buffers.push_back(std::move(b));
         m_pieces.clear();
         auto& v = t->connections;
         v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
@@ -402,6 +450,7 @@ void web_peer_connection::disconnect(lt::error_code const& ec, int severity)
         + (redundant ? ", " + std::to_string(redundant) + " bytes unused" : "") + ")";
     if (!m_quiet) log_failure(t.get(), ec.message(), line);
     m_core.pump_connect_queue();
+    if (m_reconnect_now && t) reconnect_now(m_core, t, m_source_id);
 }
 
 void web_peer_connection::log_failure(torrent_sources* t, std::string const& reason, std::string const& line)

@@ -85,6 +85,14 @@ private:
     // the response machine; then the socket's error, if any.
     void on_tls_read(lt::error_code const& ec, std::size_t n);
     void tls_handshake_failed(lt::error_code const& ec);
+    // The server ended the connection after whole answers (it said so, or
+    // closed or reset it): no failure of the source. A server that left
+    // requests unanswered teaches the URL its limit; the source connects
+    // again at once.
+    void end_after_answers();
+    // A read ended with the socket's error `ec`: after whole answers the
+    // server's close, before any a failure.
+    void socket_ended(lt::error_code const& ec);
     // Decrypts what has arrived into the response machine, in place where
     // it gives a destination. False once the connection ended.
     bool receive_plaintext();
@@ -127,6 +135,7 @@ private:
     void source_refused(int status, std::string const& retry_after, std::string const& date) override;
     void range_ignored() override;
     void source_redirected(std::string const& url) override;
+    void server_closes() override;
     void erase_source() override;
     void url_seed_alert(std::string const& url, std::string const& message) override;
 
@@ -167,6 +176,9 @@ private:
     bool m_handshaking = false;
     // Ends without a line of its own: the line that ended it said why.
     bool m_quiet = false;
+    // Its source connects again as soon as it has ended.
+    bool m_reconnect_now = false;
+    int m_requests_sent = 0; // HTTP requests (GETs) written on this connection
     bool m_writing = false;
     bool m_queued = false;
     bool m_connecting = false;

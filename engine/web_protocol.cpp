@@ -441,11 +441,19 @@ web_protocol::step web_protocol::complete_response(web_protocol_host& host)
 {
     cut_receive_buffer(m_body_offset);
     if (!m_http_requests.empty()) m_http_requests.pop_front();
+    bool const closes = !m_response_parser.keeps_alive();
+    ++m_answers;
     m_response_parser.reset();
     m_body_offset = 0;
     m_body_received = 0;
     // Pad bytes that follow this response need no server.
     if (!fill_pad_bytes(host)) return step::stop;
+    if (closes) {
+        // Nothing after this answer is parsed: the connection ends here.
+        m_failed = true;
+        host.server_closes();
+        return step::stop;
+    }
     return step::next;
 }
 

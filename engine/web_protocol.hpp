@@ -77,6 +77,10 @@ public:
     virtual void source_redirected(std::string const& url) = 0;
     // The source failed for good.
     virtual void erase_source() = 0;
+    // A whole answer said the server closes the connection after it
+    // ("Connection: close", or HTTP/1.0 without keep-alive): requests sent
+    // after it will not be answered.
+    virtual void server_closes() = 0;
     // The report of a refusal (the component's log; alerts are not posted).
     virtual void url_seed_alert(std::string const& url, std::string const& message) = 0;
     // Ends the connection; severity as the engine grades it (0, 1, 2).
@@ -136,6 +140,8 @@ public:
     std::string const& url_host() const { return m_url_host; }
     // Bytes received toward blocks that were never delivered.
     int block_position() const { return m_block_position; }
+    // Whole answers (200 or 206, all of their range) so far.
+    int answers() const { return m_answers; }
     std::size_t receive_buffer_size() const { return recv_size(); }
 
 private:
@@ -216,6 +222,7 @@ private:
     std::int64_t m_body_received = 0;
     std::int64_t m_range_position = 0;
     int m_block_position = 0;
+    int m_answers = 0;
     bool m_failed = false; // the connection was ended, or the torrent is gone: nothing more is parsed
     // The receive buffer: bytes not yet cut start at m_recv_start.
     char const* recv_data() const { return m_recv.data() + m_recv_start; }

@@ -86,6 +86,21 @@ public:
     // As the last piece: the connection is cut after the pieces before it,
     // without an answer's end (over TLS, without close_notify).
     static constexpr char const* cut = "\x01cut";
+    // The same, by a reset.
+    static constexpr char const* cut_reset = "\x01reset";
+
+    // How the server ends its connections by itself, as servers that limit
+    // the requests of a keep-alive connection do: after `answers` answers,
+    // by a clean close (what the client sent on is read and dropped, so it
+    // stays a FIN), by a reset (the requests it holds unread make Linux send
+    // one), or after an answer that says "Connection: close".
+    enum class ending { fin, reset, connection_close };
+    void end_connections_after(int answers, ending how)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_end_after = answers;
+        m_ending = how;
+    }
 
     // Ready-made response texts.
     static std::string status(int code, std::string const& reason, std::string const& fields = "")
@@ -143,11 +158,26 @@ private:
         serve_stream(tls, id);
     }
 
+    // The TCP socket under a stream.
+    static boost::asio::ip::tcp::socket& tcp_of(boost::asio::ip::tcp::socket& s) { return s; }
+    template <class Stream>
+    static boost::asio::ip::tcp::socket& tcp_of(boost::asio::ssl::stream<Stream>& s)
+    {
+        return s.next_layer();
+    }
+    static void reset(boost::asio::ip::tcp::socket& s)
+    {
+        boost::system::error_code ec;
+        s.set_option(boost::asio::socket_base::linger(true, 0), ec);
+        s.close(ec);
+    }
+
     template <class Stream>
     void serve_stream(Stream& s, int id)
     {
         boost::asio::streambuf buf;
         std::string held;
+        int answered = 0;
         for (;;) {
             boost::system::error_code ec;
             std::size_t const n = boost::asio::read_until(s, buf, "\r\n\r\n", ec);
@@ -162,14 +192,24 @@ private:
             std::size_t const rp = text.find("\r\nRange: ");
             if (rp != std::string::npos) r.range = text.substr(rp + 9, text.find("\r\n", rp + 9) - rp - 9);
             script sc;
+            int end_after = 0;
+            ending how = ending::fin;
             {
                 std::lock_guard<std::mutex> l(m_mutex);
                 r.index = int(m_requests.size());
                 m_requests.push_back(r);
                 sc = m_script;
+                end_after = m_end_after;
+                how = m_ending;
             }
             std::optional<std::vector<std::string>> pieces;
             if (sc) pieces = sc(r);
+            bool const last = end_after > 0 && ++answered >= end_after;
+            if (!pieces && last && how == ending::connection_close) {
+                std::string a = serve(r);
+                a.insert(a.find("\r\n") + 2, "Connection: close\r\n");
+                pieces = std::vector<std::string>{a};
+            }
             if (pieces && pieces->size() == 1 && (*pieces)[0] == hold) {
                 held += serve(r);
                 continue;
@@ -179,6 +219,8 @@ private:
                 (*pieces)[0] = held + (*pieces)[0];
                 held.clear();
             }
+            bool const reset_after = !pieces->empty() && pieces->back() == cut_reset;
+            if (reset_after) pieces->back() = cut;
             bool const cut_after = !pieces->empty() && pieces->back() == cut;
             if (cut_after) pieces->pop_back();
             if (pieces->empty() && !cut_after) {
@@ -190,8 +232,20 @@ private:
                 boost::asio::write(s, boost::asio::buffer((*pieces)[i]), ec);
                 if (ec) return;
             }
+            if (reset_after || (last && how == ending::reset)) {
+                reset(tcp_of(s));
+                return;
+            }
             if (cut_after) {
                 s.lowest_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+                return;
+            }
+            if (last) {
+                // A clean close: no more answers, and the client's further
+                // requests read and dropped until it closes too.
+                s.lowest_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+                char sink[4096];
+                while (!ec) tcp_of(s).read_some(boost::asio::buffer(sink), ec);
                 return;
             }
         }
@@ -201,6 +255,8 @@ private:
     mutable std::mutex m_mutex;
     script m_script;
     std::vector<http_request> m_requests;
+    int m_end_after = 0;
+    ending m_ending = ending::fin;
     std::optional<boost::asio::ssl::context> m_tls;
     std::atomic<int> m_failed_handshakes{0};
     // Last, so that it stops its threads before the members they use go.

@@ -28,6 +28,7 @@ public:
     std::vector<int> refused;
     std::vector<std::string> redirects;
     int erased = 0;
+    int closes = 0; // answers that said the server closes the connection
     std::string retry_after;
     int ignored_ranges = 0;
     std::vector<std::string> alerts;
@@ -93,6 +94,7 @@ public:
     void range_ignored() override { ++ignored_ranges; }
     void source_redirected(std::string const& url) override { redirects.push_back(url); }
     void erase_source() override { ++erased; }
+    void server_closes() override { ++closes; }
     void url_seed_alert(std::string const& url, std::string const& message) override
     {
         alerts.push_back(url + " | " + message);
