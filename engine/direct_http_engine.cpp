@@ -108,6 +108,7 @@ direct_http_engine::~direct_http_engine()
         std::lock_guard<std::recursive_mutex> l(m_core->mutex);
         m_core->shutting_down = true;
         m_core->tick_timer.cancel();
+        m_core->budget_timer.cancel();
         for (auto const& t : m_core->torrents) {
             t->removed = true;
             auto const connections = t->connections;

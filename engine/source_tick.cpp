@@ -28,6 +28,7 @@ session_snapshot read_settings(lt::session& session)
     s.urlseed_timeout = sp.get_int(lt::settings_pack::urlseed_timeout);
     s.urlseed_wait_retry = sp.get_int(lt::settings_pack::urlseed_wait_retry);
     s.peer_connect_timeout = sp.get_int(lt::settings_pack::peer_connect_timeout);
+    s.download_rate_limit = sp.get_int(lt::settings_pack::download_rate_limit);
     s.session_paused = session.is_paused();
     s.ip_filter = session.get_ip_filter();
     return s;
@@ -41,6 +42,7 @@ struct torrent_view
     std::shared_ptr<lt::torrent_info const> info; // once the metadata is there
     std::set<lt::piece_index_t> queue;
     std::vector<lt::download_priority_t> priorities;
+    int download_limit = 0; // the torrent's own, bytes a second; 0 or less for none
 };
 
 torrent_view read_view(std::shared_ptr<torrent_sources> const& t)
@@ -48,6 +50,7 @@ torrent_view read_view(std::shared_ptr<torrent_sources> const& t)
     torrent_view v;
     v.torrent = t;
     v.status = t->handle.status(lt::torrent_handle::query_pieces);
+    v.download_limit = t->handle.download_limit();
     if (!v.status.has_metadata) return v;
     // Only this thread sets the torrent's metadata: reading it here needs
     // no lock.
@@ -138,6 +141,34 @@ void source_section(engine_core& core, std::shared_ptr<torrent_sources> const& t
 
 } // namespace
 
+void start_budget_top_ups(engine_core& core)
+{
+    if (core.budget_timer_running || core.shutting_down) return;
+    core.budget_timer_running = true;
+    core.budget_timer.expires_after(rate_budget::slice);
+    core.budget_timer.async_wait([&core](lt::error_code const& ec) {
+        {
+            std::lock_guard<std::recursive_mutex> l(core.mutex);
+            core.budget_timer_running = false;
+            if (ec || core.shutting_down) return;
+            bool any = false;
+            for (auto const& t : core.torrents) {
+                if (!t->budget.limited()) continue;
+                any = true;
+                t->budget.top_up();
+            }
+            for (auto const& t : core.torrents) {
+                auto const waiting = std::move(t->waiting_for_budget);
+                t->waiting_for_budget.clear();
+                for (auto const& w : waiting)
+                    if (auto c = w.lock()) c->read_on();
+            }
+            if (any) start_budget_top_ups(core);
+        }
+        core.finish_handler();
+    });
+}
+
 void reconnect_now(engine_core& core, std::shared_ptr<torrent_sources> const& t, std::int32_t id)
 {
     if (core.shutting_down || t->removed || t->paused || t->checking_or_finished) return;
@@ -201,6 +232,12 @@ void apply_view(engine_core& core, torrent_view const& v)
         t.picker.set_spare_buffers(pipeline * std::max<std::size_t>(1, t.connections.size()));
     }
     update_rates(t.traffic, core.clock.now());
+    // The smaller of the session's limit and the torrent's; the engine's
+    // rate is its peers' alone (the sources' bytes are not in it).
+    int limit = core.settings.download_rate_limit;
+    if (v.download_limit > 0 && (limit <= 0 || v.download_limit < limit)) limit = v.download_limit;
+    t.budget.set_limit(limit, st.download_rate);
+    if (t.budget.limited()) start_budget_top_ups(core);
 
     bool const checking = st.state == lt::torrent_status::checking_files
         || st.state == lt::torrent_status::checking_resume_data;

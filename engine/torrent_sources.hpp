@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/http_piece_picker.hpp"
+#include "engine/rate_budget.hpp"
 #include "engine/source_registry.hpp"
 #include "engine/tls_context.hpp"
 #include "engine/url_health.hpp"
@@ -86,6 +87,10 @@ struct torrent_sources
     // URL delivered each piece still waiting for its verdict.
     url_health health;
     std::map<lt::piece_index_t, std::string> delivered_by;
+    // The sources' share of the download rate limit, and the connections
+    // waiting for its next top-up before they read on.
+    rate_budget budget;
+    std::vector<std::weak_ptr<web_peer_connection>> waiting_for_budget;
 };
 
 // Gives the URL up for give_up_time (`why` says what it did, logged once):
@@ -117,6 +122,7 @@ struct session_snapshot
     int urlseed_timeout = 20;
     int urlseed_wait_retry = 30;
     int peer_connect_timeout = 15;
+    int download_rate_limit = 0; // the session's, bytes a second; 0 for none
     std::string proxy_hostname;
     int proxy_port = 0;
     bool session_paused = false;
@@ -129,7 +135,7 @@ using source_log = std::function<void(std::string const&)>;
 
 struct engine_core
 {
-    engine_core(lt::session& s, source_clock const& c) : session(s), clock(c), tick_timer(ioc) {}
+    engine_core(lt::session& s, source_clock const& c) : session(s), clock(c), tick_timer(ioc), budget_timer(ioc) {}
 
     lt::session& session;
     source_clock const& clock;
@@ -140,6 +146,9 @@ struct engine_core
 
     boost::asio::io_context ioc;
     boost::asio::steady_timer tick_timer;
+    // Tops the torrents' rate budgets up while any is limited.
+    boost::asio::steady_timer budget_timer;
+    bool budget_timer_running = false;
     std::thread thread;
     bool shutting_down = false;
     session_snapshot settings;
@@ -183,6 +192,11 @@ struct engine_core
 // thread; takes the component's lock for its own work, not for its calls
 // into the engine.
 void source_tick(engine_core& core);
+
+// Starts the top-ups of the torrents' rate budgets, unless they run: each
+// slice, every limited budget gets its share and the connections waiting on
+// it read on; they stop once no torrent is limited. Component lock held.
+void start_budget_top_ups(engine_core& core);
 
 // The network thread's body: runs the component's handlers until the
 // component stops them. A handler that throws is logged and the others go

@@ -241,13 +241,31 @@ void web_peer_connection::write_more()
     });
 }
 
+void web_peer_connection::read_on()
+{
+    if (!m_waiting_for_budget || m_disconnecting) return;
+    m_waiting_for_budget = false;
+    read_more();
+}
+
 void web_peer_connection::read_more()
 {
     auto self = shared_from_this();
+    // Under a rate limit a read takes no more than the budget holds; with
+    // none left the connection waits for its next top-up.
+    std::size_t size = read_size;
+    if (auto t = torrent()) {
+        size = t->budget.grant(read_size);
+        if (size == 0) {
+            m_waiting_for_budget = true;
+            t->waiting_for_budget.push_back(weak_from_this());
+            return;
+        }
+    }
     if (m_tls) {
         // The whole read is ciphertext: it is decrypted into the pieces
         // (or the read buffer) afterwards, record by record.
-        m_socket.async_read_some(asio::buffer(m_cipher_buffer.get(), read_size),
+        m_socket.async_read_some(asio::buffer(m_cipher_buffer.get(), size),
             [self](lt::error_code const& ec, std::size_t n) { self->guarded([&] { self->on_tls_read(ec, n); }); });
         return;
     }
@@ -255,9 +273,9 @@ void web_peer_connection::read_more()
     // with what follows (the next response's header): reads in place are
     // not cut short at each response's end.
     lt::span<char> const in_place = m_protocol.read_destination(*this);
-    m_read_placed = std::min(std::size_t(in_place.size()), read_size);
+    m_read_placed = std::min(std::size_t(in_place.size()), size);
     std::array<asio::mutable_buffer, 2> const to = {
-        asio::buffer(in_place.data(), m_read_placed), asio::buffer(m_read_buffer.get(), read_size - m_read_placed)};
+        asio::buffer(in_place.data(), m_read_placed), asio::buffer(m_read_buffer.get(), size - m_read_placed)};
     m_socket.async_read_some(to, [self](lt::error_code const& ec, std::size_t n) {
         self->guarded([&] { self->on_read(ec, n); });
     });
@@ -272,6 +290,7 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
         return;
     }
     if (n > 0) m_last_receive = std::chrono::steady_clock::now();
+    t->budget.spend(n);
     m_in_receive = true;
     lt::error_code const read_ec = ec && n == 0 ? ec : lt::error_code();
     std::size_t const placed = std::min(n, m_read_placed);
@@ -343,6 +362,7 @@ void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
     }
     if (n > 0) {
         m_last_receive = std::chrono::steady_clock::now();
+        t->budget.spend(n);
         m_tls->feed(m_cipher_buffer.get(), n);
     }
     if (m_handshaking) {

@@ -67,6 +67,8 @@ public:
     // Another connection delivered a piece this one holds a copy of: the
     // copy goes, and the bytes still coming for it are dropped.
     void drop_piece(lt::piece_index_t piece);
+    // Reads on after waiting for its torrent's rate budget.
+    void read_on();
     // Holds pieces and has gained no whole block for stalled_piece_time by
     // the component's clock.
     bool stalled(time_point now) const;
@@ -179,6 +181,7 @@ private:
     // Its source connects again as soon as it has ended.
     bool m_reconnect_now = false;
     int m_requests_sent = 0; // HTTP requests (GETs) written on this connection
+    bool m_waiting_for_budget = false; // no read under way until the budget's top-up
     bool m_writing = false;
     bool m_queued = false;
     bool m_connecting = false;

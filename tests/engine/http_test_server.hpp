@@ -92,8 +92,9 @@ public:
     // How the server ends its connections by itself, as servers that limit
     // the requests of a keep-alive connection do: after `answers` answers,
     // by a clean close (what the client sent on is read and dropped, so it
-    // stays a FIN), by a reset (the requests it holds unread make Linux send
-    // one), or after an answer that says "Connection: close".
+    // stays a FIN), by a plain close (a reset while requests lie unread, as
+    // Linux sends one then), or after an answer that says "Connection:
+    // close".
     enum class ending { fin, reset, connection_close };
     void end_connections_after(int answers, ending how)
     {
@@ -112,19 +113,26 @@ public:
     std::string serve(http_request const& r) const
     {
         std::filesystem::path const p = m_root / std::filesystem::u8path(unescape(r.target.substr(1)));
-        std::ifstream in(p, std::ios::binary);
+        std::ifstream in(p, std::ios::binary | std::ios::ate);
         if (!in) return status(404, "Not Found");
-        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::int64_t first = 0, last = std::int64_t(data.size()) - 1;
+        std::int64_t const size = std::int64_t(in.tellg());
+        // Only the asked bytes are read: a game of large files is served at
+        // the speed of its ranges.
+        auto const bytes = [&](std::int64_t first, std::int64_t n) {
+            std::string data(std::size_t(std::max<std::int64_t>(0, n)), '\0');
+            in.seekg(first);
+            in.read(data.data(), std::streamsize(data.size()));
+            return data;
+        };
         if (r.range.compare(0, 6, "bytes=") == 0) {
             std::size_t const dash = r.range.find('-');
-            first = std::stoll(r.range.substr(6, dash - 6));
-            last = std::min<std::int64_t>(std::stoll(r.range.substr(dash + 1)), std::int64_t(data.size()) - 1);
+            std::int64_t const first = std::stoll(r.range.substr(6, dash - 6));
+            std::int64_t const last = std::min<std::int64_t>(std::stoll(r.range.substr(dash + 1)), size - 1);
             return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-"
-                + std::to_string(last) + "/" + std::to_string(data.size()) + "\r\nContent-Length: "
-                + std::to_string(last - first + 1) + "\r\n\r\n" + data.substr(std::size_t(first), std::size_t(last - first + 1));
+                + std::to_string(last) + "/" + std::to_string(size) + "\r\nContent-Length: "
+                + std::to_string(last - first + 1) + "\r\n\r\n" + bytes(first, last - first + 1);
         }
-        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(data.size()) + "\r\n\r\n" + data;
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" + bytes(0, size);
     }
 
     static std::string unescape(std::string const& s)
@@ -232,8 +240,15 @@ private:
                 boost::asio::write(s, boost::asio::buffer((*pieces)[i]), ec);
                 if (ec) return;
             }
-            if (reset_after || (last && how == ending::reset)) {
+            if (reset_after) {
                 reset(tcp_of(s));
+                return;
+            }
+            if (last && how == ending::reset) {
+                // As a server's plain close: a reset when the client's
+                // further requests lie unread (answers not yet sent are
+                // lost with it), else a clean close.
+                tcp_of(s).close(ec);
                 return;
             }
             if (cut_after) {

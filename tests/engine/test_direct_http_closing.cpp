@@ -69,10 +69,17 @@ TEST_F(DirectHttpClosing, ServerEndingConnectionsAfterNAnswers)
             EXPECT_EQ(test::read_file(leech / file_name), test::read_file(served / file_name)) << what;
 
             // Every range asked once: what arrived before a close was kept.
+            // A reset throws away the answers the server had not sent yet,
+            // those of one connection at most: they are asked again.
             auto const all = server.requests();
             std::map<std::string, int> asked;
             for (std::size_t i = requests_before; i < all.size(); ++i) ++asked[all[i].range];
-            for (auto const& [range, times] : asked) EXPECT_EQ(times, 1) << what << ": " << range;
+            int repeated = 0;
+            for (auto const& [range, times] : asked) {
+                EXPECT_LE(times, 2) << what << ": " << range;
+                repeated += times - 1;
+            }
+            EXPECT_LE(repeated, how == ending::reset ? n : 0) << what;
             int const reconnects = server.connections() - connections_before - 1;
             EXPECT_LE(int(all.size() - requests_before), pieces + reconnects) << what;
             // Each connection asks at most what the server answers: no
