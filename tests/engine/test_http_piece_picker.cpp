@@ -97,6 +97,45 @@ TEST_F(HttpPiecePicker, RejectedPiecesAreFetchedAgain)
     EXPECT_EQ(again, std::vector<lt::piece_index_t>{1_p});
 }
 
+TEST_F(HttpPiecePicker, WholeBlocksOfAnEndedConnectionGoToTheNextOwner)
+{
+    // Piece 0 (two blocks of 16): its first block arrived, then owner 1's
+    // connection ended.
+    ASSERT_EQ(picker.pick(1), 0_p);
+    EXPECT_EQ(picker.first_missing_block(0_p, 1), 0);
+    std::string const first(16, 'a'), second(16, 'b');
+    piece_buffer whole;
+    EXPECT_FALSE(picker.block_received(0_p, 0, first.data(), 16, whole, 1));
+    EXPECT_EQ(picker.first_missing_block(0_p, 1), 16);
+    piece_buffer const old = picker.release_keeping_blocks(0_p, 1);
+    ASSERT_TRUE(old);
+    EXPECT_FALSE(picker.taken(0_p));
+
+    // The next owner takes the block over and asks only for the rest, even
+    // after the old buffer is overwritten (a late read of the old socket).
+    std::memset(old.data(), 'x', 32);
+    ASSERT_EQ(picker.pick(2), 0_p);
+    EXPECT_EQ(picker.first_missing_block(0_p, 2), 16);
+    ASSERT_TRUE(picker.block_received(0_p, 16, second.data(), 16, whole, 2));
+    EXPECT_EQ(std::string(whole.data(), 32), first + second);
+
+    // A piece with no whole block keeps nothing; one the engine got
+    // meanwhile drops what was kept.
+    ASSERT_EQ(picker.pick(1), 1_p);
+    picker.release_keeping_blocks(1_p, 1);
+    ASSERT_EQ(picker.pick(2), 1_p);
+    EXPECT_EQ(picker.first_missing_block(1_p, 2), 0);
+    EXPECT_FALSE(picker.block_received(1_p, 0, first.data(), 16, whole, 2));
+    picker.release_keeping_blocks(1_p, 2);
+    view.have.set_bit(0_p); // the piece delivered above passed
+    view.have.set_bit(1_p);
+    refresh();
+    view.have.clear_bit(1_p);
+    refresh();
+    ASSERT_EQ(picker.pick(3), 1_p);
+    EXPECT_EQ(picker.first_missing_block(1_p, 3), 0);
+}
+
 TEST_F(HttpPiecePicker, PieceBuffersAreReusedAndBytesWrittenInPlaceAreNotCopied)
 {
     refresh();

@@ -755,6 +755,41 @@ TEST(WebResponse, SentBytesAreTheSourcesUpload)
     EXPECT_EQ(rec.sent_protocol, 120);
 }
 
+// Whether the server keeps the connection after an answer: the Connection
+// field's tokens in any case and order, and the version's default.
+TEST(WebResponse, AnswerThatClosesEndsTheConnectionAfterItsBlocks)
+{
+    struct row
+    {
+        char const* status_line;
+        char const* connection; // the field's line, or empty
+        bool closes;
+    } const rows[] = {
+        {"HTTP/1.1 206 Partial Content", "", false},
+        {"HTTP/1.1 206 Partial Content", "Connection: keep-alive\r\n", false},
+        {"HTTP/1.1 206 Partial Content", "Connection: close\r\n", true},
+        {"HTTP/1.1 206 Partial Content", "connection: Keep-Alive, CLOSE\r\n", true},
+        {"HTTP/1.1 206 Partial Content", "Connection: closed\r\n", false},
+        {"HTTP/1.0 206 Partial Content", "", true},
+        {"HTTP/1.0 206 Partial Content", "Connection: keep-alive\r\n", false},
+    };
+    torrent_fixture const t({{"g.bin", 100}});
+    std::string const body = file_bytes(0, 32, 32);
+    for (auto const& r : rows) {
+        // Two answers in one stream: after one that closes, the second is
+        // never parsed.
+        std::string const first = std::string(r.status_line) + "\r\n" + r.connection
+            + "Content-Range: bytes 32-63/100\r\nContent-Length: 32\r\n\r\n" + body;
+        std::string const stream = first + response_206(64, 95, file_bytes(0, 64, 32), 100);
+        every_split(t, "http://h/g.bin", {req(1, 0, 32), req(2, 0, 32)}, stream, [&](run_result const& x, std::size_t chunk) {
+            EXPECT_EQ(x.rec.closes, r.closes ? 1 : 0) << r.connection << r.status_line << " chunk " << chunk;
+            ASSERT_EQ(x.rec.blocks.size(), r.closes ? 2u : 4u) << r.connection << r.status_line << " chunk " << chunk;
+            EXPECT_EQ(x.rec.blocks[1], (delivered_block{1, 16, body.substr(16)}));
+            EXPECT_EQ(x.rec.disconnects, 0);
+        });
+    }
+}
+
 TEST(WebResponse, HeaderTooLongIsAParseError)
 {
     torrent_fixture const t({{"g.bin", 64}});
