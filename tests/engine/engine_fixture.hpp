@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/direct_http_engine.hpp"
+#include "session_fixture.hpp"
 #include "../support/wait_until.hpp"
 
 #include <libtorrent/add_torrent_params.hpp>
@@ -78,6 +79,25 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
+};
+
+// A session and its component as the sources' tests run them: the loopback
+// settings with no wait before a failed source tries again, and the
+// component's log recorded. Declared after the servers the sources reach,
+// so that it ends first.
+struct source_session
+{
+    static lt::settings_pack settings()
+    {
+        lt::settings_pack s = loopback_settings();
+        s.set_int(lt::settings_pack::urlseed_wait_retry, 0);
+        return s;
+    }
+    source_session() : session(with_file_disk_io(settings())), engine(session) { log.attach(engine); }
+
+    recorded_log log;
+    lt::session session;
+    direct_http_engine engine;
 };
 
 } // namespace tg::test

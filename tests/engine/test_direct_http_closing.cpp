@@ -26,17 +26,9 @@ protected:
     test::temp_dir served{"served"};
     test::temp_dir leech{"leech"};
     test::http_test_server server{served.path()};
-    test::recorded_log log;
-    lt::session session{test::with_file_disk_io(settings())};
-    direct_http_engine engine{session};
-
-    static lt::settings_pack settings()
-    {
-        lt::settings_pack s = test::loopback_settings();
-        s.set_int(lt::settings_pack::urlseed_wait_retry, 0);
-        return s;
-    }
-    void SetUp() override { log.attach(engine); }
+    test::source_session sources;
+    direct_http_engine& engine = sources.engine;
+    test::recorded_log& log = sources.log;
     bool complete(torrent_handle const& h) { return wait_until([&] { return h.status().is_seeding; }, 90s); }
 };
 

@@ -32,18 +32,10 @@ protected:
     test::temp_dir served{"served"};
     test::temp_dir leech{"leech"};
     test::http_test_server tls{served.path(), test::test_identity("server")};
-    test::recorded_log log;
-    lt::session session{test::with_file_disk_io(settings())};
-    direct_http_engine engine{session};
+    test::source_session sources;
+    direct_http_engine& engine = sources.engine;
+    test::recorded_log& log = sources.log;
 
-    static lt::settings_pack settings()
-    {
-        lt::settings_pack s = test::loopback_settings();
-        s.set_int(lt::settings_pack::urlseed_wait_retry, 0);
-        return s;
-    }
-
-    void SetUp() override { log.attach(engine); }
 
     torrent_handle add(std::vector<char> const& file, std::vector<std::string> const& urls)
     {
