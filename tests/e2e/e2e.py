@@ -1272,6 +1272,7 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--probe", required=True)
     ap.add_argument("--marker", help="the stand-in game program")
+    ap.add_argument("--trust-ca", help="tg-trust-ca.exe, which trusts a test CA in the prefix")
     ap.add_argument("--shots", help="folder for screenshots")
     ap.add_argument("--keep", action="store_true")
     args = ap.parse_args()
