@@ -6,6 +6,7 @@ tollgrove-test.exe under Wine, driven through its window by tg-probe.exe.
 Runs under Debian's python3 (python3-libtorrent). Ends by itself: every wait
 is bounded. Exit 0 when the scenario passed, 77 when it cannot run here."""
 import argparse
+import contextlib
 import glob
 import os
 import re
@@ -1094,6 +1095,125 @@ def scenario_full_drive(args, work):
         pub.stop()
         subprocess.run(["umount", "-l", install])
 
+@contextlib.contextmanager
+def trusted_ca(args, pub):
+    """The publisher's test CA trusted in the Wine prefix (its "ROOT" store,
+    as an administrator would add it) while the block runs: WinINet and the
+    program's own TLS then accept the certificates it issued. Each run
+    mints a CA of its own; it is taken out again at the end, so that the
+    shared prefix does not collect them."""
+    assert args.trust_ca, "no --trust-ca program"
+    ca = publisher.windows_path(pub.certs.ca)
+    r = subprocess.run(["wine", args.trust_ca, ca], env=dict(os.environ, **args.env), capture_output=True,
+                       timeout=60)
+    assert r.returncode == 0, "the test CA was not trusted: " + r.stderr.decode(errors="replace")
+    try:
+        yield
+    finally:
+        subprocess.run(["wine", args.trust_ca, "--remove", ca], env=dict(os.environ, **args.env),
+                       capture_output=True, timeout=60)
+
+
+def access_lines(path):
+    """nginx's access log as (status, request, range) a request."""
+    with open(path) as f:
+        return [m.groups() for m in (re.match(r'\S+ (\d+) \d+ \d+ "([^"]*)" "([^"]*)"', line) for line in f) if m]
+
+
+def scenario_https(args, work):
+    """A publisher whose file server speaks only https, its certificate
+    issued by a CA the prefix trusts: the .torrent comes over https
+    (LinkTorrent), a multi-file game completes from the https LinkHttp
+    alone with every byte equal, and the reports go out."""
+    pub = publisher.Publisher(work, [("data/big.pak", 8 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              seeder=False, url_list=False, tls="server").start()
+    try:
+        with trusted_ca(args, pub):
+            assert pub.link_http.startswith("https://"), pub.link_http
+            prog, install = start_program(args, pub, work, LinkTorrent=pub.https_torrent_url)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+                assert pub.installed_matches(install), "installed files differ from the originals"
+                served = access_lines(pub.nginx.access_log)
+                log("https server: %d requests, %d bytes" % (len(served), nginx_bytes(pub)))
+                assert ("200", "GET %s HTTP/1.1" % publisher.TORRENT_PATH, "-") in served, served[:3]
+                assert any(status == "206" and rng.startswith("bytes=") for status, _, rng in served), served[:5]
+                assert nginx_bytes(pub) >= 8 << 20
+                assert not [t for t in pub.http.requests() if t["target"].startswith(publisher.TORRENT_PATH)], \
+                    "the .torrent was asked over plain http"
+                reports = report_targets(pub)
+                assert any("status=5" in r for r in reports) and any("rs=<OK;TG>" in r for r in reports), reports
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        pub.stop()
+
+
+def scenario_https_redirect(args, work):
+    """A plain-http LinkHttp whose server answers every request with a 301
+    to the same path on an https server (as many publishers' servers do):
+    the game completes, and its range requests reach the https server."""
+    pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
+                              url_list=False, tls="server", redirect=True).start()
+    try:
+        with trusted_ca(args, pub):
+            assert pub.link_http.startswith("http://"), pub.link_http
+            prog, install = start_program(args, pub, work)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+                assert pub.installed_matches(install), "installed files differ from the originals"
+                redirected = access_lines(pub.nginx.redirect_log)
+                served = access_lines(pub.nginx.access_log)
+                ranges = [r for r in served if r[0] == "206" and r[2].startswith("bytes=")]
+                log("plain-http server: %d requests; https server: %d, %d of them ranges"
+                    % (len(redirected), len(served), len(ranges)))
+                assert redirected and all(status == "301" for status, _, _ in redirected), redirected
+                assert ranges, served[:5]
+                assert nginx_bytes(pub) >= 4 << 20
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        pub.stop()
+
+
+def scenario_https_untrusted(args, work):
+    """An https file server whose certificate comes from a CA nobody
+    trusts (the prefix trusts the run's test CA, which did not issue it),
+    and no peer: the server gets no HTTP request at all, the URL is given
+    up with one log line that says why, and the program keeps answering
+    and stops on Exit."""
+    pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
+                              url_list=False, tls="untrusted").start()
+    # The rule runs often and would add up to four sources.
+    args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+    try:
+        with trusted_ca(args, pub):
+            prog, install = start_program(args, pub, work, MaxHttpConn=4)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+                wait_until(lambda: "given up" in program_log(work), 60, "the URL to be given up")
+                # Rule runs after the give-up add no request either.
+                time.sleep(10)
+                lines = [l for l in program_log(work).splitlines() if "given up" in l]
+                log("log:", lines)
+                assert len(lines) == 1 and "TLS: " in lines[0] and "certificate verify failed" in lines[0], lines
+                assert access_lines(pub.nginx.access_log) == [], access_lines(pub.nginx.access_log)
+                assert prog.proc.poll() is None, "the program ended"
+                assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
+                prog.click(IDC_BTN_EXIT)
+                prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        pub.stop()
+
+
 def screenshot(args, name):
     """The whole display (Xvfb) as a PNG under --shots."""
     if not args.shots:
@@ -1263,6 +1383,9 @@ SCENARIOS = {
     "stale_resume": scenario_stale_resume,
     "relative_folder": scenario_relative_folder,
     "vietnamese_folder": scenario_vietnamese_folder,
+    "https": scenario_https,
+    "https_redirect": scenario_https_redirect,
+    "https_untrusted": scenario_https_untrusted,
 }
 
 
