@@ -1096,14 +1096,14 @@ def scenario_full_drive(args, work):
         subprocess.run(["umount", "-l", install])
 
 @contextlib.contextmanager
-def trusted_ca(args, pub):
-    """The publisher's test CA trusted in the Wine prefix (its "ROOT" store,
-    as an administrator would add it) while the block runs: WinINet and the
-    program's own TLS then accept the certificates it issued. Each run
-    mints a CA of its own; it is taken out again at the end, so that the
-    shared prefix does not collect them."""
+def trusted_ca(args, certs):
+    """The CA of certs (services.TestCertificates) trusted in the Wine
+    prefix (its "ROOT" store, as an administrator would add it) while the
+    block runs: WinINet and the program's own TLS then accept the
+    certificates it issued. Each run mints a CA of its own; it is taken out
+    again at the end, so that the shared prefix does not collect them."""
     assert args.trust_ca, "no --trust-ca program"
-    ca = publisher.windows_path(pub.certs.ca)
+    ca = publisher.windows_path(certs.ca)
     r = subprocess.run(["wine", args.trust_ca, ca], env=dict(os.environ, **args.env), capture_output=True,
                        timeout=60)
     assert r.returncode == 0, "the test CA was not trusted: " + r.stderr.decode(errors="replace")
@@ -1128,7 +1128,7 @@ def scenario_https(args, work):
     pub = publisher.Publisher(work, [("data/big.pak", 8 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
                               seeder=False, url_list=False, tls="server").start()
     try:
-        with trusted_ca(args, pub):
+        with trusted_ca(args, pub.certs):
             assert pub.link_http.startswith("https://"), pub.link_http
             prog, install = start_program(args, pub, work, LinkTorrent=pub.https_torrent_url)
             try:
@@ -1158,7 +1158,7 @@ def scenario_https_redirect(args, work):
     pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
                               url_list=False, tls="server", redirect=True).start()
     try:
-        with trusted_ca(args, pub):
+        with trusted_ca(args, pub.certs):
             assert pub.link_http.startswith("http://"), pub.link_http
             prog, install = start_program(args, pub, work)
             try:
@@ -1191,7 +1191,7 @@ def scenario_https_untrusted(args, work):
     # The rule runs often and would add up to four sources.
     args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
     try:
-        with trusted_ca(args, pub):
+        with trusted_ca(args, pub.certs):
             prog, install = start_program(args, pub, work, MaxHttpConn=4)
             try:
                 prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
