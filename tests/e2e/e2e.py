@@ -1180,28 +1180,39 @@ def scenario_https_redirect(args, work):
         pub.stop()
 
 
-def scenario_https_untrusted(args, work):
-    """An https file server whose certificate comes from a CA nobody
-    trusts (the prefix trusts the run's test CA, which did not issue it),
-    and no peer: the server gets no HTTP request at all, the URL is given
+def scenario_https_refused(args, work):
+    """https file servers that cannot prove who they are, and no peer: the
+    LinkHttp server's certificate comes from a CA nobody trusts (the prefix
+    trusts the run's test CA, which did not issue it); the .torrent's
+    url-list names two more, one certified for another host name and one
+    expired. None of them gets an HTTP request at all, each URL is given
     up with one log line that says why, and the program keeps answering
     and stops on Exit."""
+    refused = {name: publisher.services.free_port() for name in ("wrong-host", "expired")}
     pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
-                              url_list=False, tls="untrusted").start()
+                              url_list=False, tls="untrusted",
+                              more_url_seeds=["https://127.0.0.1:%d/" % port for port in refused.values()]).start()
+    servers = [pub.nginx]
     # The rule runs often and would add up to four sources.
     args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
     try:
+        for name, port in refused.items():
+            servers.append(publisher.services.start_nginx(pub.served, port=port, tls=pub.certs.pair(name)))
         with trusted_ca(args, pub.certs):
             prog, install = start_program(args, pub, work, MaxHttpConn=4)
             try:
                 prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
-                wait_until(lambda: "given up" in program_log(work), 60, "the URL to be given up")
-                # Rule runs after the give-up add no request either.
+                given_up = lambda: [l for l in program_log(work).splitlines() if "given up" in l]
+                wait_until(lambda: len(given_up()) >= len(servers), 60, "every URL to be given up")
+                # Rule runs after the give-ups add no request either.
                 time.sleep(10)
-                lines = [l for l in program_log(work).splitlines() if "given up" in l]
+                lines = given_up()
                 log("log:", lines)
-                assert len(lines) == 1 and "TLS: " in lines[0] and "certificate verify failed" in lines[0], lines
-                assert access_lines(pub.nginx.access_log) == [], access_lines(pub.nginx.access_log)
+                for server in servers:
+                    mine = [l for l in lines if ":%d/" % server.port in l]
+                    assert len(mine) == 1 and "TLS: certificate verify failed" in mine[0], (server.port, lines)
+                    assert access_lines(server.access_log) == [], access_lines(server.access_log)
+                assert len(lines) == len(servers), lines
                 assert prog.proc.poll() is None, "the program ended"
                 assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
                 prog.click(IDC_BTN_EXIT)
@@ -1211,6 +1222,8 @@ def scenario_https_untrusted(args, work):
             finally:
                 prog.kill()
     finally:
+        for server in servers[1:]:
+            server.stop()
         pub.stop()
 
 
@@ -1385,7 +1398,7 @@ SCENARIOS = {
     "vietnamese_folder": scenario_vietnamese_folder,
     "https": scenario_https,
     "https_redirect": scenario_https_redirect,
-    "https_untrusted": scenario_https_untrusted,
+    "https_refused": scenario_https_refused,
 }
 
 
