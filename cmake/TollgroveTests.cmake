@@ -1,11 +1,13 @@
 # tg_add_test(name SOURCES ... LIBS ... [ENV ...] [RESOURCE_LOCK lock] [SERIAL]
-#             [LABEL unit|integration|e2e]):
+#             [LABEL unit|integration|e2e] [FIXTURES fixture...]):
 # one GoogleTest program whose cases ctest lists one by one (run through Wine
 # in the Windows build). Cases that share a lock never run at the same time;
 # SERIAL cases run alone (they open the program's windows, which take the
 # focus from the dialogs other tests drive). LABEL (unit unless given) is
 # what `ctest -L` selects by: unit for code on its own, integration for real
 # sessions, servers, processes or drives, e2e for the whole program.
+# FIXTURES names ctest fixtures its cases need (tls_certs: the run's test
+# certificates).
 if(BUILD_TESTING AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -17,7 +19,7 @@ function(tg_add_test name)
   if(TOLLGROVE_FUZZ)
     return() # the fuzz build holds only harnesses
   endif()
-  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK;LABEL" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK;LABEL" "SOURCES;LIBS;ENV;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TG_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TG_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -33,6 +35,9 @@ function(tg_add_test name)
   endif()
   if(T_SERIAL)
     list(APPEND lock RUN_SERIAL TRUE)
+  endif()
+  if(T_FIXTURES)
+    list(APPEND lock FIXTURES_REQUIRED "${T_FIXTURES}")
   endif()
   # An empty ENVIRONMENT would take the next property's name as its value.
   if(T_ENV)

@@ -1,5 +1,6 @@
 #include "engine/web_peer_connection.hpp"
 
+#include "engine/tls_receive.hpp"
 #include "engine/url_components.hpp"
 
 #include <boost/asio/connect.hpp>
@@ -276,7 +277,12 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
         disconnect(ec, 0);
         return;
     }
-    if (t->removed || !t->handle.is_valid()) {
+    read_next(*t);
+}
+
+void web_peer_connection::read_next(torrent_sources const& t)
+{
+    if (t.removed || !t.handle.is_valid()) {
         disconnect(lt::errors::invalid_torrent_handle, 0);
         return;
     }
@@ -326,40 +332,23 @@ void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
         if (!m_disconnecting) disconnect(why, 0);
         return;
     }
-    if (t->removed || !t->handle.is_valid()) {
-        disconnect(lt::errors::invalid_torrent_handle, 0);
-        return;
-    }
-    request_pieces();
-    read_more();
+    read_next(*t);
 }
 
 bool web_peer_connection::receive_plaintext()
 {
-    for (;;) {
-        lt::span<char> const in_place = m_protocol.read_destination(*this);
-        bool const placed = !in_place.empty();
-        char* const to = placed ? in_place.data() : m_read_buffer.get();
-        std::size_t const room = placed ? std::size_t(in_place.size()) : read_size;
-        lt::error_code ec;
-        std::size_t const got = m_tls->read(to, room, ec);
-        if (got == 0 && !ec) break; // wants more ciphertext
-        m_in_receive = true;
-        if (placed)
-            m_protocol.on_receive_in_place(ec, int(got), *this);
-        else
-            m_protocol.on_receive(ec, m_read_buffer.get(), int(got), *this);
-        m_in_receive = false;
-        if (m_disconnecting) return false;
-        if (ec) {
-            // The server's close_notify is a clean end; anything else is a
-            // failure of the TLS layer.
-            if (ec != asio::error::eof) m_core.write_log(source_label(m_source_id) + " TLS: " + m_tls->failure_reason());
-            disconnect(ec, ec == asio::error::eof ? 0 : 1);
-            return false;
-        }
+    m_in_receive = true;
+    lt::error_code const ec = tg::receive_plaintext(*m_tls, m_protocol, *this, m_read_buffer.get(), read_size,
+        [this] { return m_disconnecting; });
+    m_in_receive = false;
+    if (m_disconnecting) return false;
+    if (ec) {
+        // The server's close_notify is a clean end; anything else is a
+        // failure of the TLS layer (its line names OpenSSL's reason).
+        disconnect(ec, ec == asio::error::eof ? 0 : 1);
+        return false;
     }
-    // Alerts or a key update the read produced.
+    // Alerts or a key update the reads produced.
     send_tls_output();
     return !m_disconnecting;
 }

@@ -78,6 +78,9 @@ private:
     void start_http();
     void read_more();
     void on_read(lt::error_code const& ec, std::size_t n);
+    // After a read that ended nothing: more requests if there is room,
+    // and the next read; the end when the torrent went.
+    void read_next(torrent_sources const& t);
     // TLS: the ciphertext of one socket read, through the handshake or into
     // the response machine; then the socket's error, if any.
     void on_tls_read(lt::error_code const& ec, std::size_t n);

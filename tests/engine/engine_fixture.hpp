@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,5 +50,34 @@ inline bool settled_rows(torrent_handle& h, std::vector<peer_record>& rows, lt::
         return sum == st.total_payload_download;
     }, limit);
 }
+
+// The component's log lines, kept for the test to read (the component
+// writes them on its network thread).
+class recorded_log
+{
+public:
+    void attach(direct_http_engine& engine)
+    {
+        engine.set_log([this](std::string const& line) {
+            std::lock_guard<std::mutex> l(m_mutex);
+            m_lines.push_back(line);
+        });
+    }
+    std::vector<std::string> lines() const
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        return m_lines;
+    }
+    std::string text() const
+    {
+        std::string s;
+        for (auto const& line : lines()) s += line + "\n";
+        return s;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
 
 } // namespace tg::test

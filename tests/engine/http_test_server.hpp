@@ -1,18 +1,22 @@
 // A scriptable HTTP/1.1 file server on 127.0.0.1 for the Direct-HTTP tests:
 // serves files under a folder with byte ranges and keep-alive, records every
 // request text, and lets a test replace any response with its own bytes
-// (written in separate pieces, so the client reads them apart).
+// (written in separate pieces, so the client reads them apart). Given a
+// certificate, it speaks TLS on the same terms.
 #pragma once
 
 #include "loopback_listener.hpp"
 
 #include <boost/asio/buffers_iterator.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
 
 #include <chrono>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -45,8 +49,27 @@ public:
 
     explicit http_test_server(std::filesystem::path root) : m_root(std::move(root)) {}
 
+    // A TLS server with the certificate chain and key of these PEM files.
+    struct tls_identity
+    {
+        std::string certificate_chain;
+        std::string private_key;
+    };
+    http_test_server(std::filesystem::path root, tls_identity const& tls) : m_root(std::move(root))
+    {
+        m_tls.emplace(boost::asio::ssl::context::tls_server);
+        m_tls->use_certificate_chain_file(tls.certificate_chain);
+        m_tls->use_private_key_file(tls.private_key, boost::asio::ssl::context::pem);
+    }
+
     int port() const { return m_listener.port(); }
-    std::string url(std::string const& path) const { return m_listener.url(path); }
+    std::string url(std::string const& path) const
+    {
+        return (m_tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port()) + path;
+    }
+    // TLS: connections whose handshake failed (the client refused the
+    // certificate, or went away).
+    int failed_handshakes() const { return m_failed_handshakes; }
 
     void set_script(script s)
     {
@@ -60,6 +83,9 @@ public:
     }
     int connections() const { return m_listener.connections(); }
     static constexpr char const* hold = "\x01hold";
+    // As the last piece: the connection is cut after the pieces before it,
+    // without an answer's end (over TLS, without close_notify).
+    static constexpr char const* cut = "\x01cut";
 
     // Ready-made response texts.
     static std::string status(int code, std::string const& reason, std::string const& fields = "")
@@ -103,6 +129,23 @@ public:
 private:
     void serve_connection(boost::asio::ip::tcp::socket& s, int id)
     {
+        if (!m_tls) {
+            serve_stream(s, id);
+            return;
+        }
+        boost::asio::ssl::stream<boost::asio::ip::tcp::socket&> tls(s, *m_tls);
+        boost::system::error_code ec;
+        tls.handshake(boost::asio::ssl::stream_base::server, ec);
+        if (ec) {
+            ++m_failed_handshakes;
+            return;
+        }
+        serve_stream(tls, id);
+    }
+
+    template <class Stream>
+    void serve_stream(Stream& s, int id)
+    {
         boost::asio::streambuf buf;
         std::string held;
         for (;;) {
@@ -136,14 +179,20 @@ private:
                 (*pieces)[0] = held + (*pieces)[0];
                 held.clear();
             }
-            if (pieces->empty()) {
-                s.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+            bool const cut_after = !pieces->empty() && pieces->back() == cut;
+            if (cut_after) pieces->pop_back();
+            if (pieces->empty() && !cut_after) {
+                s.lowest_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
                 return;
             }
             for (std::size_t i = 0; i < pieces->size(); ++i) {
                 if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(30));
                 boost::asio::write(s, boost::asio::buffer((*pieces)[i]), ec);
                 if (ec) return;
+            }
+            if (cut_after) {
+                s.lowest_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+                return;
             }
         }
     }
@@ -152,6 +201,8 @@ private:
     mutable std::mutex m_mutex;
     script m_script;
     std::vector<http_request> m_requests;
+    std::optional<boost::asio::ssl::context> m_tls;
+    std::atomic<int> m_failed_handshakes{0};
     // Last, so that it stops its threads before the members they use go.
     loopback_listener m_listener{[this](boost::asio::ip::tcp::socket& s, int id) { serve_connection(s, id); }};
 };

@@ -1,5 +1,6 @@
 // nginx on 127.0.0.1 serving a folder with its own range and keep-alive
-// handling, started from a config in a temporary folder (native build only).
+// handling, started from a config in a temporary folder (native build only);
+// over TLS when given a certificate and key.
 #pragma once
 
 #include "../support/temp_dir.hpp"
@@ -25,13 +26,23 @@ public:
     {
         for (int attempt = 0; attempt < 5 && m_pid <= 0; ++attempt) start(nginx, root, rate_limit);
     }
+    // TLS with this certificate chain and key (PEM files).
+    nginx_server(std::string const& nginx, std::filesystem::path const& root, std::string const& certificate,
+        std::string const& key)
+        : m_tls_lines("    ssl_certificate " + certificate + ";\n    ssl_certificate_key " + key + ";\n")
+    {
+        for (int attempt = 0; attempt < 5 && m_pid <= 0; ++attempt) start(nginx, root, 0);
+    }
     ~nginx_server() { stop(); }
     nginx_server(nginx_server const&) = delete;
     nginx_server& operator=(nginx_server const&) = delete;
 
     bool running() const { return m_pid > 0; }
     int port() const { return m_port; }
-    std::string url(std::string const& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::string url(std::string const& path) const
+    {
+        return (m_tls_lines.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(m_port) + path;
+    }
     std::string error_log() const { return std::string(read_file(m_dir.path() / "error.log").data(), read_file(m_dir.path() / "error.log").size()); }
 
 private:
@@ -62,7 +73,8 @@ private:
              << "  client_body_temp_path " << d << "/tmp;\n  proxy_temp_path " << d << "/tmp;\n"
              << "  fastcgi_temp_path " << d << "/tmp;\n  uwsgi_temp_path " << d << "/tmp;\n"
              << "  scgi_temp_path " << d << "/tmp;\n  keepalive_requests 1000000;\n  sendfile on;\n"
-             << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << root.string() << ";\n"
+             << "  server {\n    listen 127.0.0.1:" << m_port << (m_tls_lines.empty() ? "" : " ssl") << ";\n"
+             << m_tls_lines << "    root " << root.string() << ";\n"
              << (rate_limit > 0 ? "    limit_rate " + std::to_string(rate_limit) + ";\n" : "") << "  }\n}\n";
         conf.close();
         pid_t const pid = fork();
@@ -97,6 +109,7 @@ private:
         m_pid = -1;
     }
 
+    std::string m_tls_lines; // the server block's certificate lines, empty for plain HTTP
     temp_dir m_dir{"nginx"};
     pid_t m_pid = -1;
     int m_port = 0;

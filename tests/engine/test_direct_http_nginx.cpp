@@ -4,6 +4,7 @@
 #include "engine_fixture.hpp"
 #include "nginx_server.hpp"
 #include "session_fixture.hpp"
+#include "tls_test_certs.hpp"
 
 #include <libtorrent/torrent_status.hpp>
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <set>
 
 namespace tg {
@@ -27,9 +29,17 @@ protected:
     direct_http_engine engine{session};
     std::string error_log; // nginx's, kept after it stops
 
-    bool download(std::vector<char> const& file, std::string const& url, int connections)
+    // Before the component makes its TLS context.
+    static void SetUpTestSuite() { ASSERT_TRUE(test::trust_test_ca()); }
+
+    bool download(std::vector<char> const& file, std::string const& url, int connections, bool tls = false)
     {
-        test::nginx_server nginx(TG_NGINX, served.path());
+        std::optional<test::nginx_server> server;
+        if (tls)
+            server.emplace(TG_NGINX, served.path(), test::test_cert("server.pem"), test::test_cert("server.key"));
+        else
+            server.emplace(TG_NGINX, served.path());
+        test::nginx_server& nginx = *server;
         if (!nginx.running()) {
             ADD_FAILURE() << "nginx did not start";
             return false;
@@ -73,6 +83,20 @@ TEST_F(DirectHttpNginx, MultiFileFromThreeConnections)
         {"data/tr\xc3\xb2 ch\xc6\xa1i.pak", 5 * 1024 * 1024 + 17}, {"readme.txt", 999}, {"bin/game.exe", 3 * 1024 * 1024 + 1}};
     auto const file = test::make_torrent(served.path(), "Game", files, 128 * 1024);
     ASSERT_TRUE(download(file, "/", 3));
+    auto const same = [&](test::test_file const& f) {
+        return test::read_file(leech / ("Game/" + f.path)) == test::read_file(served / ("Game/" + f.path));
+    };
+    test::wait_until([&] { return std::all_of(files.begin(), files.end(), same); }, 10s);
+    for (auto const& f : files)
+        EXPECT_TRUE(same(f)) << f.path;
+}
+
+TEST_F(DirectHttpNginx, MultiFileOverTlsFromThreeConnections)
+{
+    std::vector<test::test_file> const files = {
+        {"data/tr\xc3\xb2 ch\xc6\xa1i.pak", 5 * 1024 * 1024 + 17}, {"readme.txt", 999}, {"bin/game.exe", 3 * 1024 * 1024 + 1}};
+    auto const file = test::make_torrent(served.path(), "Game", files, 128 * 1024);
+    ASSERT_TRUE(download(file, "/", 3, true));
     auto const same = [&](test::test_file const& f) {
         return test::read_file(leech / ("Game/" + f.path)) == test::read_file(served / ("Game/" + f.path));
     };
