@@ -1095,6 +1095,7 @@ def scenario_full_drive(args, work):
         pub.stop()
         subprocess.run(["umount", "-l", install])
 
+
 @contextlib.contextmanager
 def trusted_ca(args, certs):
     """The CA of certs (services.TestCertificates) trusted in the Wine
@@ -1202,7 +1203,9 @@ def scenario_https_refused(args, work):
             prog, install = start_program(args, pub, work, MaxHttpConn=4)
             try:
                 prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
-                given_up = lambda: [l for l in program_log(work).splitlines() if "given up" in l]
+                def given_up():
+                    return [line for line in program_log(work).splitlines() if "given up" in line]
+
                 wait_until(lambda: len(given_up()) >= len(servers), 60, "every URL to be given up")
                 # Rule runs after the give-ups add no request either.
                 time.sleep(10)

@@ -129,7 +129,8 @@ class Publisher:
         self.info_hash = game.make_torrent(
             self.content, self.torrent_file, piece_size=self.piece_size,
             trackers=["http://127.0.0.1:%d/announce" % tracker_port],
-            url_seeds=(url_seeds if self.with_url_list else []) + self.more_url_seeds, v1_only=self.seeder_client == "aria2c")
+            url_seeds=(url_seeds if self.with_url_list else []) + self.more_url_seeds,
+            v1_only=self.seeder_client == "aria2c")
         self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
         with open(self.torrent_file, "rb") as f:
             self.http.route(TORRENT_PATH, body_hex=f.read().hex())
