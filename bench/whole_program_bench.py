@@ -16,10 +16,11 @@ minute-long runs) and peak memory of each.
 
 A build's programs are found in its TREE: build/PRESET/bin/tollgrove-test.exe,
 build/PRESET/tests/e2e/tg-probe.exe, build/PRESET/bench/direct_http_bench.exe
-and the native build/bench/bench/direct_http_bench; the first build's
-build/PRESET/tests/e2e/tg-trust-ca.exe trusts the test CA in the prefix
-(without one, the HTTPS runs under Wine show n/a). A scenario that needs a
-program its build lacks shows "n/a" for it. The builds take turns within
+and the native build/bench/bench/direct_http_bench; the first build with a
+build/PRESET/tests/e2e/tg-trust-ca.exe trusts the test CA in the prefix; a
+build without one predates the HTTPS sources, and its HTTPS runs show n/a
+(an older engine would wait on a refused source until the run's time-out).
+A scenario that needs a program its build lacks shows "n/a" for it. The builds take turns within
 each scenario, so that the machine's load falls on them alike. With several
 builds, each figure gets a table with a column per build (and, for two, the
 second's figure over the first's).
@@ -28,6 +29,7 @@ Runs under Debian's python3 in the Wine session that whole_program_bench.sh
 starts. A figure, not a test: nothing here passes or fails on speed; a run
 ends non-zero only when a download did not complete or its bytes differ."""
 import argparse
+import contextlib
 import os
 import shutil
 import subprocess
@@ -282,16 +284,21 @@ class TlsServer:
         self.certs = services.TestCertificates()
         self.nginx = services.start_nginx(pub.served, tls=self.certs.pair("server"))
         self.link_http = "https://127.0.0.1:%d/index" % self.nginx.port
-        self.trust = next((b.trust_ca for b in builds if b.trust_ca), None)
-        self._trusted = None
-        if self.trust:
-            self._trusted = e2e.trusted_ca(argparse.Namespace(trust_ca=self.trust, env={}), self.certs)
-            self._trusted.__enter__()
-        self.trusted = self._trusted is not None
+        # One build's program trusts it for all: they share the prefix.
+        trust = next((b.trust_ca for b in builds if b.trust_ca), None)
+        self._trust = contextlib.ExitStack()
+        if trust:
+            self._trust.enter_context(e2e.trusted_ca(argparse.Namespace(trust_ca=trust, env={}), self.certs))
+        self.trusted = trust is not None
+
+    def usable(self, build):
+        """Whether build's HTTPS runs can run: the CA is trusted in the
+        prefix, and the build has HTTPS sources (tg-trust-ca came with
+        them)."""
+        return self.trusted and build.trust_ca is not None
 
     def stop(self):
-        if self._trusted:
-            self._trusted.__exit__(None, None, None)
+        self._trust.close()
         self.nginx.stop()
         self.certs.stop()
 
@@ -324,7 +331,7 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=(), tls=None):
     run under Wine: what Wine costs on the same code. Over TLS it trusts
     the run's CA: under Wine through the prefix's "ROOT" store, natively
     through SSL_CERT_FILE."""
-    if not bench or (tls and wine and not tls.trusted):
+    if not bench:
         return NA
     out = os.path.join(work, "engine")
     os.makedirs(out)
@@ -375,7 +382,7 @@ def scenarios(args, pub, work, seeders, tls):
         seeders.extend(services.start_seeder(pub.torrent_file, pub.served) for _ in range(2))
 
     def over_https(build, **settings):
-        if not tls.trusted:
+        if not tls.usable(build):
             return NA
         return run_tollgrove(build, pub, work, LinkHttp=tls.link_http, **settings)
 
@@ -387,10 +394,10 @@ def scenarios(args, pub, work, seeders, tls):
         yield "engine native HTTP x%d" % n, lambda b, n=n: run_engine(b.native_bench, pub, work, False, conns=n)
         yield "engine under Wine HTTP x%d" % n, lambda b, n=n: run_engine(b.wine_bench, pub, work, True, conns=n)
     for n in (1, 4):
-        yield "engine native HTTPS x%d" % n, lambda b, n=n: run_engine(b.native_bench, pub, work, False, conns=n,
-                                                                       tls=tls)
-        yield "engine under Wine HTTPS x%d" % n, lambda b, n=n: run_engine(b.wine_bench, pub, work, True, conns=n,
-                                                                           tls=tls)
+        yield "engine native HTTPS x%d" % n, lambda b, n=n: (
+            run_engine(b.native_bench, pub, work, False, conns=n, tls=tls) if tls.usable(b) else NA)
+        yield "engine under Wine HTTPS x%d" % n, lambda b, n=n: (
+            run_engine(b.wine_bench, pub, work, True, conns=n, tls=tls) if tls.usable(b) else NA)
     if not args.skip_idle:
         # No peer and no source: the session only waits (its tracker knows
         # no peer yet).
@@ -524,7 +531,7 @@ def main():
                                   piece_size=1 << 20).start()
         tls = TlsServer(pub, builds)
         if not tls.trusted:
-            print("no tg-trust-ca.exe: the HTTPS runs under Wine show n/a", flush=True)
+            print("no build has tg-trust-ca.exe: the HTTPS runs show n/a", flush=True)
         rows = []  # (row name, {label: result, NA or FAILED})
         for name, run in scenarios(args, pub, work, seeders, tls):
             if name is None:
