@@ -1,9 +1,11 @@
 """The whole program against aria2c on one generated game, in one run on
 127.0.0.1, for one build of the program or several side by side (each
 revision built from its own source tree): Tollgrove (the Windows build under
-Wine) over HTTP sources only with 1 and 4 connections, aria2c -x1 and -x4
-from the same nginx (once, for reference), the program's download code
-without its window (built natively and for Windows), Tollgrove waiting a
+Wine) over HTTP sources only with 1 and 4 connections, then over HTTPS
+(the same files from a TLS nginx, its test CA trusted in the Wine prefix),
+aria2c -x1 and -x4 from the same nginx and -x4 from the TLS one (once, for
+reference), the program's download code without its window (built natively
+and for Windows, over HTTP and HTTPS), Tollgrove waiting a
 minute with nothing to fetch and held a minute at 256 KiB/s, Tollgrove from
 the swarm only (two seeding peers, no HTTP source), and hybrid (both).
 Prints throughput, CPU seconds per GiB (CPU seconds a minute for the
@@ -14,8 +16,11 @@ minute-long runs) and peak memory of each.
 
 A build's programs are found in its TREE: build/PRESET/bin/tollgrove-test.exe,
 build/PRESET/tests/e2e/tg-probe.exe, build/PRESET/bench/direct_http_bench.exe
-and the native build/bench/bench/direct_http_bench. A scenario that needs a
-program its build lacks shows "n/a" for it. The builds take turns within
+and the native build/bench/bench/direct_http_bench; the first build with a
+build/PRESET/tests/e2e/tg-trust-ca.exe trusts the test CA in the prefix; a
+build without one predates the HTTPS sources, and its HTTPS runs show n/a
+(an older engine would wait on a refused source until the run's time-out).
+A scenario that needs a program its build lacks shows "n/a" for it. The builds take turns within
 each scenario, so that the machine's load falls on them alike. With several
 builds, each figure gets a table with a column per build (and, for two, the
 second's figure over the first's).
@@ -24,6 +29,7 @@ Runs under Debian's python3 in the Wine session that whole_program_bench.sh
 starts. A figure, not a test: nothing here passes or fails on speed; a run
 ends non-zero only when a download did not complete or its bytes differ."""
 import argparse
+import contextlib
 import os
 import shutil
 import subprocess
@@ -61,6 +67,7 @@ class Build:
         self.probe = have(win, "tests", "e2e", "tg-probe.exe")
         self.wine_bench = have(win, "bench", "direct_http_bench.exe")
         self.native_bench = have("build", "bench", "bench", "direct_http_bench")
+        self.trust_ca = have(win, "tests", "e2e", "tg-trust-ca.exe")
 
 
 def proc_stat(pid):
@@ -149,7 +156,7 @@ class MemorySampler(threading.Thread):
         return self.peak, self.peak_anon
 
 
-def run_child(cmd, windows_name=None, timeout=1800):
+def run_child(cmd, windows_name=None, timeout=1800, env=None):
     """Runs cmd and returns (stdout, CPU seconds, peak MiB, peak anonymous
     MiB). With windows_name, cmd starts that Windows program under Wine:
     the memory is then that of the program's process (windows_process),
@@ -157,7 +164,8 @@ def run_child(cmd, windows_name=None, timeout=1800):
     for, may miss the program's."""
     with tempfile.TemporaryFile() as err:
         # stderr to a file: a pipe read only after stdout could fill and stall the child.
-        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err, start_new_session=True)
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err, start_new_session=True,
+                                env=dict(os.environ, **env) if env else None)
         if windows_name:
             sampler = MemorySampler(lambda: windows_process(proc.pid, windows_name))
         else:
@@ -261,21 +269,53 @@ def requested_to_reported(pub, since):
     return asked[0], done[0]
 
 
-def big_file_url(pub):
-    return "http://127.0.0.1:%d/%s/%s" % (pub.nginx.port, pub.folder, BIG)
+def big_file_url(pub, tls=None):
+    nginx = tls.nginx if tls else pub.nginx
+    return "%s://127.0.0.1:%d/%s/%s" % (nginx.scheme, nginx.port, pub.folder, BIG)
+
+
+class TlsServer:
+    """The game's files from a second nginx, over TLS, with a certificate
+    minted for the run; `trusted` when its CA is in the Wine prefix's
+    "ROOT" store (the Windows runs over HTTPS need that). aria2c and the
+    native download code are given the CA file."""
+
+    def __init__(self, pub, builds):
+        self.certs = services.TestCertificates()
+        self.nginx = services.start_nginx(pub.served, tls=self.certs.pair("server"))
+        self.link_http = "https://127.0.0.1:%d/index" % self.nginx.port
+        # One build's program trusts it for all: they share the prefix.
+        trust = next((b.trust_ca for b in builds if b.trust_ca), None)
+        self._trust = contextlib.ExitStack()
+        if trust:
+            self._trust.enter_context(e2e.trusted_ca(argparse.Namespace(trust_ca=trust, env={}), self.certs))
+        self.trusted = trust is not None
+
+    def usable(self, build):
+        """Whether build's HTTPS runs can run: the CA is trusted in the
+        prefix, and the build has HTTPS sources (tg-trust-ca came with
+        them)."""
+        return self.trusted and build.trust_ca is not None
+
+    def stop(self):
+        self._trust.close()
+        self.nginx.stop()
+        self.certs.stop()
 
 
 def same_bytes(pub, copy):
     return subprocess.run(["cmp", "-s", os.path.join(pub.content, BIG), copy]).returncode == 0
 
 
-def run_aria2(pub, work, conns):
+def run_aria2(pub, work, conns, tls=None):
     out = os.path.join(work, "aria2-x%d" % conns)
     os.makedirs(out)
+    # Over TLS it checks the server against the run's CA, as the program does.
+    ca = ["--ca-certificate=" + tls.certs.ca] if tls else []
     t0 = time.time()
     _, cpu, peak, peak_anon = run_child(["aria2c", "-q", "-x", str(conns), "-s", str(conns), "-k", "1M",
-                                         "--file-allocation=none", "--allow-overwrite=true", "-d", out,
-                                         big_file_url(pub)])
+                                         "--file-allocation=none", "--allow-overwrite=true", "-d", out] + ca +
+                                        [big_file_url(pub, tls)])
     wall = time.time() - t0
     ok = same_bytes(pub, os.path.join(out, os.path.basename(BIG)))
     shutil.rmtree(out, ignore_errors=True)
@@ -284,11 +324,13 @@ def run_aria2(pub, work, conns):
     return {"wall": wall, "cpu": cpu, "peak": peak, "peak_anon": peak_anon, "wineserver": None}
 
 
-def run_engine(bench, pub, work, wine, conns=None, seeders=()):
+def run_engine(bench, pub, work, wine, conns=None, seeders=(), tls=None):
     """The program's download code without its window: the Direct-HTTP
-    sources alone (conns) or the engine with the seeding peers alone, built
-    natively or for Windows and run under Wine: what Wine costs on the same
-    code."""
+    sources alone (conns; from the TLS server if tls is given) or the
+    engine with the seeding peers alone, built natively or for Windows and
+    run under Wine: what Wine costs on the same code. Over TLS it trusts
+    the run's CA: under Wine through the prefix's "ROOT" store, natively
+    through SSL_CERT_FILE."""
     if not bench:
         return NA
     out = os.path.join(work, "engine")
@@ -299,14 +341,15 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=()):
         copy = os.path.join(out, pub.folder, BIG)
     else:
         src = os.path.join(pub.content, BIG)
-        args = [host(src), big_file_url(pub), str(conns), host(out)]
+        args = [host(src), big_file_url(pub, tls), str(conns), host(out)]
         copy = os.path.join(out, os.path.basename(BIG))
     try:
         ws0 = wineserver_cpu()
         if wine:
             stdout, _, peak, peak_anon = run_child(["wine", bench] + args, windows_name=os.path.basename(bench))
         else:
-            stdout, _, peak, peak_anon = run_child([bench] + args)
+            env = {"SSL_CERT_FILE": tls.certs.ca} if tls else None
+            stdout, _, peak, peak_anon = run_child([bench] + args, env=env)
         _, wall, cpu = stdout.split()  # wall from its first payload byte; its own CPU
         if not same_bytes(pub, copy):
             raise RuntimeError("the engine's copy differs")
@@ -320,7 +363,7 @@ IDLE_SECONDS = 60
 HELD_RATE = 256 << 10  # bytes/s
 
 
-def scenarios(args, pub, work, seeders):
+def scenarios(args, pub, work, seeders, tls):
     """(row name, the run for a build) in the order they run; None for a
     step between them."""
     # The rule runs every second here, and the thresholds are out of
@@ -338,11 +381,23 @@ def scenarios(args, pub, work, seeders):
         print("starting two seeding peers...", flush=True)
         seeders.extend(services.start_seeder(pub.torrent_file, pub.served) for _ in range(2))
 
+    def over_https(build, **settings):
+        if not tls.usable(build):
+            return NA
+        return run_tollgrove(build, pub, work, LinkHttp=tls.link_http, **settings)
+
     yield "Tollgrove HTTP x1", lambda b: run_tollgrove(b, pub, work, MaxHttpConn=1)
     yield "Tollgrove HTTP x4", lambda b: run_tollgrove(b, pub, work, rule_ms=1000, MaxHttpConn=4, **always_slow)
+    yield "Tollgrove HTTPS x1", lambda b: over_https(b, MaxHttpConn=1)
+    yield "Tollgrove HTTPS x4", lambda b: over_https(b, rule_ms=1000, MaxHttpConn=4, **always_slow)
     for n in (1, 4):
         yield "engine native HTTP x%d" % n, lambda b, n=n: run_engine(b.native_bench, pub, work, False, conns=n)
         yield "engine under Wine HTTP x%d" % n, lambda b, n=n: run_engine(b.wine_bench, pub, work, True, conns=n)
+    for n in (1, 4):
+        yield "engine native HTTPS x%d" % n, lambda b, n=n: (
+            run_engine(b.native_bench, pub, work, False, conns=n, tls=tls) if tls.usable(b) else NA)
+        yield "engine under Wine HTTPS x%d" % n, lambda b, n=n: (
+            run_engine(b.wine_bench, pub, work, True, conns=n, tls=tls) if tls.usable(b) else NA)
     if not args.skip_idle:
         # No peer and no source: the session only waits (its tracker knows
         # no peer yet).
@@ -468,14 +523,17 @@ def main():
     size = args.size_mib << 20
     work = tempfile.mkdtemp(prefix="tg-bench-")
     seeders = []
-    pub = None
+    pub = tls = None
     failures = 0
     try:
         print("generating a %d MiB game and its .torrent..." % args.size_mib, flush=True)
         pub = publisher.Publisher(work, [(BIG, size), ("game.exe", 40000)], seeder=False, url_list=False,
                                   piece_size=1 << 20).start()
+        tls = TlsServer(pub, builds)
+        if not tls.trusted:
+            print("no build has tg-trust-ca.exe: the HTTPS runs show n/a", flush=True)
         rows = []  # (row name, {label: result, NA or FAILED})
-        for name, run in scenarios(args, pub, work, seeders):
+        for name, run in scenarios(args, pub, work, seeders, tls):
             if name is None:
                 run()
                 continue
@@ -493,11 +551,16 @@ def main():
                 for n in (1, 4):
                     print("aria2c -x%d..." % n, flush=True)
                     rows.append(("aria2c -x%d" % n, {None: run_aria2(pub, work, n)}))
+            if name == "Tollgrove HTTPS x4" and not args.skip_aria2:
+                print("aria2c HTTPS -x4...", flush=True)
+                rows.append(("aria2c HTTPS -x4", {None: run_aria2(pub, work, 4, tls)}))
         report(rows, builds, size)
         return 1 if failures else 0
     finally:
         for s in seeders:
             s.stop()
+        if tls:
+            tls.stop()
         if pub:
             pub.stop()
         if "pub" in _held:
@@ -523,15 +586,21 @@ def report(rows, builds, size):
     gib = size / float(1 << 30)
     for x in labels:
         prefix = "%s: " % x if len(labels) > 1 else ""
-        for n in (1, 4):
-            tg, ar = by["Tollgrove HTTP x%d" % n][x], aria2.get("aria2c -x%d" % n)
+        for n, proto, aria in ((1, "HTTP", "aria2c -x1"), (4, "HTTP", "aria2c -x4"),
+                               (4, "HTTPS", "aria2c HTTPS -x4")):
+            tg, ar = by["Tollgrove %s x%d" % (proto, n)][x], aria2.get(aria)
             if isinstance(tg, dict) and ar and None not in (tg["peak"], tg["peak_anon"]):
-                print("%sTollgrove/aria2c x%d: throughput %.3f, CPU per GiB %.1f (%.1f with the wineserver's), "
+                print("%sTollgrove/aria2c %s x%d: throughput %.3f, CPU per GiB %.1f (%.1f with the wineserver's), "
                       "peak memory %.1f (anonymous %.1f)" % (
-                          prefix, n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"],
+                          prefix, proto, n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"],
                           (tg["cpu"] + tg["wineserver"]) / ar["cpu"], tg["peak"] / ar["peak"],
                           tg["peak_anon"] / ar["peak_anon"]))
-        for what in ("HTTP x1", "HTTP x4", "swarm"):
+        for what in ("Tollgrove %s x1", "Tollgrove %s x4", "engine under Wine %s x4", "engine native %s x4"):
+            plain, tls = by[what % "HTTP"][x], by[what % "HTTPS"][x]
+            if isinstance(plain, dict) and isinstance(tls, dict):
+                print("%sHTTPS/HTTP, %s: throughput %.2f, CPU per GiB %.1f against %.1f s/GiB" % (
+                    prefix, what.replace("%s ", ""), plain["wall"] / tls["wall"], tls["cpu"] / gib, plain["cpu"] / gib))
+        for what in ("HTTP x1", "HTTP x4", "HTTPS x4", "swarm"):
             native, wine = by["engine native " + what][x], by["engine under Wine " + what][x]
             if isinstance(native, dict) and isinstance(wine, dict):
                 print("%sWine on the same code, %s: under Wine it takes %.1f times its native time "

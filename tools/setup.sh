@@ -25,6 +25,9 @@ packages=(
   python3 libtorrent-rasterbar-dev dpkg-dev fonts-dejavu-core fonts-liberation2
   nginx-light opentracker aria2 python3-libtorrent
   clang libclang-rt-14-dev
+  # Wine's schannel (WinINet's https) loads GnuTLS at run time; libwine
+  # only recommends it, and recommends are not installed here.
+  libgnutls30 libgnutls30:i386
 )
 
 # Ends the nginx that the package's installation started, if it still runs.

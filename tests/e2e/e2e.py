@@ -6,6 +6,7 @@ tollgrove-test.exe under Wine, driven through its window by tg-probe.exe.
 Runs under Debian's python3 (python3-libtorrent). Ends by itself: every wait
 is bounded. Exit 0 when the scenario passed, 77 when it cannot run here."""
 import argparse
+import contextlib
 import glob
 import os
 import re
@@ -1094,6 +1095,141 @@ def scenario_full_drive(args, work):
         pub.stop()
         subprocess.run(["umount", "-l", install])
 
+
+@contextlib.contextmanager
+def trusted_ca(args, certs):
+    """The CA of certs (services.TestCertificates) trusted in the Wine
+    prefix (its "ROOT" store, as an administrator would add it) while the
+    block runs: WinINet and the program's own TLS then accept the
+    certificates it issued. Each run mints a CA of its own; it is taken out
+    again at the end, so that the shared prefix does not collect them."""
+    assert args.trust_ca, "no --trust-ca program"
+    ca = publisher.windows_path(certs.ca)
+    r = subprocess.run(["wine", args.trust_ca, ca], env=dict(os.environ, **args.env), capture_output=True,
+                       timeout=60)
+    assert r.returncode == 0, "the test CA was not trusted: " + r.stderr.decode(errors="replace")
+    try:
+        yield
+    finally:
+        subprocess.run(["wine", args.trust_ca, "--remove", ca], env=dict(os.environ, **args.env),
+                       capture_output=True, timeout=60)
+
+
+def access_lines(path):
+    """nginx's access log as (status, request, range) a request."""
+    with open(path) as f:
+        return [m.groups() for m in (re.match(r'\S+ (\d+) \d+ \d+ "([^"]*)" "([^"]*)"', line) for line in f) if m]
+
+
+def scenario_https(args, work):
+    """A publisher whose file server speaks only https, its certificate
+    issued by a CA the prefix trusts: the .torrent comes over https
+    (LinkTorrent), a multi-file game completes from the https LinkHttp
+    alone with every byte equal, and the reports go out."""
+    pub = publisher.Publisher(work, [("data/big.pak", 8 << 20), ("data/small.txt", 3000), ("game.exe", 40000)],
+                              seeder=False, url_list=False, tls="server").start()
+    try:
+        with trusted_ca(args, pub.certs):
+            assert pub.link_http.startswith("https://"), pub.link_http
+            prog, install = start_program(args, pub, work, LinkTorrent=pub.https_torrent_url)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+                assert pub.installed_matches(install), "installed files differ from the originals"
+                served = access_lines(pub.nginx.access_log)
+                log("https server: %d requests, %d bytes" % (len(served), nginx_bytes(pub)))
+                assert ("200", "GET %s HTTP/1.1" % publisher.TORRENT_PATH, "-") in served, served[:3]
+                assert any(status == "206" and rng.startswith("bytes=") for status, _, rng in served), served[:5]
+                assert nginx_bytes(pub) >= 8 << 20
+                assert not [t for t in pub.http.requests() if t["target"].startswith(publisher.TORRENT_PATH)], \
+                    "the .torrent was asked over plain http"
+                reports = report_targets(pub)
+                assert any("status=5" in r for r in reports) and any("rs=<OK;TG>" in r for r in reports), reports
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        pub.stop()
+
+
+def scenario_https_redirect(args, work):
+    """A plain-http LinkHttp whose server answers every request with a 301
+    to the same path on an https server (as many publishers' servers do):
+    the game completes, and its range requests reach the https server."""
+    pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
+                              url_list=False, tls="server", redirect=True).start()
+    try:
+        with trusted_ca(args, pub.certs):
+            assert pub.link_http.startswith("http://"), pub.link_http
+            prog, install = start_program(args, pub, work)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+                assert pub.installed_matches(install), "installed files differ from the originals"
+                redirected = access_lines(pub.nginx.redirect_log)
+                served = access_lines(pub.nginx.access_log)
+                ranges = [r for r in served if r[0] == "206" and r[2].startswith("bytes=")]
+                log("plain-http server: %d requests; https server: %d, %d of them ranges"
+                    % (len(redirected), len(served), len(ranges)))
+                assert redirected and all(status == "301" for status, _, _ in redirected), redirected
+                assert ranges, served[:5]
+                assert nginx_bytes(pub) >= 4 << 20
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        pub.stop()
+
+
+def scenario_https_refused(args, work):
+    """https file servers that cannot prove who they are, and no peer: the
+    LinkHttp server's certificate comes from a CA nobody trusts (the prefix
+    trusts the run's test CA, which did not issue it); the .torrent's
+    url-list names two more, one certified for another host name and one
+    expired. None of them gets an HTTP request at all, each URL is given
+    up with one log line that says why, and the program keeps answering
+    and stops on Exit."""
+    refused = {name: publisher.services.free_port() for name in ("wrong-host", "expired")}
+    pub = publisher.Publisher(work, [("data/big.pak", 4 << 20), ("game.exe", 40000)], seeder=False,
+                              url_list=False, tls="untrusted",
+                              more_url_seeds=["https://127.0.0.1:%d/" % port for port in refused.values()]).start()
+    servers = [pub.nginx]
+    # The rule runs often and would add up to four sources.
+    args.env["TOLLGROVE_TEST_RULE_MS"] = "3000"
+    try:
+        for name, port in refused.items():
+            servers.append(publisher.services.start_nginx(pub.served, port=port, tls=pub.certs.pair(name)))
+        with trusted_ca(args, pub.certs):
+            prog, install = start_program(args, pub, work, MaxHttpConn=4)
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đang tải: [", 120)
+                def given_up():
+                    return [line for line in program_log(work).splitlines() if "given up" in line]
+
+                wait_until(lambda: len(given_up()) >= len(servers), 60, "every URL to be given up")
+                # Rule runs after the give-ups add no request either.
+                time.sleep(10)
+                lines = given_up()
+                log("log:", lines)
+                for server in servers:
+                    mine = [l for l in lines if ":%d/" % server.port in l]
+                    assert len(mine) == 1 and "TLS: certificate verify failed" in mine[0], (server.port, lines)
+                    assert access_lines(server.access_log) == [], access_lines(server.access_log)
+                assert len(lines) == len(servers), lines
+                assert prog.proc.poll() is None, "the program ended"
+                assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
+                prog.click(IDC_BTN_EXIT)
+                prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+                prog.click(IDC_BTN_EXIT)
+                assert prog.wait_exit() == 0
+            finally:
+                prog.kill()
+    finally:
+        for server in servers[1:]:
+            server.stop()
+        pub.stop()
+
+
 def screenshot(args, name):
     """The whole display (Xvfb) as a PNG under --shots."""
     if not args.shots:
@@ -1263,6 +1399,9 @@ SCENARIOS = {
     "stale_resume": scenario_stale_resume,
     "relative_folder": scenario_relative_folder,
     "vietnamese_folder": scenario_vietnamese_folder,
+    "https": scenario_https,
+    "https_redirect": scenario_https_redirect,
+    "https_refused": scenario_https_refused,
 }
 
 
@@ -1272,6 +1411,7 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--probe", required=True)
     ap.add_argument("--marker", help="the stand-in game program")
+    ap.add_argument("--trust-ca", help="tg-trust-ca.exe, which trusts a test CA in the prefix")
     ap.add_argument("--shots", help="folder for screenshots")
     ap.add_argument("--keep", action="store_true")
     args = ap.parse_args()

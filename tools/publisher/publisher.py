@@ -78,7 +78,7 @@ class Publisher:
 
     def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
                  rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024,
-                 seeder_client="libtorrent", stamped=False):
+                 seeder_client="libtorrent", stamped=False, tls=None, redirect=False, more_url_seeds=()):
         self.root = os.path.abspath(root)
         self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
         self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
@@ -88,6 +88,15 @@ class Publisher:
         self.seeder_client = seeder_client
         # Stamped file contents instead of pseudo-random ones (game.stamped_bytes).
         self.stamped = stamped
+        # tls: the file server speaks https only, with that certificate of
+        # the ones minted for the run ("server", or a refused one:
+        # "untrusted", "wrong-host", "expired"); certs.ca is the CA to
+        # trust. redirect (with tls): LinkHttp names a plain-http server
+        # that answers every request with a 301 to the https one.
+        self.tls, self.redirect = tls, redirect
+        # Further addresses for the .torrent's url-list, with or without url_list.
+        self.more_url_seeds = list(more_url_seeds)
+        self.certs = None
         self.single_file = len(files) == 1 and "/" not in files[0][0]
 
     def start(self):
@@ -98,24 +107,38 @@ class Publisher:
             self.content = os.path.join(served, self.files[0][0])
         else:
             self.content = game.make_game(served, self.folder, self.files, stamped=self.stamped)
-        self.nginx = services.start_nginx(served, rate_limit=self.rate_limit)
+        tls = None
+        if self.tls:
+            self.certs = services.TestCertificates()
+            tls = self.certs.pair(self.tls)
+        redirect_port = services.free_port() if self.redirect else None
+        self.nginx = services.start_nginx(served, rate_limit=self.rate_limit, tls=tls, redirect_port=redirect_port)
         self.http = ScriptedServer()
         tracker_port = services.free_port()
         rel = os.path.relpath(self.content, served).replace(os.sep, "/")
+        base = "%s://127.0.0.1:%d" % (self.nginx.scheme, self.nginx.port)
         # The file server address as the configuration gives it: for one file
         # its URL without scheme; else a name in the folder that holds the
         # game's folder (requests carry the torrent's paths, top folder first).
-        self.link_http = ("127.0.0.1:%d/%s" % (self.nginx.port, rel) if self.single_file
-                          else "http://127.0.0.1:%d/index" % self.nginx.port)
-        url_seeds = ["http://127.0.0.1:%d/%s" % (self.nginx.port, rel if self.single_file else "")]
+        if self.single_file:
+            self.link_http = ("%s/%s" % (base, rel) if self.tls else "127.0.0.1:%d/%s" % (self.nginx.port, rel))
+        else:
+            self.link_http = ("http://127.0.0.1:%d/index" % redirect_port if redirect_port else base + "/index")
+        url_seeds = ["%s/%s" % (base, rel if self.single_file else "")]
         self.torrent_file = os.path.join(self.root, "demo.torrent")
         self.info_hash = game.make_torrent(
             self.content, self.torrent_file, piece_size=self.piece_size,
             trackers=["http://127.0.0.1:%d/announce" % tracker_port],
-            url_seeds=url_seeds if self.with_url_list else (), v1_only=self.seeder_client == "aria2c")
+            url_seeds=(url_seeds if self.with_url_list else []) + self.more_url_seeds,
+            v1_only=self.seeder_client == "aria2c")
         self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
         with open(self.torrent_file, "rb") as f:
             self.http.route(TORRENT_PATH, body_hex=f.read().hex())
+        if self.tls:
+            # The same .torrent from the https file server too.
+            os.makedirs(os.path.join(served, os.path.dirname(TORRENT_PATH.lstrip("/"))), exist_ok=True)
+            shutil.copy2(self.torrent_file, os.path.join(served, TORRENT_PATH.lstrip("/")))
+            self.https_torrent_url = base + TORRENT_PATH
         self.http.route(REPORT_PATH, body="OK")
         self.served = served
         self.seeder = None
@@ -179,6 +202,6 @@ class Publisher:
         return all(got.get(k) == v for k, v in want.items())
 
     def stop(self):
-        for s in (self.seeder, self.tracker, self.http and self.http.service, self.nginx):
+        for s in (self.seeder, self.tracker, self.http and self.http.service, self.nginx, self.certs):
             if s is not None:
                 s.stop()

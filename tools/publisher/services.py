@@ -60,7 +60,7 @@ class Service:
 
 @atexit.register
 def _stop_all():
-    for s in list(reversed(_running)):
+    for s in list(reversed(_running)) + list(_certificates):
         s.stop()
 
 
@@ -104,37 +104,91 @@ http {{
     keepalive_requests 1000000;
     keepalive_timeout 65;
     server {{
-        listen 127.0.0.1:{port};
+        listen 127.0.0.1:{port}{ssl};
+        {tls}
         root {root};
         location / {{
             {limit}
         }}
     }}
+    {redirect}
 }}
 """
 
+# A plain-http server in front that sends every request on to the TLS one,
+# as many publishers' servers do; its requests go to a log of their own.
+NGINX_REDIRECT = """
+    server {{
+        listen 127.0.0.1:{port};
+        access_log {access_log};
+        return 301 https://127.0.0.1:{tls_port}$request_uri;
+    }}
+"""
 
-def start_nginx(root, rate_limit=None, port=None, access_log=True):
+
+def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, redirect_port=None):
     """Serves `root` with range support; rate_limit (bytes/s per connection)
     slows each connection down, e.g. so the connection rule has work.
     Without the access log (the benchmarks' choice) nginx writes nothing
-    per request."""
+    per request. tls: (certificate, key) files, and the server speaks https
+    only. redirect_port (with tls): a plain-http server there too, answering
+    every request with a 301 to the same path on the https one; its
+    requests go to redirect_log."""
     port = port or free_port()
     work = tempfile.mkdtemp(prefix="tg-nginx-")
     limit = "limit_rate %d;" % rate_limit if rate_limit else ""
     conf = os.path.join(work, "nginx.conf")
+    ssl, tls_lines, redirect = "", "", ""
+    if tls:
+        ssl = " ssl"
+        tls_lines = "ssl_certificate %s; ssl_certificate_key %s;" % tuple(os.path.abspath(p) for p in tls)
+        if redirect_port:
+            redirect = NGINX_REDIRECT.format(port=redirect_port, tls_port=port,
+                                             access_log=os.path.join(work, "redirect.log") + " conn")
     with open(conf, "w") as f:
         # As root, nginx's workers would run as nobody and not read private temp folders.
         user = "user root;" if os.geteuid() == 0 else ""
         log = os.path.join(work, "access.log") + " conn" if access_log else "off"
         f.write(NGINX_CONF.format(user=user, work=work, port=port, root=os.path.abspath(root), limit=limit,
-                                  access_log=log))
+                                  access_log=log, ssl=ssl, tls=tls_lines, redirect=redirect))
     proc = subprocess.Popen(["nginx", "-c", conf, "-p", work], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     wait_port(port, proc=proc)
+    if tls and redirect_port:
+        wait_port(redirect_port, proc=proc)
     s = Service("nginx", proc, port, work)
     s.access_log = os.path.join(work, "access.log")
+    s.redirect_log = os.path.join(work, "redirect.log")
+    s.scheme = "https" if tls else "http"
     return s
+
+
+MAKE_TEST_CERTS = os.path.join(HERE, "..", "..", "tests", "support", "make_test_certs.sh")
+
+
+class TestCertificates:
+    """The TLS tests' certificates, minted for this run with the openssl
+    command into a temporary folder that stop() removes (no key is kept):
+    ca.pem, the CA to trust, and server, wrong-host, expired and untrusted,
+    each NAME.pem with NAME.key (see make_test_certs.sh)."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="tg-certs-")
+        subprocess.run(["bash", MAKE_TEST_CERTS, self.dir], check=True, stdout=subprocess.DEVNULL)
+        self.ca = os.path.join(self.dir, "ca.pem")
+        _certificates.append(self)
+
+    def pair(self, name):
+        """(certificate, key) of NAME, as start_nginx's tls takes it."""
+        return os.path.join(self.dir, name + ".pem"), os.path.join(self.dir, name + ".key")
+
+    def stop(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        if self in _certificates:
+            _certificates.remove(self)
+
+
+_certificates = []
 
 
 def start_seeder(torrent, save_path, upload_limit=0, python="/usr/bin/python3"):
