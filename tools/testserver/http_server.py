@@ -164,7 +164,9 @@ class Server:
 
     def handle(self, conn):
         conn.settimeout(30)
-        buf = b""
+        # A bytearray grows in place: a route with a program's body in hex
+        # (tens of MB) arrives in linear time, not quadratic.
+        buf = bytearray()
         conn_no = None
         try:
             while not self.stop.is_set():
@@ -189,12 +191,12 @@ class Server:
                     if not data:
                         return
                     buf += data
-                body, buf = buf[:length], buf[length:]
-                req["body"] = body.decode("latin-1")
-                req["raw_hex"] = binascii.hexlify(head + b"\r\n\r\n" + body).decode()
+                body, buf = bytes(buf[:length]), buf[length:]
                 if req["target"].split("?", 1)[0].startswith(CONTROL_PREFIX):
                     self.control(conn, req, body)
                     return
+                req["body"] = body.decode("latin-1")
+                req["raw_hex"] = binascii.hexlify(bytes(head) + b"\r\n\r\n" + body).decode()
                 conn_no = self.record(req, conn_no)
                 if not self.answer(conn, req, conn_no):
                     return
