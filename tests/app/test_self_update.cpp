@@ -58,6 +58,13 @@ DWORD WaitForReplacer(const std::vector<DWORD>& ids)
     return code;
 }
 
+std::string Program(size_t size)
+{
+    std::string bytes = "MZ";
+    bytes.resize(size, 'x');
+    return bytes;
+}
+
 class SelfUpdateTest : public ::testing::Test
 {
 protected:
@@ -92,6 +99,17 @@ protected:
     }
 
     std::vector<std::string> LogLines() { return UpdateLogLines(m_root.Path()); }
+
+    // A local program of 100 bytes last written in the minute of the
+    // server's time (10:00:30) or an hour before, and the server's answers;
+    // the program's bytes.
+    std::string InstallAndServe(bool sameMinute, const std::vector<Answer>& answers)
+    {
+        const std::string local = Program(100);
+        Install(L"tollgrove.exe", local, sameMinute ? Utc(10, 0, 0) : Utc(9, 0, 0));
+        Serve(answers);
+        return local;
+    }
 
     // The new program's start record (it runs on its own after the replacer).
     std::string WaitForStartLog()
@@ -230,14 +248,8 @@ void PrintTo(const FailureCase& c, std::ostream* os)
     *os << c.name;
 }
 
-std::string Program(size_t size)
-{
-    std::string bytes = "MZ";
-    bytes.resize(size, 'x');
-    return bytes;
-}
-
 const std::string kNow = HttpDate(Utc(10, 0, 30));
+const long long kOverTheCap = kMaxUpdateBytes + 1LL;
 
 class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParamInterface<FailureCase>
 {
@@ -246,9 +258,7 @@ class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParam
 TEST_P(SelfUpdateFailureTest, LogsStepAndErrorAndRemovesTheUpdateFolder)
 {
     const FailureCase& c = GetParam();
-    const std::string local = Program(100);
-    Install(L"tollgrove.exe", local, c.sameMinute ? Utc(10, 0, 0) : Utc(9, 0, 0));
-    Serve(c.answers);
+    const std::string local = InstallAndServe(c.sameMinute, c.answers);
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
     EXPECT_EQ(LogLines(), std::vector<std::string>{c.logLine});
@@ -258,86 +268,87 @@ TEST_P(SelfUpdateFailureTest, LogsStepAndErrorAndRemovesTheUpdateFolder)
     EXPECT_TRUE(ReplacerChildren().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, SelfUpdateFailureTest,
-    ::testing::Values(FailureCase{"SizeRequestAnswered404",
-                                  true,
-                                  {{200, kNow, ""}, {404, "", "gone"}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 3, system error: 404"},
-                      FailureCase{"ContentLengthZero",
-                                  true,
-                                  {{200, kNow, ""}, {200, "", ""}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 3, system error: 0"},
-                      FailureCase{"BodyShorterThanItsLength",
-                                  false,
-                                  {{200, kNow, ""}, {200, kNow, Program(5000), -1, 1000}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-                      // WinINet's number conversion read "12abc" as 12, a size like any
-                      // other: a Content-Length that is no count is no size.
-                      FailureCase{"ContentLengthNotANumber",
-                                  true,
-                                  {{200, kNow, ""}, {200, "", Program(100), -1, -1, "12abc"}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 3, system error: 0"},
-                      FailureCase{"DownloadContentLengthNotANumber",
-                                  false,
-                                  {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-                      FailureCase{"DownloadLargerThanTheCap",
-                                  false,
-                                  {{200, kNow, ""}, {200, kNow, Program(100), kMaxUpdateBytes + 1LL, 100}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 223"},
-                      FailureCase{"DownloadAnswered404",
-                                  false,
-                                  {{200, kNow, ""}, {404, "", Program(100)}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 404"},
-                      // Nothing to install, or not a program (an error page sent as 200):
-                      // the program must not be replaced by it.
-                      FailureCase{"DownloadEmpty",
-                                  false,
-                                  {{200, kNow, ""}, {200, kNow, ""}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-                      FailureCase{"DownloadNotAProgram",
-                                  false,
-                                  {{200, kNow, ""}, {200, kNow, "<html>portal</html>"}},
-                                  2,
-                                  "Tollgrove selfupdate failed. Step: 4, system error: 0"},
-                      FailureCase{"NoLastModified",
-                                  true,
-                                  {{200, "", Program(100)}},
-                                  1,
-                                  "Tollgrove selfupdate failed. Step: 2, system error: 12150"},
-                      // A Last-Modified that is no date, or a date before file times
-                      // begin: step 8, never a crash (WinINet's own conversion died on
-                      // some dates under 32-bit Wine).
-                      FailureCase{"LastModifiedNotADate",
-                                  true,
-                                  {{200, "yesterday", Program(100)}},
-                                  1,
-                                  "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-                      FailureCase{"LastModifiedWithoutItsZone",
-                                  true,
-                                  {{200, "Tue, 03 Nov 2026 10:00:30", Program(100)}},
-                                  1,
-                                  "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-                      FailureCase{"LastModifiedBeforeFileTimesBegin",
-                                  true,
-                                  {{200, "Sat, 01 Jan 1600 00:00:00 GMT", Program(100)}},
-                                  1,
-                                  "Tollgrove selfupdate failed. Step: 8, system error: 0"},
-                      FailureCase{"LastModifiedLongerThanADate",
-                                  true,
-                                  {{200, std::string(300, 'x'), Program(100)}},
-                                  1,
-                                  "Tollgrove selfupdate failed. Step: 8, system error: 0"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
+                         ::testing::Values(FailureCase{"SizeRequestAnswered404",
+                                                       true,
+                                                       {{200, kNow, ""}, {404, "", "gone"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 404"},
+                                           FailureCase{"ContentLengthZero",
+                                                       true,
+                                                       {{200, kNow, ""}, {200, "", ""}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 0"},
+                                           FailureCase{"BodyShorterThanItsLength",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(5000), -1, 1000}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           // WinINet's number conversion read "12abc" as 12, a size like any
+                                           // other: a Content-Length that is no count is no size.
+                                           FailureCase{"ContentLengthNotANumber",
+                                                       true,
+                                                       {{200, kNow, ""}, {200, "", Program(100), -1, -1, "12abc"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 3, system error: 0"},
+                                           FailureCase{"DownloadContentLengthNotANumber",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"DownloadLargerThanTheCap",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(100), kOverTheCap, 100}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 223"},
+                                           FailureCase{"DownloadAnswered404",
+                                                       false,
+                                                       {{200, kNow, ""}, {404, "", Program(100)}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 404"},
+                                           // Nothing to install, or not a program (an error page sent as 200):
+                                           // the program must not be replaced by it.
+                                           FailureCase{"DownloadEmpty",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, ""}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"DownloadNotAProgram",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, "<html>portal</html>"}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"NoLastModified",
+                                                       true,
+                                                       {{200, "", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 2, system error: 12150"},
+                                           // A Last-Modified that is no date, or a date before file times
+                                           // begin: step 8, never a crash (WinINet's own conversion died on
+                                           // some dates under 32-bit Wine).
+                                           FailureCase{"LastModifiedNotADate",
+                                                       true,
+                                                       {{200, "yesterday", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedWithoutItsZone",
+                                                       true,
+                                                       {{200, "Tue, 03 Nov 2026 10:00:30", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedBeforeFileTimesBegin",
+                                                       true,
+                                                       {{200, "Sat, 01 Jan 1600 00:00:00 GMT", Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"},
+                                           FailureCase{"LastModifiedLongerThanADate",
+                                                       true,
+                                                       {{200, std::string(300, 'x'), Program(100)}},
+                                                       1,
+                                                       "Tollgrove selfupdate failed. Step: 8, system error: 0"}),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
 {
@@ -400,9 +411,7 @@ class SelfUpdateStallTest : public SelfUpdateTest, public ::testing::WithParamIn
 TEST_P(SelfUpdateStallTest, FailsAtItsStepWithTheTimeOut)
 {
     const StallCase& c = GetParam();
-    const std::string local = Program(100);
-    Install(L"tollgrove.exe", local, c.sameMinute ? Utc(10, 0, 0) : Utc(9, 0, 0));
-    Serve(c.answers);
+    const std::string local = InstallAndServe(c.sameMinute, c.answers);
     ASSERT_TRUE(CreateDirectoryW(kUpdateFolder, nullptr)); // as start-up does first
 
     const FastClock clock(kScale);
@@ -485,7 +494,7 @@ TEST_F(SelfUpdateTest, DownloadAboveTheSizeCapIsRefusedBeforeAnythingIsWritten)
         bool created;
         int32_t error;
     } cases[] = {
-        {kMaxUpdateBytes + 1LL, false, ERROR_FILE_TOO_LARGE},
+        {kOverTheCap, false, ERROR_FILE_TOO_LARGE},
         {4294967295LL, false, ERROR_FILE_TOO_LARGE},
         // Taken, then short of its length: the usual failure with error 0.
         {kMaxUpdateBytes, true, 0},

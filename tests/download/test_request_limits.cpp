@@ -30,6 +30,17 @@ struct Pace
     milliseconds every;
 };
 
+// A watch over a body that came at `perSecond` bytes a second for `count`
+// seconds, its head at 0.
+RequestWatch SteadyFor(uint64_t perSecond, int count)
+{
+    RequestWatch watch(AnySize(), milliseconds(0));
+    watch.HeadArrived(milliseconds(0));
+    for (int s = 1; s <= count; ++s)
+        EXPECT_TRUE(watch.BodyArrived(perSecond, seconds(s)));
+    return watch;
+}
+
 // The time (from the head) at which a body sent at this pace is given up;
 // `horizon` when it never is.
 milliseconds GivenUpAt(const RequestLimits& limits, Pace pace, milliseconds horizon)
@@ -97,11 +108,7 @@ TEST(RequestWatch, BodiesEndOnlyWhenTheyStopMoving)
 
 TEST(RequestWatch, ABodyThatStopsHalfwayEndsAtTheStallTime)
 {
-    const RequestLimits limits = AnySize();
-    RequestWatch watch(limits, milliseconds(0));
-    watch.HeadArrived(milliseconds(0));
-    for (int s = 1; s <= 20; ++s)
-        ASSERT_TRUE(watch.BodyArrived(50 * KiB, seconds(s)));
+    RequestWatch watch = SteadyFor(50 * KiB, 20);
     EXPECT_FALSE(watch.Expired(seconds(49)));
     EXPECT_TRUE(watch.Expired(seconds(50)));
     EXPECT_EQ(watch.BodyBytes(), 20u * 50 * KiB);
@@ -111,11 +118,7 @@ TEST(RequestWatch, ABodyThatStopsHalfwayEndsAtTheStallTime)
 // and then fell to a trickle ends a window after it fell.
 TEST(RequestWatch, FloorHoldsOverEveryWindow)
 {
-    const RequestLimits limits = AnySize();
-    RequestWatch watch(limits, milliseconds(0));
-    watch.HeadArrived(milliseconds(0));
-    for (int s = 1; s <= 120; ++s)
-        ASSERT_TRUE(watch.BodyArrived(100 * KiB, seconds(s)));
+    RequestWatch watch = SteadyFor(100 * KiB, 120);
     milliseconds t = seconds(120);
     for (; t < seconds(400) && !watch.Expired(t); t += milliseconds(100)) {
         if (t.count() % 20000 == 0) {
