@@ -47,14 +47,15 @@ bool IsEmpty(const wchar_t* text)
     return !text || !*text;
 }
 
-// One request of the update URL with the explicit Host header, within its
-// deadline: a server that never answers, or trickles, fails like one that
-// cannot be reached (ERROR_INTERNET_TIMEOUT). The last error of a failed
-// open is stored.
+// One request of the update URL with the explicit Host header, within the
+// update's limits: a server that never answers, or trickles, fails like one
+// that cannot be reached (ERROR_INTERNET_TIMEOUT). The last error of a
+// failed open is stored.
 class UpdateRequest
 {
 public:
-    UpdateRequest(DWORD flags, int32_t* error) : m_request(kUpdateRequestDeadlineMs)
+    UpdateRequest(DWORD flags, int32_t* error, const RequestClock* clock)
+        : m_request(UpdateRequestLimits(), nullptr, clock)
     {
         const std::wstring host = UpdateHost();
         m_open = m_request.Open(UpdateUrl(host), UpdateRequestHeader(host), flags);
@@ -70,6 +71,19 @@ public:
     // not a count stores 0.
     bool QueryAcceptedLength(uint32_t& contentLength, int32_t* error)
     {
+        return QueryAcceptedStatus(error) && Stored(QueryContentLength(m_request, contentLength), error);
+    }
+
+    // The same for a body about to be read; a length above the size cap
+    // stores ERROR_FILE_TOO_LARGE.
+    bool QueryAcceptedBodyLength(uint32_t& contentLength, int32_t* error)
+    {
+        return QueryAcceptedStatus(error) && Stored(QueryBodyLength(m_request, contentLength), error);
+    }
+
+private:
+    bool QueryAcceptedStatus(int32_t* error)
+    {
         DWORD status = 0;
         if (!m_request.QueryStatus(status)) {
             StoreLastError(error);
@@ -79,13 +93,17 @@ public:
             Store(error, status);
             return false;
         }
-        if (QueryContentLength(m_request, contentLength))
-            return true;
-        StoreLastError(error);
-        return false;
+        return true;
     }
 
-private:
+    // A failed query's last error is stored.
+    static bool Stored(bool ok, int32_t* error)
+    {
+        if (!ok)
+            StoreLastError(error);
+        return ok;
+    }
+
     InternetRequest m_request;
     bool m_open = false;
 };
@@ -114,12 +132,19 @@ bool FileImageKind(const std::wstring& path, ProgramImageKind& kind)
 
 } // namespace
 
-SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* error)
+RequestLimits UpdateRequestLimits()
+{
+    RequestLimits limits;
+    limits.sizeCap = kMaxUpdateBytes;
+    return limits;
+}
+
+SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* error, const RequestClock* clock)
 {
     if (IsEmpty(exeName))
         return UPDATE_FAILED;
     std::wstring remoteStamp;
-    switch (CheckForUpdate(exeName, remoteStamp, step, error)) {
+    switch (CheckForUpdate(exeName, remoteStamp, step, error, clock)) {
     case UPDATE_CHECK_CURRENT:
         return UPDATE_NOT_NEEDED;
     case UPDATE_CHECK_AVAILABLE:
@@ -130,7 +155,7 @@ SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* erro
 
     const std::wstring folder = WithTrailingBackslash(kUpdateFolder);
     const std::wstring target = folder + exeName;
-    if (!DownloadUpdateFile(target.c_str(), error)) {
+    if (!DownloadUpdateFile(target.c_str(), error, clock)) {
         *step = UPDATE_STEP_DOWNLOAD;
         return UPDATE_FAILED;
     }
@@ -178,7 +203,8 @@ SelfUpdateResult SelfUpdate(const wchar_t* exeName, int32_t* step, int32_t* erro
     return UPDATE_STARTED;
 }
 
-int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* step, int32_t* error)
+int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* step, int32_t* error,
+                   const RequestClock* clock)
 {
     *step = UPDATE_STEP_NONE;
     remoteStamp.clear();
@@ -194,7 +220,7 @@ int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* s
         return UPDATE_CHECK_ERROR;
     }
     SYSTEMTIME lastModified;
-    if (!QueryRemoteLastModified(&lastModified, error)) {
+    if (!QueryRemoteLastModified(&lastModified, error, clock)) {
         *step = UPDATE_STEP_REMOTE_STAMP;
         return UPDATE_CHECK_ERROR;
     }
@@ -205,7 +231,7 @@ int CheckForUpdate(const wchar_t* exeName, std::wstring& remoteStamp, int32_t* s
     }
     if (!SameUpdateTime(localStamp, remoteStamp))
         return UPDATE_CHECK_AVAILABLE; // the size is not asked
-    const uint64_t remoteSize = QueryRemoteContentLength(error);
+    const uint64_t remoteSize = QueryRemoteContentLength(error, clock);
     if (remoteSize == 0) {
         *step = UPDATE_STEP_REMOTE_SIZE;
         return UPDATE_CHECK_ERROR;
@@ -228,11 +254,11 @@ bool GetLocalFileStamp(const wchar_t* fileName, std::wstring& stamp, uint64_t& s
     return true;
 }
 
-bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error)
+bool QueryRemoteLastModified(SYSTEMTIME* lastModified, int32_t* error, const RequestClock* clock)
 {
     Store(error, 0);
     ZeroMemory(lastModified, sizeof(*lastModified));
-    UpdateRequest request(kTimeRequestFlags, error);
+    UpdateRequest request(kTimeRequestFlags, error, clock);
     if (!request.IsOpen())
         return false;
     // Read as text and parsed here: WinINet's own conversion
@@ -272,22 +298,22 @@ std::wstring FormatFileTimeStamp(const SYSTEMTIME& time)
     return FormatFileStamp((static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime);
 }
 
-uint64_t QueryRemoteContentLength(int32_t* error)
+uint64_t QueryRemoteContentLength(int32_t* error, const RequestClock* clock)
 {
     Store(error, 0);
-    UpdateRequest request(kFreshRequestFlags, error);
+    UpdateRequest request(kFreshRequestFlags, error, clock);
     uint32_t contentLength = 0;
     if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
         return 0;
     return contentLength;
 }
 
-bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error)
+bool DownloadUpdateFile(const wchar_t* targetPath, int32_t* error, const RequestClock* clock)
 {
     Store(error, 0);
-    UpdateRequest request(kFreshRequestFlags, error);
+    UpdateRequest request(kFreshRequestFlags, error, clock);
     uint32_t contentLength = 0;
-    if (!request.IsOpen() || !request.QueryAcceptedLength(contentLength, error))
+    if (!request.IsOpen() || !request.QueryAcceptedBodyLength(contentLength, error))
         return false;
 
     FileHandle file(CreateFileW(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

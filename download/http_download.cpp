@@ -18,8 +18,7 @@ constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(kOpenUrlFlags == 0x84400100, "the fetch's request flags");
 
-// The engine loads no .torrent above its cap: a bigger answer is refused
-// before it reaches the disk.
+// The engine loads no .torrent above its cap.
 constexpr uint32_t kMaxTorrentBytes = static_cast<uint32_t>(tg::load_file_size_cap);
 static_assert(kMaxTorrentBytes == 15728640, "the engine's file cap");
 
@@ -69,8 +68,16 @@ void MakeDirectoryPath(const std::wstring& folder)
     }
 }
 
+RequestLimits TorrentFetchLimits()
+{
+    RequestLimits limits;
+    limits.sizeCap = kMaxTorrentBytes;
+    return limits;
+}
+
 bool HttpDownloadToFile(const std::wstring& url, IStatusCallback* progress, DownloadError& error,
-                        const std::wstring& path, const std::atomic<BOOL>* cancel, DWORD deadlineMs)
+                        const std::wstring& path, const std::atomic<BOOL>* cancel, const RequestLimits& limits,
+                        const RequestClock* clock)
 {
     error = DLERR_OK;
     if (progress && !progress->OnProgress(0, 0)) {
@@ -84,14 +91,16 @@ bool HttpDownloadToFile(const std::wstring& url, IStatusCallback* progress, Down
         return false;
     };
 
-    InternetRequest request(deadlineMs, cancel);
+    InternetRequest request(limits, cancel, clock);
     if (!request.Open(url, std::wstring(), kOpenUrlFlags))
         return failed(request.SessionFailed() ? DLERR_INTERNET_OPEN : DLERR_HTTP);
     DWORD status = 0;
     if (!request.QueryStatus(status) || (status != 200 && status != 206))
         return failed(DLERR_HTTP);
+    // A bigger answer than the caller can take is refused before it reaches
+    // the disk.
     uint32_t contentLength = 0;
-    if (!QueryContentLength(request, contentLength) || contentLength > kMaxTorrentBytes)
+    if (!QueryBodyLength(request, contentLength))
         return failed(DLERR_HTTP);
 
     const std::wstring partial = PartialPathFor(path);

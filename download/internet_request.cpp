@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "request_limits.h"
 #include "support_formats.h"
 #include "win_handles.h"
 
@@ -17,20 +19,32 @@ namespace {
 
 enum Call { CALL_NONE, CALL_SEND, CALL_AVAILABLE, CALL_READ, CALL_QUIT };
 
-// How often a waiting caller looks at the cancel flag.
+// How often a waiting caller looks at the cancel flag and the limits.
 constexpr DWORD kPollMs = 100;
-// The handles' own time-outs run this much past the deadline: the deadline
-// decides (and names the failure), and a helper left blocked still ends.
+// The handles' own time-outs run this much past the limits: the limits
+// decide (and name the failure), and a helper left blocked on a silent
+// server still ends.
 constexpr DWORD kHandleGraceMs = 2000;
+
+DWORD HandleTimeoutMs(std::chrono::milliseconds limit)
+{
+    return static_cast<DWORD>(limit.count()) + kHandleGraceMs;
+}
 
 // Set on each handle: the session's and the connection's reach the request
 // on Windows; under Wine only the request handle's are used (the others
-// read back 0, which waits for ever).
-void SetTimeouts(HINTERNET handle, DWORD ms)
+// read back 0, which waits for ever). The connect has the head's time-out;
+// a single send or receive, the longer of the head's and the stall time
+// when a body will be read.
+void SetTimeouts(HINTERNET handle, const RequestLimits& limits)
 {
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+    DWORD connect = HandleTimeoutMs(limits.headTimeout);
+    DWORD transfer =
+        HandleTimeoutMs(limits.sizeCap > 0 ? std::max(limits.headTimeout, limits.stallTime) : limits.headTimeout);
+    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
                          INTERNET_OPTION_DATA_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
-        InternetSetOptionW(handle, option, &ms, sizeof ms);
+        InternetSetOptionW(handle, option, &transfer, sizeof transfer);
 }
 
 } // namespace
@@ -106,8 +120,9 @@ struct InternetRequest::Shared
     }
 };
 
-InternetRequest::InternetRequest(DWORD deadlineMs, const std::atomic<BOOL>* cancel)
-    : m_start(GetTickCount()), m_deadlineMs(deadlineMs), m_cancel(cancel)
+InternetRequest::InternetRequest(const RequestLimits& limits, const std::atomic<BOOL>* cancel,
+                                 const RequestClock* clock)
+    : m_limits(limits), m_cancel(cancel), m_clock(clock ? *clock : m_realClock), m_watch(limits, m_clock.Now())
 {
 }
 
@@ -163,19 +178,19 @@ bool InternetRequest::Open(const std::wstring& url, const std::wstring& headers,
         m_sessionFailed = true;
         return GiveUp(GetLastError());
     }
-    SetTimeouts(shared->session.Get(), m_deadlineMs + kHandleGraceMs);
+    SetTimeouts(shared->session.Get(), m_limits);
     shared->connection = InternetHandle(
         InternetConnectW(shared->session.Get(), host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
     if (!shared->connection.IsValid())
         return GiveUp(GetLastError());
-    SetTimeouts(shared->connection.Get(), m_deadlineMs + kHandleGraceMs);
+    SetTimeouts(shared->connection.Get(), m_limits);
     HINTERNET request =
         HttpOpenRequestW(shared->connection.Get(), nullptr, object.c_str(), nullptr, nullptr, nullptr, flags, 0);
     if (!request)
         return GiveUp(GetLastError());
     shared->request = request;
-    SetTimeouts(request, m_deadlineMs + kHandleGraceMs);
+    SetTimeouts(request, m_limits);
 
     m_shared = shared;
     // The thread's own reference; it takes it over when it starts.
@@ -187,7 +202,10 @@ bool InternetRequest::Open(const std::wstring& url, const std::wstring& headers,
     }
     reference.release();
     m_helper = std::make_unique<FileHandle>(helper);
-    return Run(CALL_SEND, 0, nullptr);
+    if (!Run(CALL_SEND, 0, nullptr))
+        return false;
+    m_watch.HeadArrived(m_clock.Now());
+    return true;
 }
 
 bool InternetRequest::QueryStatus(DWORD& status) const
@@ -235,6 +253,11 @@ bool InternetRequest::Read(void* buffer, DWORD size, DWORD& got)
     DWORD read = 0;
     if (!Run(CALL_READ, available < size ? available : size, &read))
         return false;
+    if (!m_watch.BodyArrived(read, m_clock.Now())) {
+        // More than the caller can take: ended before the bytes reach it.
+        Abandon();
+        return GiveUp(ERROR_FILE_TOO_LARGE);
+    }
     std::memcpy(buffer, m_shared->buffer.data(), read);
     got = read;
     return true;
@@ -245,6 +268,13 @@ bool InternetRequest::Run(int call, DWORD size, DWORD* got)
     if (m_failed || !m_shared) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
+    }
+    // Looked at before each call too: a body that comes in small steps
+    // completes every call within a poll, and may still be stopped or too
+    // slow.
+    if (const DWORD reason = EndReason()) {
+        Abandon();
+        return GiveUp(reason);
     }
     Shared& shared = *m_shared;
     std::unique_lock<std::mutex> hold(shared.lock);
@@ -263,20 +293,37 @@ bool InternetRequest::Run(int call, DWORD size, DWORD* got)
             SetLastError(shared.error);
             return shared.result != FALSE;
         }
-        DWORD reason = 0;
-        if (m_cancel && m_cancel->load())
-            reason = ERROR_CANCELLED;
-        else if (GetTickCount() - m_start >= m_deadlineMs)
-            reason = ERROR_INTERNET_TIMEOUT;
-        if (reason) {
-            // The helper ends once its call returns; closing the handle
-            // makes that at once where the system allows it (Windows).
-            shared.abandoned = true;
+        if (const DWORD reason = EndReason()) {
             hold.unlock();
-            shared.CloseRequest();
+            Abandon();
             return GiveUp(reason);
         }
     }
+}
+
+DWORD InternetRequest::EndReason() const
+{
+    if (m_cancel && m_cancel->load())
+        return ERROR_CANCELLED;
+    if (m_watch.Expired(m_clock.Now()))
+        return ERROR_INTERNET_TIMEOUT;
+    return 0;
+}
+
+void InternetRequest::Abandon()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_shared->lock);
+        if (m_shared->call == CALL_NONE) {
+            // Idle: told to end, like the destructor would.
+            m_shared->call = CALL_QUIT;
+            m_shared->changed.notify_all();
+        }
+        m_shared->abandoned = true;
+    }
+    // The helper ends once its call returns; closing the handle makes that
+    // at once where the system allows it (Windows).
+    m_shared->CloseRequest();
 }
 
 bool InternetRequest::GiveUp(DWORD error)
@@ -284,6 +331,17 @@ bool InternetRequest::GiveUp(DWORD error)
     m_failed = true;
     SetLastError(error);
     return false;
+}
+
+bool QueryBodyLength(const InternetRequest& request, uint32_t& length)
+{
+    if (!QueryContentLength(request, length))
+        return false;
+    if (length > request.Limits().sizeCap) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return false;
+    }
+    return true;
 }
 
 bool QueryContentLength(const InternetRequest& request, uint32_t& length)

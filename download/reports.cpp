@@ -21,11 +21,19 @@ constexpr ULONG kAdapterBufferBytes = 23328;
 constexpr int kMd5TextBytes = 65535;
 } // namespace
 
-int32_t SendReport(const std::wstring& url, DWORD deadlineMs)
+RequestLimits ReportLimits()
 {
-    // The answer's head is waited for, within the deadline; its body is
+    RequestLimits limits;
+    limits.headTimeout = std::chrono::seconds(10);
+    limits.sizeCap = 0;
+    return limits;
+}
+
+int32_t SendReport(const std::wstring& url, const RequestLimits& limits)
+{
+    // The answer's head is waited for, within its time-out; its body is
     // never read.
-    InternetRequest request(deadlineMs);
+    InternetRequest request(limits);
     return request.Open(url, std::wstring(), kReportFlags) ? 1 : 0;
 }
 

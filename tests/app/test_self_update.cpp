@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/child_process.h"
+#include "../support/fast_clock.h"
 #include "../support/host_path.h"
 #include "../support/scratch_folder.h"
 #include "../support/test_http_server.h"
@@ -57,6 +58,13 @@ DWORD WaitForReplacer(const std::vector<DWORD>& ids)
     return code;
 }
 
+std::string Program(size_t size)
+{
+    std::string bytes = "MZ";
+    bytes.resize(size, 'x');
+    return bytes;
+}
+
 class SelfUpdateTest : public ::testing::Test
 {
 protected:
@@ -91,6 +99,17 @@ protected:
     }
 
     std::vector<std::string> LogLines() { return UpdateLogLines(m_root.Path()); }
+
+    // A local program of 100 bytes last written in the minute of the
+    // server's time (10:00:30) or an hour before, and the server's answers;
+    // the program's bytes.
+    std::string InstallAndServe(bool sameMinute, const std::vector<Answer>& answers)
+    {
+        const std::string local = Program(100);
+        Install(L"tollgrove.exe", local, sameMinute ? Utc(10, 0, 0) : Utc(9, 0, 0));
+        Serve(answers);
+        return local;
+    }
 
     // The new program's start record (it runs on its own after the replacer).
     std::string WaitForStartLog()
@@ -229,14 +248,8 @@ void PrintTo(const FailureCase& c, std::ostream* os)
     *os << c.name;
 }
 
-std::string Program(size_t size)
-{
-    std::string bytes = "MZ";
-    bytes.resize(size, 'x');
-    return bytes;
-}
-
 const std::string kNow = HttpDate(Utc(10, 0, 30));
+const long long kOverTheCap = kMaxUpdateBytes + 1LL;
 
 class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParamInterface<FailureCase>
 {
@@ -245,9 +258,7 @@ class SelfUpdateFailureTest : public SelfUpdateTest, public ::testing::WithParam
 TEST_P(SelfUpdateFailureTest, LogsStepAndErrorAndRemovesTheUpdateFolder)
 {
     const FailureCase& c = GetParam();
-    const std::string local = Program(100);
-    Install(L"tollgrove.exe", local, c.sameMinute ? Utc(10, 0, 0) : Utc(9, 0, 0));
-    Serve(c.answers);
+    const std::string local = InstallAndServe(c.sameMinute, c.answers);
 
     EXPECT_EQ(RunSelfUpdate(L"tollgrove.exe"), 0);
     EXPECT_EQ(LogLines(), std::vector<std::string>{c.logLine});
@@ -285,6 +296,11 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SelfUpdateFailureTest,
                                                        {{200, kNow, ""}, {200, kNow, Program(100), -1, -1, "1oo"}},
                                                        2,
                                                        "Tollgrove selfupdate failed. Step: 4, system error: 0"},
+                                           FailureCase{"DownloadLargerThanTheCap",
+                                                       false,
+                                                       {{200, kNow, ""}, {200, kNow, Program(100), kOverTheCap, 100}},
+                                                       2,
+                                                       "Tollgrove selfupdate failed. Step: 4, system error: 223"},
                                            FailureCase{"DownloadAnswered404",
                                                        false,
                                                        {{200, kNow, ""}, {404, "", Program(100)}},
@@ -350,9 +366,9 @@ TEST_F(SelfUpdateTest, UnreachableServerFailsAtStepTwoWithTheSystemError)
 }
 
 // An update server that accepts and never answers: the first request is
-// given up after its deadline (the real 30 s) like an unreachable server,
-// and start-up goes on to its window.
-TEST_F(SelfUpdateTest, SilentServerFailsAtStepTwoAfterTheDeadline)
+// given up after its head time-out (the real 30 s) like an unreachable
+// server, and start-up goes on to its window.
+TEST_F(SelfUpdateTest, SilentServerFailsAtStepTwoAfterTheHeadTimeOut)
 {
     Install(L"tollgrove.exe", Program(100), Utc(10, 0, 0));
     Answer silent;
@@ -366,6 +382,133 @@ TEST_F(SelfUpdateTest, SilentServerFailsAtStepTwoAfterTheDeadline)
                                        std::to_string(ERROR_INTERNET_TIMEOUT)});
     EXPECT_EQ(m_server.Requests().size(), 1u);
     EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+}
+
+// The program's time limits run ten times faster in the tests below: a
+// server's "every 10 s" is every 1 s here.
+constexpr int kScale = 10;
+
+// A server that is silent, trickles or stops is given up by the limits, at
+// the step of the request it held up, with the time-out's error; the
+// program is left as it was and no replacer runs.
+struct StallCase
+{
+    const char* name;
+    bool sameMinute;
+    std::vector<Answer> answers;
+    int32_t step;
+};
+
+void PrintTo(const StallCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SelfUpdateStallTest : public SelfUpdateTest, public ::testing::WithParamInterface<StallCase>
+{
+};
+
+TEST_P(SelfUpdateStallTest, FailsAtItsStepWithTheTimeOut)
+{
+    const StallCase& c = GetParam();
+    const std::string local = InstallAndServe(c.sameMinute, c.answers);
+    ASSERT_TRUE(CreateDirectoryW(kUpdateFolder, nullptr)); // as start-up does first
+
+    const FastClock clock(kScale);
+    int32_t step = 0, error = 0;
+    EXPECT_EQ(SelfUpdate(L"tollgrove.exe", &step, &error, &clock), UPDATE_FAILED);
+    EXPECT_EQ(step, c.step);
+    EXPECT_EQ(error, static_cast<int32_t>(ERROR_INTERNET_TIMEOUT));
+    EXPECT_EQ(ReadWholeFile(m_root / L"tollgrove.exe"), local);
+    EXPECT_TRUE(ReplacerChildren().empty());
+}
+
+Answer Stalled(Answer answer, long long stallAfter)
+{
+    answer.stallAfter = stallAfter;
+    return answer;
+}
+
+Answer Trickled(Answer answer, double secondsPerByte)
+{
+    answer.trickle = secondsPerByte;
+    return answer;
+}
+
+Answer SilentAnswer()
+{
+    Answer answer;
+    answer.silent = true;
+    return answer;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, SelfUpdateStallTest,
+    ::testing::Values(StallCase{"TimeNeverAnswered", true, {SilentAnswer()}, UPDATE_STEP_REMOTE_STAMP},
+                      StallCase{"SizeNeverAnswered", true, {{200, kNow, ""}, SilentAnswer()}, UPDATE_STEP_REMOTE_SIZE},
+                      StallCase{"DownloadSilentAfterTheHead",
+                                false,
+                                {{200, kNow, ""}, Stalled({200, kNow, Program(200000)}, 0)},
+                                UPDATE_STEP_DOWNLOAD},
+                      StallCase{"DownloadStopsHalfway",
+                                false,
+                                {{200, kNow, ""}, Stalled({200, kNow, Program(200000)}, 100000)},
+                                UPDATE_STEP_DOWNLOAD},
+                      StallCase{"DownloadTricklesAByteEveryTenSeconds",
+                                false,
+                                {{200, kNow, ""}, Trickled({200, kNow, Program(1000)}, 10.0 / kScale)},
+                                UPDATE_STEP_DOWNLOAD}),
+    [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+
+// On a slow line: the new program with 3 MiB more, at 96 KiB/s on the
+// program's clock (over 30 s), is downloaded whole, put in place by the
+// replacer and started.
+TEST_F(SelfUpdateTest, SlowDownloadIsPutInPlaceAndStarted)
+{
+    const std::string newProgram = m_newProgram + std::string(3 << 20, '\0');
+    Install(L"tollgrove.exe", "MZ old", Utc(9, 0, 0));
+    Answer slow{200, kNow, newProgram};
+    slow.rate = 96 * 1024 * kScale;
+    Serve({{200, kNow, ""}, slow});
+    ASSERT_TRUE(CreateDirectoryW(kUpdateFolder, nullptr));
+
+    const FastClock clock(kScale);
+    int32_t step = -1, error = -1;
+    const auto start = clock.Now();
+    EXPECT_EQ(SelfUpdate(L"tollgrove.exe", &step, &error, &clock), UPDATE_STARTED);
+    EXPECT_GT((clock.Now() - start).count(), 30000);
+    EXPECT_EQ(step, 0);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(WaitForReplacer(ReplacerChildren()), 0u);
+    EXPECT_TRUE(ReadWholeFile(m_root / L"tollgrove.exe") == newProgram);
+    EXPECT_EQ(WaitForStartLog(), "tollgrove.exe: tollgrove.exe\r\n");
+}
+
+// A copy larger than the program can ever be is refused from its
+// Content-Length, before the file is created; at the cap it is taken.
+TEST_F(SelfUpdateTest, DownloadAboveTheSizeCapIsRefusedBeforeAnythingIsWritten)
+{
+    struct Case
+    {
+        long long contentLength;
+        bool created;
+        int32_t error;
+    } cases[] = {
+        {kOverTheCap, false, ERROR_FILE_TOO_LARGE},
+        {4294967295LL, false, ERROR_FILE_TOO_LARGE},
+        // Taken, then short of its length: the usual failure with error 0.
+        {kMaxUpdateBytes, true, 0},
+    };
+    for (const Case& c : cases) {
+        // The connection closes after the 100 bytes sent.
+        Serve({{200, kNow, Program(100), c.contentLength, 100}});
+        const std::wstring target = m_root / L"copy.exe";
+        DeleteFileW(target.c_str());
+        int32_t error = -1;
+        EXPECT_FALSE(DownloadUpdateFile(target.c_str(), &error)) << c.contentLength;
+        EXPECT_EQ(error, c.error) << c.contentLength;
+        EXPECT_EQ(FileExists(target), c.created) << c.contentLength;
+    }
 }
 
 // A test build without a server of its own has no update host at all: its

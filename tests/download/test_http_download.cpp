@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "fast_clock.h"
 #include "http_download.h"
 #include "test_http_server.h"
 #include "win_test_files.h"
@@ -73,7 +75,8 @@ TEST_F(HttpDownload, AnswersThatFailBeforeTheFileIsCreated)
         {R"({"path": "/x", "chunked": true, "body_size": 5000})", "chunked, no Content-Length"},
         {R"({"path": "/x", "content_length": "omit", "body": "abc", "close": true})", "no Content-Length"},
         {R"({"path": "/x", "content_length": "abc", "body": "abc", "close": true})", "Content-Length not a number"},
-        {R"({"path": "/x", "content_length": 5000000000, "body": "abc", "close": true})", "Content-Length beyond 32 bits"},
+        {R"({"path": "/x", "content_length": 5000000000, "body": "abc", "close": true})",
+         "Content-Length beyond 32 bits"},
         {R"({"path": "/x", "status": 302, "redirect": "/nowhere"})", "redirect to a 404"},
     };
     for (const Case& c : cases) {
@@ -170,45 +173,83 @@ TEST_F(HttpDownload, ContentLengthAboveTheEngineCapIsRefused)
     }
 }
 
-// A server that accepts and then goes quiet, or trickles, fails like an
-// unreachable one once the fetch's deadline passed (2 s here, 30 s in the
-// program), and leaves the earlier file.
-TEST_F(HttpDownload, SilentOrTricklingServerFailsAtTheDeadline)
+// The program's time limits run ten times faster in these tests: a
+// server's "every 10 s" is every 1 s here.
+constexpr int kScale = 10;
+
+std::string ScaledSeconds(double programSeconds)
 {
-    for (const char* route : {R"({"path": "/q", "silent": true})",
-             R"({"path": "/q", "body_size": 1000, "trickle": 0.5})"}) {
+    return std::to_string(programSeconds / kScale);
+}
+
+// A server that accepts and then goes quiet, trickles or stops fails like
+// an unreachable one once a limit of the fetch ran out, and leaves the
+// earlier file.
+TEST_F(HttpDownload, SilentTricklingOrStoppedServerFailsByTheLimits)
+{
+    for (const std::string& route : {std::string(R"({"path": "/q", "silent": true})"),
+                                     std::string(R"({"path": "/q", "body_size": 100000, "stall_after": 0})"),
+                                     std::string(R"({"path": "/q", "body_size": 100000, "stall_after": 50000})"),
+                                     R"({"path": "/q", "body_size": 1000, "trickle": )" + ScaledSeconds(10) + "}"}) {
         ASSERT_TRUE(server.Route(route));
         const std::wstring target = dir / L"q.torrent";
         WriteAll(target, "earlier");
+        const FastClock clock(kScale);
         DownloadError error = DLERR_OK;
-        EXPECT_FALSE(HttpDownloadToFile(server.Url("/q"), nullptr, error, target, nullptr, 2000)) << route;
+        EXPECT_FALSE(
+            HttpDownloadToFile(server.Url("/q"), nullptr, error, target, nullptr, TorrentFetchLimits(), &clock))
+            << route;
         EXPECT_EQ(error, DLERR_HTTP) << route;
         EXPECT_EQ(ReadAll(target), "earlier") << route;
         EXPECT_FALSE(FileExists(target + L".part")) << route;
     }
 }
 
-// The window's stop flag, raised while the server is silent, ends the
-// fetch at once under the program's own deadline.
-TEST_F(HttpDownload, StopFlagEndsAFetchFromASilentServer)
+// A large game's .torrent on a slow line: 1.3 MB at 32 KiB/s, 40 s on the
+// program's clock, arrives whole.
+TEST_F(HttpDownload, LargeTorrentOnASlowLineArrivesWhole)
 {
-    ASSERT_TRUE(server.Route(R"({"path": "/demo.torrent", "silent": true})"));
-    std::atomic<BOOL> stop{FALSE};
-    DownloadJob job;
-    job.path = dir / L"Games\\demo.torrent";
-    job.url = server.Url("/demo.torrent");
-    job.cancel = &stop;
-    std::thread stopper([&] {
-        Sleep(500);
-        stop = TRUE;
-    });
-    DownloadError error = DLERR_OK;
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(RunDownloadJob(job, error), 0);
-    EXPECT_LT(GetTickCount() - start, 3000u);
-    stopper.join();
-    EXPECT_EQ(error, DLERR_CANCELLED);
-    EXPECT_FALSE(FileExists(job.path));
+    const uint32_t size = 1300000;
+    ASSERT_TRUE(server.Route(R"({"path": "/big.torrent", "body_size": )" + std::to_string(size) + R"(, "rate": )" +
+                             std::to_string(32 * 1024 * kScale) + "}"));
+    const FastClock clock(kScale);
+    RecordingSink sink;
+    DownloadError error = DLERR_HTTP;
+    const std::wstring target = dir / L"big.torrent";
+    const auto start = clock.Now();
+    EXPECT_TRUE(
+        HttpDownloadToFile(server.Url("/big.torrent"), &sink, error, target, nullptr, TorrentFetchLimits(), &clock));
+    EXPECT_EQ(error, DLERR_OK);
+    EXPECT_GT((clock.Now() - start).count(), 30000);
+    EXPECT_TRUE(ReadAll(target) == TestHttpServer::PatternBytes(size));
+    EXPECT_EQ(sink.calls.back(), std::make_pair(size, size));
+}
+
+// The window's stop flag, raised while the server is silent or sends
+// slowly, ends the fetch at once.
+TEST_F(HttpDownload, StopFlagEndsAFetchFromASilentOrSlowServer)
+{
+    for (const char* route : {R"({"path": "/demo.torrent", "silent": true})",
+                              R"({"path": "/demo.torrent", "body_size": 1300000, "rate": 32768})"}) {
+        ASSERT_TRUE(server.Route(route));
+        std::atomic<BOOL> stop{FALSE};
+        DownloadJob job;
+        job.path = dir / L"Games\\demo.torrent";
+        job.url = server.Url("/demo.torrent");
+        job.cancel = &stop;
+        std::thread stopper([&] {
+            Sleep(1500);
+            stop = TRUE;
+        });
+        DownloadError error = DLERR_OK;
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(RunDownloadJob(job, error), 0) << route;
+        EXPECT_LT(GetTickCount() - start, 3000u) << route;
+        stopper.join();
+        EXPECT_EQ(error, DLERR_CANCELLED) << route;
+        EXPECT_FALSE(FileExists(job.path)) << route;
+        EXPECT_FALSE(FileExists(job.path + L".part")) << route;
+    }
 }
 
 TEST_F(HttpDownload, UnreachableServerIsAnHttpFailure)

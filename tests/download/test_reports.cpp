@@ -47,8 +47,8 @@ TEST(Reports, UnreachableAddressGivesZero)
 }
 
 // A report endpoint that accepts and never answers holds the attempt only
-// for the report's own deadline (10 s), the real one.
-TEST(Reports, SilentEndpointIsGivenUpAtTheDeadline)
+// for the report's own head time-out (10 s), the real one.
+TEST(Reports, SilentEndpointIsGivenUpAtTheHeadTimeOut)
 {
     TestHttpServer server;
     ASSERT_TRUE(server.Start());

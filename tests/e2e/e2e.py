@@ -612,8 +612,8 @@ def update_log_lines(app):
 
 def scenario_silent_update(args, work):
     """An update server that accepts and never answers: the self-update
-    gives up after its deadline (step 2, the time-out's error), the window
-    opens and the game completes."""
+    gives up after its head time-out (step 2, the time-out's error), the
+    window opens and the game completes."""
     pub = publisher.Publisher(work, [("data/big.pak", 2 << 20), ("game.exe", 40000)],
                               seeder=False, url_list=False).start()
     install, app = os.path.join(work, "install"), os.path.join(work, "app")
@@ -635,10 +635,33 @@ def scenario_silent_update(args, work):
         pub.stop()
 
 
+def scenario_slow_torrent(args, work):
+    """A large game's .torrent (1.3 MB) on a slow line, 32 KiB/s: about 40 s
+    to arrive, longer than any time limit of the program. It is fetched
+    once, whole, and the game completes."""
+    pub = publisher.Publisher(work, [("data/big.pak", 2 << 20), ("game.exe", 40000)],
+                              torrent_min_size=1300000).start()
+    with open(pub.torrent_file, "rb") as f:
+        torrent = f.read()
+    assert len(torrent) >= 1300000, len(torrent)
+    pub.http.route(publisher.TORRENT_PATH, body_hex=torrent.hex(), rate=32 << 10)
+    prog, install = start_program(args, pub, work)
+    try:
+        started = time.time()
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 300)
+        log("completed %.0f s after the window opened" % (time.time() - started))
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        fetches = [r for r in pub.http.requests() if r["target"] == publisher.TORRENT_PATH]
+        assert len(fetches) == 1, "the .torrent was asked %d times" % len(fetches)
+    finally:
+        prog.kill()
+        pub.stop()
+
+
 def scenario_silent_reports(args, work):
     """A report endpoint that accepts and never answers: each report is
-    given up after its deadline, in the same order with the same texts, and
-    the game completes."""
+    given up after its head time-out, in the same order with the same
+    texts, and the game completes."""
     pub = publisher.Publisher(work, [("data/big.pak", 2 << 20), ("game.exe", 40000)],
                               seeder=False, url_list=False).start()
     pub.http.route(publisher.REPORT_PATH, silent=True)
@@ -1381,6 +1404,7 @@ SCENARIOS = {
     "end_session": scenario_end_session,
     "silent_update": scenario_silent_update,
     "silent_reports": scenario_silent_reports,
+    "slow_torrent": scenario_slow_torrent,
     "large_file": scenario_large_file,
     "http_faults": scenario_http_faults,
     "corrupt_range": scenario_corrupt_range,

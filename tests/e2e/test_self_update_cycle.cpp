@@ -118,7 +118,7 @@ protected:
     {
         m_program = ReadWholeFile(HostPath(TG_TEST_EXE));
         ASSERT_FALSE(m_program.empty());
-        ASSERT_TRUE(m_server.Start(150));
+        ASSERT_TRUE(m_server.Start(400)); // the slow update takes minutes
         m_host = L"127.0.0.1:" + std::to_wstring(m_server.Port());
         SetEnvironmentVariableW(L"TOLLGROVE_TEST_UPDATE_HOST", m_host.c_str()); // inherited by the program
         // Whatever the main window's download tries goes to a loopback port
@@ -213,6 +213,79 @@ INSTANTIATE_TEST_SUITE_P(Names, ProgramRunCycleTest,
                          [](const ::testing::TestParamInfo<const wchar_t*>& info) {
                              return std::string(info.index == 0 ? "OwnName" : "VietnameseCopyName");
                          });
+
+// On a slow line: the new build with 600 KiB more, served at 96 KiB/s,
+// takes about two minutes to arrive (longer than any time limit of the
+// program), and is put in place and started all the same.
+TEST_F(ProgramRunTest, UpdateOnASlowLineIsPutInPlaceAndStarted)
+{
+    const std::string newBuild = WithBuildNumber(m_program, 3) + std::string(600 << 10, '\0');
+    ASSERT_GT(newBuild.size(), 600u << 10);
+    ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
+    ASSERT_TRUE(SetLastWrite(Exe(), Utc(9, 0, 0)));
+    const SYSTEMTIME published = Utc(10, 0, 0);
+    Answer slow{200, HttpDate(published), newBuild};
+    slow.rate = 96 * 1024;
+    ASSERT_TRUE(
+        m_server.Route(UpdateRoute({{200, HttpDate(published), ""}, slow, {200, HttpDate(published), newBuild}})));
+
+    ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
+    const DWORD transferMs = static_cast<DWORD>(newBuild.size() / slow.rate * 1000);
+    EXPECT_EQ(m_job.WaitFirst(transferMs + kLimitMs), 0u) << ::testing::PrintToString(Log());
+    EXPECT_EQ(Log(), std::vector<std::string>{"Tollgrove exit to selfupdate"});
+
+    ASSERT_NE(WaitForWindowOf(Exe(), kLimitMs), 0u);
+    EXPECT_EQ(WaitForLogLines(2, kLimitMs),
+              (std::vector<std::string>{"Tollgrove exit to selfupdate", "Tollgrove selfupdate => success"}));
+    EXPECT_EQ(BuildNumberOf(Exe()), 3u);
+    EXPECT_TRUE(ReadWholeFile(Exe()) == newBuild);
+}
+
+// An update server that trickles a byte every 10 s, from its head or from
+// its body on: the request it holds up is given up (the head's time-out,
+// or the floor on the body's rate), and the window opens within about two
+// minutes.
+struct TrickleCase
+{
+    const char* name;
+    bool head;
+    const char* logLine;
+};
+
+void PrintTo(const TrickleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ProgramTrickleTest : public ProgramRunTest, public ::testing::WithParamInterface<TrickleCase>
+{
+};
+
+TEST_P(ProgramTrickleTest, WindowStillOpens)
+{
+    const TrickleCase& c = GetParam();
+    ASSERT_TRUE(WriteWholeFile(Exe(), m_program));
+    ASSERT_TRUE(SetLastWrite(Exe(), Utc(9, 0, 0)));
+    const std::string published = HttpDate(Utc(10, 0, 0));
+    Answer trickling{200, published, WithBuildNumber(m_program, 3)};
+    trickling.trickle = 10;
+    trickling.trickleHead = c.head;
+    // The time's head comes at once when only the body trickles.
+    ASSERT_TRUE(m_server.Route(
+        UpdateRoute(c.head ? std::vector<Answer>{trickling} : std::vector<Answer>{{200, published, ""}, trickling})));
+
+    ASSERT_TRUE(m_job.Start(Quoted(Exe()), m_root.Path(), L"", 0));
+    ASSERT_NE(WaitForWindowOf(Exe(), 150000), 0u) << ::testing::PrintToString(Log());
+    EXPECT_EQ(WaitForLogLines(1, kLimitMs), std::vector<std::string>{c.logLine});
+    EXPECT_TRUE(ReadWholeFile(Exe()) == m_program);
+    EXPECT_FALSE(FileExists(m_root / L"updatetollgrove"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ProgramTrickleTest,
+    ::testing::Values(TrickleCase{"HeadTrickles", true, "Tollgrove selfupdate failed. Step: 2, system error: 12002"},
+                      TrickleCase{"BodyTrickles", false, "Tollgrove selfupdate failed. Step: 4, system error: 12002"}),
+    [](const ::testing::TestParamInfo<TrickleCase>& info) { return std::string(info.param.name); });
 
 // A server time that the downloaded copy cannot keep, as on a volume that
 // rounds times or while a scanner holds the file. The copy is not put in

@@ -85,6 +85,10 @@ struct Answer {
     long long cutAfter = -1;      // -1: the whole body
     const char* contentLengthText = nullptr; // given: the Content-Length header's text, as is
     bool silent = false;           // the request is read and never answered
+    long long rate = 0;            // bytes a second: the body at that rate (0: at once)
+    long long stallAfter = -1;     // -1: the whole body; else that many bytes, then nothing
+    double trickle = 0;            // seconds between body bytes (0: at once)
+    bool trickleHead = false;      // with trickle: the head a byte at a time too
 
     std::string Json() const
     {
@@ -99,6 +103,14 @@ struct Answer {
             json += std::string(", \"content_length\": \"") + contentLengthText + "\", \"close\": true";
         if (silent)
             json += ", \"silent\": true";
+        if (rate > 0)
+            json += ", \"rate\": " + std::to_string(rate);
+        if (stallAfter >= 0)
+            json += ", \"stall_after\": " + std::to_string(stallAfter);
+        if (trickle > 0)
+            json += ", \"trickle\": " + std::to_string(trickle);
+        if (trickleHead)
+            json += ", \"trickle_head\": true";
         return json + "}";
     }
 };

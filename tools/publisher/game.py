@@ -75,11 +75,14 @@ def make_game(root, name, files, seed=1, stamped=False):
     return folder
 
 
-def make_torrent(path, out_file, piece_size=256 * 1024, trackers=(), url_seeds=(), http_seeds=(), v1_only=False):
+def make_torrent(path, out_file, piece_size=256 * 1024, trackers=(), url_seeds=(), http_seeds=(), v1_only=False,
+                 min_size=0):
     """Creates a .torrent of the file or folder `path` (its name becomes the
     torrent's name) and writes it to out_file. Returns the info-hash text.
     By default a hybrid v1/v2 torrent, whose files are aligned to pieces by
-    pad files; v1_only makes one without them."""
+    pad files; v1_only makes one without them. min_size makes the file at
+    least that many bytes, as a large game's long file list would, with a
+    comment outside the info dictionary (the info-hash stays the same)."""
     fs = lt.file_storage()
     lt.add_files(fs, path)
     ct = lt.create_torrent(fs, piece_size, flags=lt.create_torrent.v1_only if v1_only else 0)
@@ -90,6 +93,8 @@ def make_torrent(path, out_file, piece_size=256 * 1024, trackers=(), url_seeds=(
     for u in http_seeds:
         ct.add_http_seed(u)
     ct.set_creator("tollgrove test publisher")
+    if min_size:
+        ct.set_comment("x" * min_size)
     lt.set_piece_hashes(ct, os.path.dirname(os.path.abspath(path)))
     data = lt.bencode(ct.generate())
     with open(out_file, "wb") as f:

@@ -78,7 +78,8 @@ class Publisher:
 
     def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
                  rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024,
-                 seeder_client="libtorrent", stamped=False, tls=None, redirect=False, more_url_seeds=()):
+                 seeder_client="libtorrent", stamped=False, tls=None, redirect=False, more_url_seeds=(),
+                 torrent_min_size=0):
         self.root = os.path.abspath(root)
         self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
         self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
@@ -97,6 +98,8 @@ class Publisher:
         # Further addresses for the .torrent's url-list, with or without url_list.
         self.more_url_seeds = list(more_url_seeds)
         self.certs = None
+        # The .torrent made at least this large (game.make_torrent's min_size).
+        self.torrent_min_size = torrent_min_size
         self.single_file = len(files) == 1 and "/" not in files[0][0]
 
     def start(self):
@@ -130,7 +133,7 @@ class Publisher:
             self.content, self.torrent_file, piece_size=self.piece_size,
             trackers=["http://127.0.0.1:%d/announce" % tracker_port],
             url_seeds=(url_seeds if self.with_url_list else []) + self.more_url_seeds,
-            v1_only=self.seeder_client == "aria2c")
+            v1_only=self.seeder_client == "aria2c", min_size=self.torrent_min_size)
         self.tracker = services.start_tracker([self.info_hash], port=tracker_port)
         with open(self.torrent_file, "rb") as f:
             self.http.route(TORRENT_PATH, body_hex=f.read().hex())

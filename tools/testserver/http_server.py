@@ -46,6 +46,11 @@ Routes
                       (then the connection closes)
       slow_connections  [n, ...]: on these connections (numbered as below)
                       the body trickles at slow_rate bytes a second (200)
+      rate            bytes a second: the body goes at this rate on every
+                      connection, in tenths of a second (a slow line)
+      stall_after     send only this many body bytes, then nothing more;
+                      the connection stays open until the client or the
+                      server ends
       silent          true: the request is read and never answered; the
                       connection stays open until the client or the server
                       ends
@@ -159,7 +164,9 @@ class Server:
 
     def handle(self, conn):
         conn.settimeout(30)
-        buf = b""
+        # A bytearray grows in place: a route with a program's body in hex
+        # (tens of MB) arrives in linear time, not quadratic.
+        buf = bytearray()
         conn_no = None
         try:
             while not self.stop.is_set():
@@ -184,12 +191,12 @@ class Server:
                     if not data:
                         return
                     buf += data
-                body, buf = buf[:length], buf[length:]
-                req["body"] = body.decode("latin-1")
-                req["raw_hex"] = binascii.hexlify(head + b"\r\n\r\n" + body).decode()
+                body, buf = bytes(buf[:length]), buf[length:]
                 if req["target"].split("?", 1)[0].startswith(CONTROL_PREFIX):
                     self.control(conn, req, body)
                     return
+                req["body"] = body.decode("latin-1")
+                req["raw_hex"] = binascii.hexlify(bytes(head) + b"\r\n\r\n" + body).decode()
                 conn_no = self.record(req, conn_no)
                 if not self.answer(conn, req, conn_no):
                     return
@@ -294,13 +301,22 @@ class Server:
             payload = body
         if "cut_after" in spec:
             payload = payload[:int(spec["cut_after"])]
+        stall = "stall_after" in spec
+        if stall:
+            payload = payload[:int(spec["stall_after"])]
         if conn_no in spec.get("slow_connections", ()):
             self.send_slowly(conn, payload, float(spec.get("slow_rate", 200)))
+        elif spec.get("rate"):
+            self.send_slowly(conn, payload, float(spec["rate"]))
         elif trickle:
             if not self.trickle(conn, payload, trickle):
                 return False
         else:
             conn.sendall(payload)
+        if stall:
+            while self.pause(1):
+                pass
+            return False
         if close:
             try:
                 conn.shutdown(socket.SHUT_WR)
@@ -310,13 +326,15 @@ class Server:
         return True
 
     def send_slowly(self, conn, payload, rate):
-        """Sends payload at about rate bytes a second, in tenths of a second."""
+        """Sends payload at rate bytes a second, in tenths of a second. Each
+        step goes at its time from the start, so time spent sending does not
+        slow the rate down."""
         step = max(1, int(rate / 10))
+        start = time.monotonic()
         for i in range(0, len(payload), step):
-            if self.stop.is_set():
+            if not self.pause(start + i / rate - time.monotonic()):
                 raise OSError("server stopping")
             conn.sendall(payload[i:i + step])
-            time.sleep(step / rate)
 
     def control(self, conn, req, body):
         name = req["target"].split("?", 1)[0][len(CONTROL_PREFIX):]
