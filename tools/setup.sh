@@ -28,6 +28,8 @@ packages=(
   # Wine's schannel (WinINet's https) loads GnuTLS at run time; libwine
   # only recommends it, and recommends are not installed here.
   libgnutls30 libgnutls30:i386
+  # The TLS tests mint their certificates with the openssl command.
+  openssl
 )
 
 # Ends the nginx that the package's installation started, if it still runs.
