@@ -291,18 +291,50 @@ void web_peer_connection::on_read(lt::error_code const& ec, std::size_t n)
     }
     if (n > 0) m_last_receive = std::chrono::steady_clock::now();
     t->budget.spend(n);
-    m_in_receive = true;
-    lt::error_code const read_ec = ec && n == 0 ? ec : lt::error_code();
-    std::size_t const placed = std::min(n, m_read_placed);
-    if (m_read_placed > 0) m_protocol.on_receive_in_place(read_ec, int(placed), *this);
-    if (m_read_placed == 0 || n > placed) m_protocol.on_receive(read_ec, m_read_buffer.get(), int(n - placed), *this);
-    m_in_receive = false;
+    take_in(ec && n == 0 ? ec : lt::error_code(), n);
     if (m_disconnecting) return;
     if (ec) {
-        socket_ended(ec);
+        drain_socket(*t, ec);
+        if (!m_disconnecting) socket_ended(ec);
         return;
     }
     read_next(*t);
+}
+
+void web_peer_connection::take_in(lt::error_code const& ec, std::size_t n)
+{
+    m_in_receive = true;
+    std::size_t const placed = std::min(n, m_read_placed);
+    if (m_read_placed > 0) m_protocol.on_receive_in_place(ec, int(placed), *this);
+    if (m_read_placed == 0 || n > placed) m_protocol.on_receive(ec, m_read_buffer.get(), int(n - placed), *this);
+    m_in_receive = false;
+}
+
+void web_peer_connection::drain_socket(torrent_sources& t, lt::error_code const& why)
+{
+    if (why == asio::error::eof || why == asio::error::operation_aborted) return;
+    lt::error_code ec;
+    m_socket.non_blocking(true, ec);
+    // Bounded: what a server sent before its reset, not a stream after it.
+    for (int reads = 0; !ec && !m_disconnecting && reads < 64; ++reads) {
+        std::size_t n = 0;
+        if (m_tls) {
+            n = m_socket.read_some(asio::buffer(m_cipher_buffer.get(), read_size), ec);
+            if (n == 0) return;
+            t.budget.spend(n);
+            m_tls->feed(m_cipher_buffer.get(), n);
+            if (!receive_plaintext()) return;
+            continue;
+        }
+        lt::span<char> const in_place = m_protocol.read_destination(*this);
+        m_read_placed = std::min(std::size_t(in_place.size()), read_size);
+        std::array<asio::mutable_buffer, 2> const to = {
+            asio::buffer(in_place.data(), m_read_placed), asio::buffer(m_read_buffer.get(), read_size - m_read_placed)};
+        n = m_socket.read_some(to, ec);
+        if (n == 0) return;
+        t.budget.spend(n);
+        take_in(lt::error_code(), n);
+    }
 }
 
 void web_peer_connection::socket_ended(lt::error_code const& ec)
@@ -386,6 +418,8 @@ void web_peer_connection::on_tls_read(lt::error_code const& ec, std::size_t n)
     }
     if (!receive_plaintext()) return;
     if (ec) {
+        drain_socket(*t, ec);
+        if (m_disconnecting) return;
         // The socket ended without the server's close_notify: whatever the
         // response machine still waited for was cut off, as on TCP.
         lt::error_code const why = ec == asio::error::eof ? lt::error_code(asio::ssl::error::stream_truncated) : ec;

@@ -80,6 +80,13 @@ private:
     void start_http();
     void read_more();
     void on_read(lt::error_code const& ec, std::size_t n);
+    // `n` bytes of a plain read, where read_more (or drain_socket) put them.
+    void take_in(lt::error_code const& ec, std::size_t n);
+    // A read failed with `why`, a reset say: what the socket still holds
+    // (answers the server sent before it) is read now, without waiting,
+    // before the close is acted on. Under Wine a reset fails the pending
+    // read at once, with the answers unread.
+    void drain_socket(torrent_sources& t, lt::error_code const& why);
     // After a read that ended nothing: more requests if there is room,
     // and the next read; the end when the torrent went.
     void read_next(torrent_sources const& t);
