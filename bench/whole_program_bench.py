@@ -413,7 +413,7 @@ def scenarios(args, pub, work, seeders, tls, limited):
     def over_https(build, **settings):
         if not tls.usable(build):
             return NA
-        return run_tollgrove(build, pub, work, LinkHttp=tls.link_http, **settings)
+        return run_tollgrove(build, pub, work, server=tls.nginx, LinkHttp=tls.link_http, **settings)
 
     yield "Tollgrove HTTP x1", lambda b: run_tollgrove(b, pub, work, MaxHttpConn=1)
     yield "Tollgrove HTTP x4", lambda b: run_tollgrove(b, pub, work, rule_ms=1000, MaxHttpConn=4, **always_slow)
