@@ -1,14 +1,17 @@
 """The whole program against aria2c on one generated game, in one run on
 127.0.0.1, for one build of the program or several side by side (each
 revision built from its own source tree): Tollgrove (the Windows build under
-Wine) over HTTP sources only with 1 and 4 connections, then over HTTPS
+Wine) over HTTP sources only with 1 and 4 connections, with 4 from file
+servers that close each connection after 3 answers or after every answer
+(nginx's keepalive_requests 3, and "Connection: close"), then over HTTPS
 (the same files from a TLS nginx, its test CA trusted in the Wine prefix),
 aria2c -x1 and -x4 from the same nginx and -x4 from the TLS one (once, for
 reference), the program's download code without its window (built natively
 and for Windows, over HTTP and HTTPS), Tollgrove waiting a
 minute with nothing to fetch and held a minute at 256 KiB/s, Tollgrove from
 the swarm only (two seeding peers, no HTTP source), and hybrid (both).
-Prints throughput, CPU seconds per GiB (CPU seconds a minute for the
+Prints throughput, the bytes the file server sent per byte of the game
+(the publisher's bill), CPU seconds per GiB (CPU seconds a minute for the
 minute-long runs) and peak memory of each.
 
     python3 whole_program_bench.py --preset windows64 --build LABEL=TREE...
@@ -202,15 +205,19 @@ def wineserver_cpu():
     return total
 
 
-def nginx_requests(pub):
-    with open(pub.nginx.access_log) as f:
-        return sum(1 for line in f if line.strip())
+def nginx_served(nginx):
+    """(requests, bytes sent) so far, from a file server's access log."""
+    with open(nginx.access_log) as f:
+        requests = sum(1 for line in f if line.strip())
+    return requests, services.nginx_bytes_sent(nginx.access_log)
 
 
-def run_tollgrove(build, pub, work, rule_ms=None, idle_seconds=None, **settings):
+def run_tollgrove(build, pub, work, rule_ms=None, idle_seconds=None, server=None, **settings):
     """One download into a fresh program folder: its time from the request
     for the .torrent to the completed report, its CPU from the first
-    "downloading" headline to the completed one. With idle_seconds, only the
+    "downloading" headline to the completed one, and the bytes the file
+    server (server, an nginx whose LinkHttp settings names; else the
+    publisher's) sent per byte of the game. With idle_seconds, only the
     CPU the program and the wineserver take in that many seconds from the
     first "downloading" headline (for a download that waits or is held
     back), and the program is then ended."""
@@ -223,7 +230,8 @@ def run_tollgrove(build, pub, work, rule_ms=None, idle_seconds=None, **settings)
     if rule_ms:
         env["TOLLGROVE_TEST_RULE_MS"] = str(rule_ms)
     run_args = argparse.Namespace(exe=build.exe, probe=build.probe, env=env)
-    requests_before = nginx_requests(pub)
+    server = server or pub.nginx
+    requests_before, sent_before = nginx_served(server)
     launched = time.time()
     prog, install = e2e.start_program(run_args, pub, run, **settings)
     try:
@@ -252,8 +260,10 @@ def run_tollgrove(build, pub, work, rule_ms=None, idle_seconds=None, **settings)
         prog.kill()
         shutil.rmtree(run, ignore_errors=True)
     first, done = requested_to_reported(pub, launched)
+    requests, sent = nginx_served(server)
     return {"wall": done - first, "cpu": cpu1 - cpu0, "wineserver": ws1 - ws0, "peak": peak, "peak_anon": peak_anon,
-            "startup": t0 - launched, "http_requests": nginx_requests(pub) - requests_before}
+            "startup": t0 - launched, "http_requests": requests - requests_before,
+            "served": (sent - sent_before) / float(pub.game_bytes())}
 
 
 def requested_to_reported(pub, since):
@@ -303,6 +313,10 @@ class TlsServer:
         self.certs.stop()
 
 
+def size_of_big(pub):
+    return os.path.getsize(os.path.join(pub.content, BIG))
+
+
 def same_bytes(pub, copy):
     return subprocess.run(["cmp", "-s", os.path.join(pub.content, BIG), copy]).returncode == 0
 
@@ -310,6 +324,8 @@ def same_bytes(pub, copy):
 def run_aria2(pub, work, conns, tls=None):
     out = os.path.join(work, "aria2-x%d" % conns)
     os.makedirs(out)
+    nginx = tls.nginx if tls else pub.nginx
+    sent_before = nginx_served(nginx)[1]
     # Over TLS it checks the server against the run's CA, as the program does.
     ca = ["--ca-certificate=" + tls.certs.ca] if tls else []
     t0 = time.time()
@@ -321,7 +337,8 @@ def run_aria2(pub, work, conns, tls=None):
     shutil.rmtree(out, ignore_errors=True)
     if not ok:
         raise RuntimeError("aria2c's copy differs")
-    return {"wall": wall, "cpu": cpu, "peak": peak, "peak_anon": peak_anon, "wineserver": None}
+    return {"wall": wall, "cpu": cpu, "peak": peak, "peak_anon": peak_anon, "wineserver": None,
+            "served": (nginx_served(nginx)[1] - sent_before) / float(size_of_big(pub))}
 
 
 def run_engine(bench, pub, work, wine, conns=None, seeders=(), tls=None):
@@ -343,6 +360,8 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=(), tls=None):
         src = os.path.join(pub.content, BIG)
         args = [host(src), big_file_url(pub, tls), str(conns), host(out)]
         copy = os.path.join(out, os.path.basename(BIG))
+    nginx = tls.nginx if tls else pub.nginx
+    sent_before = nginx_served(nginx)[1]
     try:
         ws0 = wineserver_cpu()
         if wine:
@@ -355,15 +374,25 @@ def run_engine(bench, pub, work, wine, conns=None, seeders=(), tls=None):
             raise RuntimeError("the engine's copy differs")
     finally:
         shutil.rmtree(out, ignore_errors=True)
+    # The swarm runs ask no file server.
+    served = None if seeders else (nginx_served(nginx)[1] - sent_before) / float(size_of_big(pub))
     return {"wall": float(wall), "cpu": float(cpu), "peak": peak, "peak_anon": peak_anon,
-            "wineserver": wineserver_cpu() - ws0 if wine else None}
+            "wineserver": wineserver_cpu() - ws0 if wine else None, "served": served}
 
 
 IDLE_SECONDS = 60
 HELD_RATE = 256 << 10  # bytes/s
 
 
-def scenarios(args, pub, work, seeders, tls):
+# File servers that end connections, as many publishers' do: (row name,
+# start_nginx's option). Their rows stand beside the unlimited HTTP x4 one.
+LIMITED_SERVERS = [
+    ("Tollgrove HTTP x4 ka=3", dict(keepalive_requests=3)),
+    ("Tollgrove HTTP x4 close", dict(close_every_answer=True)),
+]
+
+
+def scenarios(args, pub, work, seeders, tls, limited):
     """(row name, the run for a build) in the order they run; None for a
     step between them."""
     # The rule runs every second here, and the thresholds are out of
@@ -384,10 +413,22 @@ def scenarios(args, pub, work, seeders, tls):
     def over_https(build, **settings):
         if not tls.usable(build):
             return NA
-        return run_tollgrove(build, pub, work, LinkHttp=tls.link_http, **settings)
+        return run_tollgrove(build, pub, work, server=tls.nginx, LinkHttp=tls.link_http, **settings)
 
     yield "Tollgrove HTTP x1", lambda b: run_tollgrove(b, pub, work, MaxHttpConn=1)
     yield "Tollgrove HTTP x4", lambda b: run_tollgrove(b, pub, work, rule_ms=1000, MaxHttpConn=4, **always_slow)
+
+    def from_limited(build, closing):
+        # The same files from an nginx of their own, started once.
+        key = tuple(sorted(closing.items()))
+        if key not in limited:
+            limited[key] = services.start_nginx(pub.served, **closing)
+        server = limited[key]
+        return run_tollgrove(build, pub, work, rule_ms=1000, server=server, MaxHttpConn=4,
+                             LinkHttp="http://127.0.0.1:%d/index" % server.port, **always_slow)
+
+    for name, closing in LIMITED_SERVERS:
+        yield name, lambda b, closing=closing: from_limited(b, closing)
     yield "Tollgrove HTTPS x1", lambda b: over_https(b, MaxHttpConn=1)
     yield "Tollgrove HTTPS x4", lambda b: over_https(b, rule_ms=1000, MaxHttpConn=4, **always_slow)
     for n in (1, 4):
@@ -441,6 +482,7 @@ def figures(size):
     return [
         ("MiB/s", per_gib(lambda r: size / r["wall"] / MIB), "%.1f"),
         ("seconds", per_gib(lambda r: r["wall"]), "%.2f"),
+        ("bytes served per byte of game (the file server's, heads included)", lambda r: r.get("served"), "%.3f"),
         ("CPU s/GiB (the process's own)", per_gib(lambda r: r["cpu"] / gib), "%.2f"),
         ("wineserver CPU s/GiB", per_gib(lambda r: None if r["wineserver"] is None else r["wineserver"] / gib),
          "%.2f"),
@@ -464,8 +506,8 @@ def cell(result, value, fmt):
 def show_one(rows, size):
     """One build: a row per run, a column per figure."""
     figs = figures(size)[:-1]
-    columns = [("seconds", 1), ("MiB/s", 0), ("CPU s/GiB", 2), ("wineserver s/GiB", 3), ("peak MiB", 7),
-               ("anon MiB", 8), ("CPU s/min", 5), ("wineserver s/min", 6)]
+    columns = [("seconds", 1), ("MiB/s", 0), ("served/game", 2), ("CPU s/GiB", 3), ("wineserver s/GiB", 4),
+               ("peak MiB", 8), ("anon MiB", 9), ("CPU s/min", 6), ("wineserver s/min", 7)]
     print("%-28s" % "run" + "".join(" %9s" % head for head, _ in columns))
     for name, result in rows:
         print("%-28s" % name + "".join(" %*s" % (max(9, len(head)), cell(result, figs[i][1], figs[i][2]))
@@ -523,6 +565,7 @@ def main():
     size = args.size_mib << 20
     work = tempfile.mkdtemp(prefix="tg-bench-")
     seeders = []
+    limited = {}  # the file servers that end connections, by their option
     pub = tls = None
     failures = 0
     try:
@@ -533,7 +576,7 @@ def main():
         if not tls.trusted:
             print("no build has tg-trust-ca.exe: the HTTPS runs show n/a", flush=True)
         rows = []  # (row name, {label: result, NA or FAILED})
-        for name, run in scenarios(args, pub, work, seeders, tls):
+        for name, run in scenarios(args, pub, work, seeders, tls, limited):
             if name is None:
                 run()
                 continue
@@ -547,7 +590,7 @@ def main():
                     by_build[b.label] = FAILED
                     failures += 1
             rows.append((name, by_build))
-            if name == "Tollgrove HTTP x4" and not args.skip_aria2:
+            if name == LIMITED_SERVERS[-1][0] and not args.skip_aria2:
                 for n in (1, 4):
                     print("aria2c -x%d..." % n, flush=True)
                     rows.append(("aria2c -x%d" % n, {None: run_aria2(pub, work, n)}))
@@ -557,7 +600,7 @@ def main():
         report(rows, builds, size)
         return 1 if failures else 0
     finally:
-        for s in seeders:
+        for s in seeders + list(limited.values()):
             s.stop()
         if tls:
             tls.stop()
@@ -595,6 +638,13 @@ def report(rows, builds, size):
                           prefix, proto, n, ar["wall"] / tg["wall"], tg["cpu"] / ar["cpu"],
                           (tg["cpu"] + tg["wineserver"]) / ar["cpu"], tg["peak"] / ar["peak"],
                           tg["peak_anon"] / ar["peak_anon"]))
+        unlimited = by["Tollgrove HTTP x4"][x]
+        for name, _ in LIMITED_SERVERS:
+            limited = by[name][x]
+            if isinstance(unlimited, dict) and isinstance(limited, dict):
+                print("%s%s: %.2f times the unlimited server's time, %.3f bytes served per byte of game "
+                      "(unlimited %.3f)" % (prefix, name.replace("Tollgrove ", ""), limited["wall"] / unlimited["wall"],
+                                            limited["served"], unlimited["served"]))
         for what in ("Tollgrove %s x1", "Tollgrove %s x4", "engine under Wine %s x4", "engine native %s x4"):
             plain, tls = by[what % "HTTP"][x], by[what % "HTTPS"][x]
             if isinstance(plain, dict) and isinstance(tls, dict):
@@ -616,6 +666,9 @@ def report(rows, builds, size):
                         if isinstance(r[labels[0]], dict) and "startup" in r[labels[0]]))
     else:
         print(whole)
+    print("ka=3: the file server closes each connection after 3 answers (nginx's keepalive_requests 3); close: it "
+          "answers every request with \"Connection: close\" and closes; served/game: bytes the file server sent, "
+          "heads included, per byte of the game (of the one file fetched, for aria2c and the engine's rows)")
     print("CPU a minute: program and wineserver over %d s from the first \"downloading\" headline, with no peer "
           "and no source, and with one file server connection held at %d KiB/s" % (IDLE_SECONDS, HELD_RATE >> 10))
     print("memory: of the process that runs the program's code (under Wine, the one Wine runs the executable in, "

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The whole program against aria2c on one generated game (1 GiB unless a
 # size in MiB is given), all on 127.0.0.1: HTTP only with 1 and 4
-# connections, HTTPS (TLS nginx, a test CA trusted in the prefix) with 1
-# and 4, aria2c -x1 and -x4 and over HTTPS -x4, a minute waiting with
-# nothing to fetch and a minute held at 256 KiB/s, the swarm only, hybrid;
-# and the same Direct-HTTP code built natively, for what Wine costs.
-# Prints the figures.
+# connections, and with 4 from servers that close each connection after 3
+# answers or after every one, HTTPS (TLS nginx, a test CA trusted in the
+# prefix) with 1 and 4, aria2c -x1 and -x4 and over HTTPS -x4, a minute
+# waiting with nothing to fetch and a minute held at 256 KiB/s, the swarm
+# only, hybrid; and the same Direct-HTTP code built natively, for what Wine
+# costs. Prints the figures, with the bytes each file server sent per byte
+# of the game.
 #   bench/whole_program_bench.sh [--size-mib N] [--compare REV[=LABEL]]...
 #                                [--label LABEL] [--skip-aria2] [--skip-idle] [SIZE_MIB]
 # --compare REV also builds git revision REV (its own scripts, in a
@@ -19,7 +21,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 
-usage() { sed -n '9,17p' "$0" | sed 's/^# \{0,3\}//' >&2; }
+usage() { sed -n '11,19p' "$0" | sed 's/^# \{0,3\}//' >&2; }
 size=1024 label=current skip_aria2=() skip_idle=() compares=()
 while [ $# -gt 0 ]; do
   case $1 in

@@ -21,6 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "publisher"))
 
 import publisher  # noqa: E402
+import services  # noqa: E402
 
 IDC_BTN_EXIT, IDC_BTN_ACTION = 1000, 1001
 IDC_TXT_DETAIL, IDC_TXT_HINT, IDC_TXT_HEADLINE = 1003, 1008, 1015
@@ -600,6 +601,50 @@ def scenario_http_only(args, work):
     finally:
         prog.kill()
         pub.stop()
+
+
+# Servers that end connections: (scenario, how nginx ends them, most bytes
+# served per byte of the game). Pipelined requests past a server's limit
+# are lost with the connection; each answer that arrived must still count.
+SERVER_CLOSES = [
+    ("keepalive_3", dict(keepalive_requests=3), 1.05),
+    ("keepalive_100", dict(keepalive_requests=100), 1.05),
+    ("connection_close", dict(close_every_answer=True), 1.5),
+]
+
+
+def server_closes(closing, most_per_byte):
+    def scenario(args, work):
+        """HTTP sources alone, four of them, from a file server that ends
+        connections: the game completes with every byte equal, and the
+        server sends it about once."""
+        # 256 MiB in 1 MiB pieces: the game the bounds on the bill are for.
+        pub = publisher.Publisher(work, [("data/big.pak", 256 << 20), ("data/small.txt", 3000),
+                                         ("game.exe", 40000)], seeder=False, url_list=False,
+                                  piece_size=1 << 20, **closing).start()
+        # The rule runs every second and its thresholds are out of reach: it
+        # adds a source a second up to four.
+        args.env["TOLLGROVE_TEST_RULE_MS"] = "1000"
+        prog, install = start_program(args, pub, work, MaxHttpConn=4, MinSpeed=2000000, MaxSpeed=2100000)
+        try:
+            try:
+                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 300)
+            finally:
+                lines = access_lines(pub.nginx.access_log)
+                ranges = [(req, rng) for status, req, rng in lines if status == "206"]
+                repeated = len(ranges) - len(set(ranges))
+                per_byte = services.nginx_bytes_sent(pub.nginx.access_log) / float(pub.game_bytes())
+                log("file server: %d requests on %d connections, %d ranges asked again, "
+                    "%.3f bytes served per byte of the game" % (
+                        len(lines), len(nginx_connections(pub)), repeated, per_byte))
+            assert pub.installed_matches(install), "installed files differ from the originals"
+            assert per_byte < most_per_byte, "%.3f bytes served per byte of the game" % per_byte
+            prog.click(IDC_BTN_EXIT)
+            assert prog.wait_exit() == 0
+        finally:
+            prog.kill()
+            pub.stop()
+    return scenario
 
 
 def update_log_lines(app):
@@ -1427,6 +1472,7 @@ SCENARIOS = {
     "https_redirect": scenario_https_redirect,
     "https_refused": scenario_https_refused,
 }
+SCENARIOS.update((name, server_closes(closing, most)) for name, closing, most in SERVER_CLOSES)
 
 
 def main():

@@ -79,7 +79,7 @@ class Publisher:
     def __init__(self, root, files, folder="Demo", game_name="Trò chơi Demo", game_code="DEMO01",
                  rate_limit=None, seeder=True, url_list=True, seeder_upload_limit=0, piece_size=256 * 1024,
                  seeder_client="libtorrent", stamped=False, tls=None, redirect=False, more_url_seeds=(),
-                 torrent_min_size=0):
+                 torrent_min_size=0, keepalive_requests=None, close_every_answer=False):
         self.root = os.path.abspath(root)
         self.files, self.folder, self.game_name, self.game_code = files, folder, game_name, game_code
         self.rate_limit, self.with_seeder, self.with_url_list = rate_limit, seeder, url_list
@@ -100,6 +100,8 @@ class Publisher:
         self.certs = None
         # The .torrent made at least this large (game.make_torrent's min_size).
         self.torrent_min_size = torrent_min_size
+        # How the file server ends connections (services.start_nginx).
+        self.keepalive_requests, self.close_every_answer = keepalive_requests, close_every_answer
         self.single_file = len(files) == 1 and "/" not in files[0][0]
 
     def start(self):
@@ -115,7 +117,9 @@ class Publisher:
             self.certs = services.TestCertificates()
             tls = self.certs.pair(self.tls)
         redirect_port = services.free_port() if self.redirect else None
-        self.nginx = services.start_nginx(served, rate_limit=self.rate_limit, tls=tls, redirect_port=redirect_port)
+        self.nginx = services.start_nginx(served, rate_limit=self.rate_limit, tls=tls, redirect_port=redirect_port,
+                                         keepalive_requests=self.keepalive_requests,
+                                         close_every_answer=self.close_every_answer)
         self.http = ScriptedServer()
         tracker_port = services.free_port()
         rel = os.path.relpath(self.content, served).replace(os.sep, "/")
@@ -192,6 +196,10 @@ class Publisher:
             win_install = windows_path(install_dir)
             services.write_ini(os.path.join(app_dir, "tollgrove.cache"), {"Setup": {"InstallPath": win_install}})
         return win_install
+
+    def game_bytes(self):
+        """The game's size: the bytes of its files."""
+        return sum(size for _, size in self.files)
 
     def installed_matches(self, install_dir):
         """Every byte of the installed game equals the original."""

@@ -101,8 +101,8 @@ http {{
     uwsgi_temp_path {work}/uwsgi;
     scgi_temp_path {work}/scgi;
     sendfile on;
-    keepalive_requests 1000000;
-    keepalive_timeout 65;
+    keepalive_requests {keepalive_requests};
+    keepalive_timeout {keepalive_timeout};
     server {{
         listen 127.0.0.1:{port}{ssl};
         {tls}
@@ -126,9 +126,14 @@ NGINX_REDIRECT = """
 """
 
 
-def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, redirect_port=None):
+def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, redirect_port=None,
+                keepalive_requests=None, close_every_answer=False):
     """Serves `root` with range support; rate_limit (bytes/s per connection)
     slows each connection down, e.g. so the connection rule has work.
+    keepalive_requests: nginx closes each connection after that many
+    answers, the last one with "Connection: close", as servers that recycle
+    connections do (unlimited unless given); close_every_answer: every
+    answer carries "Connection: close" and nginx closes after it.
     Without the access log (the benchmarks' choice) nginx writes nothing
     per request. tls: (certificate, key) files, and the server speaks https
     only. redirect_port (with tls): a plain-http server there too, answering
@@ -137,6 +142,9 @@ def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, red
     port = port or free_port()
     work = tempfile.mkdtemp(prefix="tg-nginx-")
     limit = "limit_rate %d;" % rate_limit if rate_limit else ""
+    # A keep-alive time-out of 0 turns keep-alive off: "Connection: close" on every answer.
+    keepalive = dict(keepalive_requests=keepalive_requests or 1000000,
+                     keepalive_timeout=0 if close_every_answer else 65)
     conf = os.path.join(work, "nginx.conf")
     ssl, tls_lines, redirect = "", "", ""
     if tls:
@@ -150,7 +158,7 @@ def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, red
         user = "user root;" if os.geteuid() == 0 else ""
         log = os.path.join(work, "access.log") + " conn" if access_log else "off"
         f.write(NGINX_CONF.format(user=user, work=work, port=port, root=os.path.abspath(root), limit=limit,
-                                  access_log=log, ssl=ssl, tls=tls_lines, redirect=redirect))
+                                  access_log=log, ssl=ssl, tls=tls_lines, redirect=redirect, **keepalive))
     proc = subprocess.Popen(["nginx", "-c", conf, "-p", work], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     wait_port(port, proc=proc)
@@ -161,6 +169,18 @@ def start_nginx(root, rate_limit=None, port=None, access_log=True, tls=None, red
     s.redirect_log = os.path.join(work, "redirect.log")
     s.scheme = "https" if tls else "http"
     return s
+
+
+def nginx_bytes_sent(access_log):
+    """Bytes nginx sent, heads included, over every request in an access
+    log of the "conn" format: what the publisher pays for."""
+    total = 0
+    with open(access_log) as f:
+        for line in f:
+            parts = line.split(" ", 4)
+            if len(parts) > 3:
+                total += int(parts[3])
+    return total
 
 
 MAKE_TEST_CERTS = os.path.join(HERE, "..", "..", "tests", "support", "make_test_certs.sh")
