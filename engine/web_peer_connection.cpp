@@ -221,7 +221,7 @@ void web_peer_connection::send_tls_output()
 
 void web_peer_connection::write_more()
 {
-    if (m_writing || m_send_queue.empty() || m_disconnecting) return;
+    if (m_writing || m_send_queue.empty() || m_disconnecting || m_write_failed) return;
     m_writing = true;
     auto self = shared_from_this();
     asio::async_write(m_socket, asio::buffer(m_send_queue.front().wire), [self](lt::error_code const& ec, std::size_t) {
@@ -232,7 +232,12 @@ void web_peer_connection::write_more()
             int const sent = self->m_send_queue.front().request_bytes;
             if (sent > 0 || ec) self->m_protocol.on_sent(ec, sent, *self);
             if (ec) {
-                self->disconnect(ec, 1);
+                // A server that closed after its last answers refuses the
+                // requests past them; those answers may still lie unread.
+                // The read sees the close, takes them and decides; nothing
+                // more is written.
+                self->m_write_failed = true;
+                self->m_send_queue.clear();
                 return;
             }
             self->m_send_queue.pop_front();
@@ -312,7 +317,7 @@ void web_peer_connection::take_in(lt::error_code const& ec, std::size_t n)
 
 void web_peer_connection::drain_socket(torrent_sources& t, lt::error_code const& why)
 {
-    if (why == asio::error::eof || why == asio::error::operation_aborted) return;
+    if (why == asio::error::operation_aborted) return;
     lt::error_code ec;
     m_socket.non_blocking(true, ec);
     // Bounded: what a server sent before its reset, not a stream after it.

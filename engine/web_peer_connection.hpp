@@ -82,10 +82,10 @@ private:
     void on_read(lt::error_code const& ec, std::size_t n);
     // `n` bytes of a plain read, where read_more (or drain_socket) put them.
     void take_in(lt::error_code const& ec, std::size_t n);
-    // A read failed with `why`, a reset say: what the socket still holds
-    // (answers the server sent before it) is read now, without waiting,
-    // before the close is acted on. Under Wine a reset fails the pending
-    // read at once, with the answers unread.
+    // A read ended with `why` (a reset, or the end of the stream): what the
+    // socket still holds (answers the server sent before it) is read now,
+    // without waiting, before the close is acted on. Under Wine a close can
+    // end the pending read at once, with the answers unread.
     void drain_socket(torrent_sources& t, lt::error_code const& why);
     // After a read that ended nothing: more requests if there is room,
     // and the next read; the end when the torrent went.
@@ -190,6 +190,7 @@ private:
     int m_requests_sent = 0; // HTTP requests (GETs) written on this connection
     bool m_waiting_for_budget = false; // no read under way until the budget's top-up
     bool m_writing = false;
+    bool m_write_failed = false; // the socket refused a write: nothing more goes out
     bool m_queued = false;
     bool m_connecting = false;
     bool m_established = false;
