@@ -1192,6 +1192,20 @@ def access_lines(path):
         return [m.groups() for m in (re.match(r'\S+ (\d+) \d+ \d+ "([^"]*)" "([^"]*)"', line) for line in f) if m]
 
 
+def install_then_exit(args, pub, work, check, **settings):
+    """Runs the program until the game is installed and equal to the
+    originals, then check(), then Exit, which must end it cleanly."""
+    prog, install = start_program(args, pub, work, **settings)
+    try:
+        prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
+        assert pub.installed_matches(install), "installed files differ from the originals"
+        check()
+        prog.click(IDC_BTN_EXIT)
+        assert prog.wait_exit() == 0
+    finally:
+        prog.kill()
+
+
 def scenario_https(args, work):
     """A publisher whose file server speaks only https, its certificate
     issued by a CA the prefix trusts: the .torrent comes over https
@@ -1202,10 +1216,7 @@ def scenario_https(args, work):
     try:
         with trusted_ca(args, pub.certs):
             assert pub.link_http.startswith("https://"), pub.link_http
-            prog, install = start_program(args, pub, work, LinkTorrent=pub.https_torrent_url)
-            try:
-                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
-                assert pub.installed_matches(install), "installed files differ from the originals"
+            def check():
                 served = access_lines(pub.nginx.access_log)
                 log("https server: %d requests, %d bytes" % (len(served), nginx_bytes(pub)))
                 assert ("200", "GET %s HTTP/1.1" % publisher.TORRENT_PATH, "-") in served, served[:3]
@@ -1215,10 +1226,7 @@ def scenario_https(args, work):
                     "the .torrent was asked over plain http"
                 reports = report_targets(pub)
                 assert any("status=5" in r for r in reports) and any("rs=<OK;TG>" in r for r in reports), reports
-                prog.click(IDC_BTN_EXIT)
-                assert prog.wait_exit() == 0
-            finally:
-                prog.kill()
+            install_then_exit(args, pub, work, check, LinkTorrent=pub.https_torrent_url)
     finally:
         pub.stop()
 
@@ -1232,10 +1240,7 @@ def scenario_https_redirect(args, work):
     try:
         with trusted_ca(args, pub.certs):
             assert pub.link_http.startswith("http://"), pub.link_http
-            prog, install = start_program(args, pub, work)
-            try:
-                prog.wait_text(IDC_TXT_HEADLINE, "Đã tải thành công", 120)
-                assert pub.installed_matches(install), "installed files differ from the originals"
+            def check():
                 redirected = access_lines(pub.nginx.redirect_log)
                 served = access_lines(pub.nginx.access_log)
                 ranges = [r for r in served if r[0] == "206" and r[2].startswith("bytes=")]
@@ -1244,10 +1249,7 @@ def scenario_https_redirect(args, work):
                 assert redirected and all(status == "301" for status, _, _ in redirected), redirected
                 assert ranges, served[:5]
                 assert nginx_bytes(pub) >= 4 << 20
-                prog.click(IDC_BTN_EXIT)
-                assert prog.wait_exit() == 0
-            finally:
-                prog.kill()
+            install_then_exit(args, pub, work, check)
     finally:
         pub.stop()
 
