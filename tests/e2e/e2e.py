@@ -86,6 +86,14 @@ class Program:
         except subprocess.TimeoutExpired:
             raise AssertionError("the program did not end")
 
+    def stop_while_downloading(self):
+        """The program still runs and its window still answers with the
+        downloading headline; Exit then stops the download."""
+        assert self.proc.poll() is None, "the program ended"
+        assert "Đang tải: [" in self.text(IDC_TXT_HEADLINE), "the window does not answer"
+        self.click(IDC_BTN_EXIT)
+        self.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+
     def stop_download(self, install):
         """Exit during the download asks for a stop: waits for the stopped
         headline; the resume file must be written. Returns its path."""
@@ -1034,10 +1042,7 @@ def scenario_wrong_files(args, work):
         assert len(lines) == 1, lines
         assert sent < size, "the server sent %d bytes, the game is %d" % (sent, size)
         assert sent == after_give_up, "asked again after the give-up: %d bytes, then %d" % (after_give_up, sent)
-        assert prog.proc.poll() is None, "the program ended"
-        assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
-        prog.click(IDC_BTN_EXIT)
-        prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+        prog.stop_while_downloading()
     finally:
         prog.kill()
         pub.stop()
@@ -1289,10 +1294,7 @@ def scenario_https_refused(args, work):
                     assert len(mine) == 1 and "TLS: certificate verify failed" in mine[0], (server.port, lines)
                     assert access_lines(server.access_log) == [], access_lines(server.access_log)
                 assert len(lines) == len(servers), lines
-                assert prog.proc.poll() is None, "the program ended"
-                assert "Đang tải: [" in prog.text(IDC_TXT_HEADLINE), "the window does not answer"
-                prog.click(IDC_BTN_EXIT)
-                prog.wait_text(IDC_TXT_HEADLINE, "Bạn đã hủy", 120)
+                prog.stop_while_downloading()
             finally:
                 prog.kill()
     finally:
